@@ -1,0 +1,125 @@
+#include "account/tflogin.h"
+
+#include <QProxyStyle>
+
+#include "account/saved_login.h"
+#include "account/tfmember.h"
+#include "app/guard.h"
+#include "app/tfmain.h"
+#include "app/widgets.h"
+#include "platform/platform.h"
+#include "service/config.h"
+#include "service/text.h"
+#include "ui_tflogin.h"
+#include "ui_tfmain.h"
+
+TFLogin* FLogin = nullptr;
+
+namespace {
+
+// Password fields show every character as "#".
+class HashPasswordStyle : public QProxyStyle {
+  public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_LineEdit_PasswordCharacter)
+            return '#';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+}  // namespace
+
+TFLogin::TFLogin(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TFLogin>()) {
+    FLogin = this;
+    ui->setupUi(this);
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(331, 374);
+    setWindowTitle(QStringLiteral("  로그인"));
+
+    auto* hashStyle = new HashPasswordStyle;
+    hashStyle->setParent(ui->LabeledEdit2);
+    ui->LabeledEdit2->setStyle(hashStyle);
+    ui->LabeledEdit2->setEchoMode(QLineEdit::Password);
+    placeCaptionLeftOf(ui->LabeledEdit1Label, ui->LabeledEdit1);
+    placeCaptionLeftOf(ui->LabeledEdit2Label, ui->LabeledEdit2);
+    ui->Panel2->setText(Config::instance().serviceHost + QStringLiteral(" 홈페이지  바로 가기"));
+    setTabOrder(ui->LabeledEdit1, ui->LabeledEdit2);
+    setTabOrder(ui->LabeledEdit2, ui->CheckBox1);
+
+    connectGuarded(ui->Panel5, &ClickLabel::clicked, this, [this] { Panel5Click(); });
+    connectGuarded(ui->Panel6, &ClickLabel::clicked, this, [this] { Panel6Click(); });
+    connectGuarded(ui->Panel7, &ClickLabel::clicked, this, [this] { Panel7Click(); });
+    connectGuarded(ui->Panel2, &ClickLabel::clicked, this, [this] { Panel2Click(); });
+    connectGuarded(ui->Image2, &ClickLabel::clicked, this, [this] { Image2Click(); });
+
+    runGuarded([this] { FormCreate(); });
+}
+
+TFLogin::~TFLogin() {
+    if (FLogin == this)
+        FLogin = nullptr;
+}
+
+void TFLogin::FormCreate() {
+    const std::optional<QStringList> lines =
+        saved_login::read(platform::current().savedLoginPath());
+    if (!lines)
+        return;
+    if (lines->size() < 1)
+        return;
+    ui->LabeledEdit1->setText(lines->at(0));
+    if (lines->size() < 2)
+        return;
+    ui->LabeledEdit2->setText(lines->at(1));
+    ui->CheckBox1->setChecked(true);
+}
+
+void TFLogin::Panel5Click() {
+    const QStringList params{
+        QStringLiteral("mem_ID=") + trimBlanksAndControls(ui->LabeledEdit1->text()),
+        QStringLiteral("mem_pw=") + trimBlanksAndControls(ui->LabeledEdit2->text())};
+    if (FMain->FHttpPost(FMain->MainUrl + QStringLiteral("back_c/getLogin.json"), params, 1)) {
+        FMain->UserInfo.UserID = ui->LabeledEdit1->text();
+        FMain->UserInfo.UserPw = ui->LabeledEdit2->text();
+        FMain->ui->Label1->setText(FMain->UserInfo.UserID +
+                                   QStringLiteral(" 님 로그인 하셨습니다"));
+        if (ui->CheckBox1->isChecked()) {
+            saved_login::write(platform::current().savedLoginPath(), ui->LabeledEdit1->text(),
+                               ui->LabeledEdit2->text());
+        }
+        accept();
+    } else {
+        platform::current().messageBox(this, QStringLiteral("아이디 , 패스워드를 확인하세요 "),
+                                       FMain->sTitle);
+        FMain->ui->Label1->setText(QStringLiteral(" 로그인을 하세요 "));
+    }
+}
+
+void TFLogin::Panel6Click() {
+    reject();
+}
+
+void TFLogin::Panel7Click() {
+    if (!FMember) {
+        new TFMember(this);
+    }
+    FMember->exec();
+}
+
+void TFLogin::Panel2Click() {
+    platform::current().openUrl(this, QStringLiteral("http://") + Config::instance().serviceHost);
+}
+
+void TFLogin::Image2Click() {
+    platform::current().openUrl(this, QStringLiteral("https://") + Config::instance().serviceHost +
+                                          QStringLiteral("/mobile/pages/lumvik_manual"));
+}
+
+void TFLogin::done(int result) {
+    if (FLogin == this)
+        FLogin = nullptr;
+    QDialog::done(result);
+}

@@ -1,0 +1,20 @@
+#include "app/guard.h"
+
+#include <exception>
+
+#include "platform/platform.h"
+#include "service/errors.h"
+
+void runGuarded(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const AppError& e) {
+        platform::current().errorBox(e.text());
+    } catch (const std::bad_alloc&) {
+        platform::current().errorBox(QStringLiteral("Out of memory"));
+    } catch (const std::exception& e) {
+        platform::current().errorBox(QString::fromUtf8(e.what()));
+    } catch (...) {
+        platform::current().errorBox(QStringLiteral("Unexpected error"));
+    }
+}

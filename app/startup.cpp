@@ -1,0 +1,33 @@
+#include "app/startup.h"
+
+#include <QApplication>
+#include <QScreen>
+
+#include "account/tflogin.h"
+#include "app/tfmain.h"
+#include "platform/platform.h"
+
+int runProgram() {
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    auto* mainWindow = new TFMain;  // its creation sends the banner request
+    new TFLogin;
+    const int result = FLogin->exec();
+    if (result != QDialog::Accepted) {
+        delete mainWindow;
+        return 0;
+    }
+
+    if (const QScreen* screen = mainWindow->screen()) {
+        QRect frame = mainWindow->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        mainWindow->move(frame.topLeft());
+    }
+    // Closing the main window ends the program, even while other windows are open.
+    mainWindow->setAttribute(Qt::WA_QuitOnClose);
+    QObject::connect(mainWindow, &QObject::destroyed, qApp, &QCoreApplication::quit);
+    mainWindow->setAttribute(Qt::WA_DeleteOnClose);
+    mainWindow->show();
+    QApplication::exec();
+    return 0;
+}

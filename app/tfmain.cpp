@@ -1,0 +1,192 @@
+#include "app/tfmain.h"
+
+#include <QDir>
+#include <QFocusEvent>
+#include <QPlainTextEdit>
+#include <QTextCursor>
+
+#include "app/guard.h"
+#include "app/widgets.h"
+#include "platform/platform.h"
+#include "service/config.h"
+#include "service/form_encoding.h"
+#include "service/http_transfer.h"
+#include "ui_tfmain.h"
+
+TFMain* FMain = nullptr;
+
+QString mainWindowCaption() {
+    return QStringLiteral("MORVEL Drivoro 업데이트 매니저 V1.4");
+}
+QString messageBoxTitle() {
+    return QStringLiteral("DrivoroV3 - 후면단속  업데이트 매니저 V1.4");
+}
+
+TFMain::TFMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TFMain>()) {
+    FMain = this;
+    ui->setupUi(this);
+    setWindowTitle(mainWindowCaption());
+
+    for (auto [caption, edit] : {std::pair{ui->LabeledEdit3Label, ui->LabeledEdit3},
+                                 {ui->LabeledEdit4Label, ui->LabeledEdit4},
+                                 {ui->LabeledEdit1Label, ui->LabeledEdit1},
+                                 {ui->LabeledEdit2Label, ui->LabeledEdit2},
+                                 {ui->LabeledEdit7Label, ui->LabeledEdit7},
+                                 {ui->LabeledEdit5Label, ui->LabeledEdit5},
+                                 {ui->LabeledEdit6Label, ui->LabeledEdit6}}) {
+        placeCaptionLeftOf(caption, edit);
+    }
+    const Config& config = Config::instance();
+    ui->Panel8->setText(QStringLiteral("다운로드 사용법 문의 : ") + config.helpPhone);
+    ui->Panel6->setText(QStringLiteral("블랙박스 문의 :  ") + config.enquiryPhone);
+
+    ImageList1 = {QPixmap(QStringLiteral(":/pictures/download_on.jpg")),
+                  QPixmap(QStringLiteral(":/pictures/download_off.jpg"))};
+    ui->Image2->setEnabled(false);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(300);
+
+    connectHandlers();
+    runGuarded([this] { FormCreate(); });
+}
+
+TFMain::~TFMain() {
+    if (FMain == this)
+        FMain = nullptr;
+}
+
+void TFMain::connectHandlers() {
+    connectGuarded(ui->Image1, &ClickLabel::clicked, this, [this] { Image1Click(); });
+    connectGuarded(ui->Image2, &ClickLabel::clicked, this, [this] { Image2Click(); });
+    connectGuarded(ui->Image3, &ClickLabel::clicked, this, [this] { Image3Click(); });
+    connectGuarded(ui->Image4, &ClickLabel::clicked, this, [this] { Image4Click(); });
+    connectGuarded(ui->Image5, &ClickLabel::clicked, this, [this] { Image5Click(); });
+    connectGuarded(ui->Image8, &ClickLabel::clicked, this, [this] { Image8Click(); });
+    connectGuarded(ui->Panel6, &ClickLabel::clicked, this, [this] { Panel6Click(); });
+    connectGuarded(ui->Panel8, &ClickLabel::clicked, this, [this] { Panel8Click(); });
+    connectGuarded(ui->Panel9, &ClickLabel::clicked, this, [this] { Panel9Click(); });
+    connectGuarded(ui->DriveComboBox1, &QComboBox::activated, this,
+                   [this] { DriveComboBox1Change(); });
+    connectGuarded(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    ui->Panel1->installEventFilter(this);
+    ui->DriveComboBox1->installEventFilter(this);
+}
+
+bool TFMain::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == ui->DriveComboBox1 && event->type() == QEvent::FocusIn) {
+        runGuarded([this] { DriveComboBox1Enter(); });
+    } else if (watched == ui->Panel1 && event->type() == QEvent::MouseButtonRelease) {
+        runGuarded([this] { Panel1Click(); });
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFMain::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!drivesFilled_) {
+        drivesFilled_ = true;
+        runGuarded([this] { fillDriveList(); });
+    }
+}
+
+void TFMain::FormCreate() {
+    bb.clear();
+    MainUrl =
+        QStringLiteral("http://") + Config::instance().serviceHost + QStringLiteral("/mobile/");
+    sTitle = messageBoxTitle();
+    sExeDir = platform::current().executableDir();
+    upCode = 378;
+    const QStringList params{QStringLiteral("bidx=4")};
+    FHttpPost(QStringLiteral("http://") + Config::instance().serviceHost +
+                  QStringLiteral("/mgr/api/call_banner.api"),
+              params, 88);
+}
+
+bool TFMain::FHttpPost(const QString& Url, const QStringList& sParam, int Mode) {
+    using Handler = bool (TFMain::*)(const QString&);
+    struct Route {
+        int mode;
+        Handler first;
+        Handler second;
+    };
+    static constexpr Route routes[] = {
+        {1, &TFMain::getData1, nullptr},
+        {2, &TFMain::FduCkeck, nullptr},
+        {4, &TFMain::FMemSave, nullptr},
+        {6, &TFMain::FbbModelList, nullptr},
+        {7, &TFMain::getData2, &TFMain::FDbDownload},
+        {9, &TFMain::FuPaymentList, nullptr},
+        {88, &TFMain::FBanner, nullptr},
+    };
+
+    HttpRequest request{Url, true, formEncodeList(sParam),
+                        QByteArrayLiteral("application/x-www-form-urlencoded")};
+    HttpResponse response = httpExchange(request);
+    if (!isSuccessStatus(response.status)) {
+        return false;
+    }
+    const QString answer = QString::fromUtf8(response.body);
+    response.body.clear();
+
+    for (const Route& route : routes) {
+        if (route.mode != Mode)
+            continue;
+        bool accepted = (this->*route.first)(answer);
+        if (route.second) {
+            accepted = (this->*route.second)(answer) || accepted;
+        }
+        return accepted;
+    }
+    return false;
+}
+
+void TFMain::FMsg(QPlainTextEdit* Memo, const QString& Msg) {
+    const QString line = QLatin1Char('[') +
+                         platform::current().now().time().toString(QStringLiteral("HH:mm:ss")) +
+                         QStringLiteral("] ") + Msg;
+    if (Memo->document()->isEmpty()) {
+        Memo->setPlainText(line);
+        return;
+    }
+    QTextCursor cursor(Memo->document());
+    cursor.movePosition(QTextCursor::Start);
+    cursor.insertText(line + QLatin1Char('\n'));
+}
+
+void TFMain::setDownloadButton(int face) {
+    ui->Image2->setPixmap(ImageList1.value(face));
+    ui->Image2->setEnabled(face == 0);
+}
+
+void TFMain::Image1Click() {
+    platform::current().openUrl(this,
+                                QStringLiteral("https://") + Config::instance().makerDownloadHost);
+}
+
+void TFMain::Image3Click() {
+    // The ID is escaped so that "&" or "#" in it cannot change the address.
+    platform::current().openUrl(this, MainUrl +
+                                          QStringLiteral("back_c/ex_payment_loader_back?mem_ID=") +
+                                          urlQueryValue(UserInfo.UserID));
+}
+
+void TFMain::Image5Click() {
+    close();
+}
+
+void TFMain::Panel1Click() {}
+
+void TFMain::Panel6Click() {
+    platform::current().openUrl(this, QStringLiteral("https://") +
+                                          Config::instance().makerSupportHost +
+                                          QStringLiteral("/board/faq/list.html?board_no=3"));
+}
+
+void TFMain::Panel8Click() {
+    platform::current().openUrl(this, QStringLiteral("https://") + Config::instance().serviceHost);
+}
+
+void TFMain::Panel9Click() {
+    DriveComboBox1Change();
+}

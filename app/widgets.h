@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QLabel>
+#include <QMouseEvent>
+
+// A panel or picture that acts as a button: it reports a left click released over it.
+class ClickLabel : public QLabel {
+    Q_OBJECT
+  public:
+    using QLabel::QLabel;
+
+  signals:
+    void clicked();
+
+  protected:
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        if (event->button() == Qt::LeftButton && isEnabled() &&
+            rect().contains(event->position().toPoint())) {
+            emit clicked();
+        }
+        QLabel::mouseReleaseEvent(event);
+    }
+};
+
+// Panels with a caption used as buttons.
+class ClickPanel : public ClickLabel {
+    Q_OBJECT
+  public:
+    using ClickLabel::ClickLabel;
+};
+
+// Pictures used as buttons.
+class ClickImage : public ClickLabel {
+    Q_OBJECT
+  public:
+    using ClickLabel::ClickLabel;
+};
+
+class QLineEdit;
+// Puts a labelled edit's caption on its left, its right edge three pixels before the edit,
+// sized to its text.
+void placeCaptionLeftOf(QLabel* caption, const QLineEdit* edit);

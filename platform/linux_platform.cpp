@@ -1,0 +1,56 @@
+#include "platform/linux_platform.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QUrl>
+
+#include "platform/downloads.h"
+#include "platform/drives.h"
+
+namespace platform {
+
+void LinuxPlatform::messageBox(QWidget* owner, const QString& text, const QString& caption) {
+    QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
+    box.exec();
+}
+
+void LinuxPlatform::errorBox(const QString& text) {
+    QMessageBox box(QMessageBox::Critical, applicationTitle(), standardErrorText(text),
+                    QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+void LinuxPlatform::openUrl(QWidget*, const QString& url) {
+    QDesktopServices::openUrl(QUrl(url, QUrl::TolerantMode));
+}
+
+QString LinuxPlatform::executableDir() {
+    return QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + QDir::separator();
+}
+
+QString LinuxPlatform::savedLoginPath() {
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return base + QStringLiteral("/MORVEL_Drivoro/tindrakhid.ini");
+}
+
+QDateTime LinuxPlatform::now() {
+    return QDateTime::currentDateTime();
+}
+
+QList<Drive> LinuxPlatform::drives() {
+    return mountedCardVolumes();
+}
+
+QString LinuxPlatform::currentDriveRoot() {
+    return volumeRootOf(QDir::currentPath());
+}
+
+DownloadResult LinuxPlatform::downloadToFile(const QString& url, const QString& targetPath,
+                                             const DownloadOptions& options) {
+    return downloadUrlToFile(url, targetPath, options);
+}
+
+}  // namespace platform

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/platform.h"
+
+namespace platform {
+
+// The real platform layer on Linux.
+class LinuxPlatform : public Platform {
+  public:
+    void messageBox(QWidget* owner, const QString& text, const QString& caption) override;
+    void errorBox(const QString& text) override;
+    void openUrl(QWidget* owner, const QString& url) override;
+    QString executableDir() override;
+    QString savedLoginPath() override;
+    QDateTime now() override;
+    QList<Drive> drives() override;
+    QString currentDriveRoot() override;
+    DownloadResult downloadToFile(const QString& url, const QString& targetPath,
+                                  const DownloadOptions& options) override;
+};
+
+}  // namespace platform

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+#include "service/http_transfer.h"
+
+class QWidget;
+
+namespace platform {
+
+struct Drive {
+    QString root;     // where the card's folders start, e.g. "/media/user/SDCARD/"
+    QString display;  // what the drive list shows
+};
+
+struct DownloadOptions {
+    TransferLimits limits{5000, 30000, 0};
+    ProgressCallback progress;  // optional: bytes received so far
+};
+
+struct DownloadResult {
+    bool ok = false;
+    QString error;  // why it failed, for the developer's eyes; never a password
+};
+
+// Everything the program asks of the operating system. The program uses the one installed
+// instance; tests install a recording fake.
+class Platform {
+  public:
+    virtual ~Platform() = default;
+
+    // A box with the given caption, one OK button and no icon; modal.
+    virtual void messageBox(QWidget* owner, const QString& text, const QString& caption) = 0;
+    // The application's standard error box: application title, stop icon, OK. The text is
+    // shown as standardErrorText() makes it.
+    virtual void errorBox(const QString& text) = 0;
+    // Shows a web address in the default browser; failures are not reported.
+    virtual void openUrl(QWidget* owner, const QString& url) = 0;
+
+    // The folder of the program's executable, ending in a separator.
+    virtual QString executableDir() = 0;
+    // Full path of the saved-login file.
+    virtual QString savedLoginPath() = 0;
+    virtual QDateTime now() = 0;
+
+    // Volumes that can hold a card, and the one that holds the current folder.
+    virtual QList<Drive> drives() = 0;
+    virtual QString currentDriveRoot() = 0;
+
+    // Fetches url into targetPath, replacing it only once the whole file has arrived.
+    virtual DownloadResult downloadToFile(const QString& url, const QString& targetPath,
+                                          const DownloadOptions& options) = 0;
+};
+
+Platform& current();
+// Installs the instance the program uses; returns the previous one. Not owned.
+Platform* install(Platform* instance);
+
+// The application title: caption of the standard error box.
+QString applicationTitle();
+// The error text with "." appended when its last character sorts above ".".
+QString standardErrorText(const QString& text);
+
+}  // namespace platform

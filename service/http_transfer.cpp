@@ -1,0 +1,192 @@
+#include "service/http_transfer.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <mutex>
+
+#include "service/errors.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void globalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct EasyDeleter {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiDeleter {
+    void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct SlistDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+struct State {
+    const BodySink* sink = nullptr;
+    const ProgressCallback* progress = nullptr;
+    std::int64_t maxBody = 0;
+    std::int64_t received = 0;
+    bool connected = false;
+    bool tooLarge = false;
+    bool sinkRefused = false;
+    Clock::time_point lastData;
+    CURL* easy = nullptr;
+};
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+    auto* st = static_cast<State*>(user);
+    const size_t bytes = size * count;
+    st->lastData = Clock::now();
+    if (st->maxBody > 0 && st->received + static_cast<std::int64_t>(bytes) > st->maxBody) {
+        st->tooLarge = true;
+        return 0;
+    }
+    if (!(*st->sink)(data, bytes)) {
+        st->sinkRefused = true;
+        return 0;
+    }
+    st->received += static_cast<std::int64_t>(bytes);
+    if (st->progress && *st->progress) {
+        curl_off_t total = -1;
+        curl_easy_getinfo(st->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total);
+        (*st->progress)(st->received, total);
+    }
+    return bytes;
+}
+
+int onConnected(void* user, char*, char*, int, int) {
+    auto* st = static_cast<State*>(user);
+    st->connected = true;
+    st->lastData = Clock::now();
+    return CURL_PREREQFUNC_OK;
+}
+
+// Any header line also counts as data from the peer.
+size_t onHeader(char*, size_t size, size_t count, void* user) {
+    static_cast<State*>(user)->lastData = Clock::now();
+    return size * count;
+}
+
+QString megabytes(std::int64_t bytes) {
+    return QString::number(bytes / (1024 * 1024));
+}
+
+}  // namespace
+
+TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& limits,
+                             const BodySink& sink, const ProgressCallback& progress,
+                             const QString& sinkErrorText) {
+    globalInit();
+    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    if (!easy || !multi) {
+        throw TransportError(QStringLiteral("Could not start an HTTP transfer"));
+    }
+    State st;
+    st.sink = &sink;
+    st.progress = &progress;
+    st.maxBody = limits.maxBodyBytes;
+    st.easy = easy.get();
+
+    char errorText[CURL_ERROR_SIZE] = {0};
+    const QByteArray url = request.url.toUtf8();
+    CURL* e = easy.get();
+    curl_easy_setopt(e, CURLOPT_URL, url.constData());
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &st);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &st);
+    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, onConnected);
+    curl_easy_setopt(e, CURLOPT_PREREQDATA, &st);
+
+    std::unique_ptr<curl_slist, SlistDeleter> headers;
+    if (request.post) {
+        curl_easy_setopt(e, CURLOPT_POST, 1L);
+        curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
+                         static_cast<curl_off_t>(request.body.size()));
+        curl_easy_setopt(e, CURLOPT_POSTFIELDS, request.body.constData());
+        if (!request.contentType.isEmpty()) {
+            headers.reset(
+                curl_slist_append(nullptr, ("Content-Type: " + request.contentType).constData()));
+            curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
+        }
+    }
+
+    curl_multi_add_handle(multi.get(), e);
+    // The multi loop lets the silence between two pieces of data be measured exactly;
+    // libcurl's own low-speed check averages and would fail a slow but live trickle.
+    bool stalled = false;
+    for (;;) {
+        int running = 0;
+        curl_multi_perform(multi.get(), &running);
+        if (running == 0) {
+            break;
+        }
+        int waitMs = 200;
+        if (st.connected && limits.stallTimeoutMs > 0) {
+            const auto silent =
+                std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - st.lastData)
+                    .count();
+            if (silent >= limits.stallTimeoutMs) {
+                stalled = true;
+                break;
+            }
+            waitMs = static_cast<int>(std::min<long long>(waitMs, limits.stallTimeoutMs - silent));
+        }
+        curl_multi_poll(multi.get(), nullptr, 0, std::max(waitMs, 1), nullptr);
+    }
+
+    CURLcode result = CURLE_OK;
+    int pending = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi.get(), &pending)) {
+        if (msg->msg == CURLMSG_DONE && msg->easy_handle == e) {
+            result = msg->data.result;
+        }
+    }
+    long status = 0;
+    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
+    curl_multi_remove_handle(multi.get(), e);
+
+    if (stalled) {
+        throw TransportError(
+            QStringLiteral("Operation timed out: no data received for %1 milliseconds")
+                .arg(limits.stallTimeoutMs));
+    }
+    if (st.tooLarge) {
+        throw TransportError(
+            QStringLiteral("The answer is larger than %1 MiB; the transfer was stopped")
+                .arg(megabytes(limits.maxBodyBytes)));
+    }
+    if (st.sinkRefused) {
+        throw TransportError(sinkErrorText.isEmpty()
+                                 ? QStringLiteral("The received data could not be stored")
+                                 : sinkErrorText);
+    }
+    if (result != CURLE_OK) {
+        throw TransportError(errorText[0] != '\0' ? QString::fromUtf8(errorText)
+                                                  : QString::fromUtf8(curl_easy_strerror(result)));
+    }
+    return TransferOutcome{status};
+}
+
+HttpResponse httpExchange(const HttpRequest& request, const TransferLimits& limits) {
+    HttpResponse response;
+    const BodySink sink = [&response](const char* data, std::size_t size) {
+        response.body.append(data, static_cast<qsizetype>(size));
+        return true;
+    };
+    response.status = httpTransfer(request, limits, sink).status;
+    return response;
+}

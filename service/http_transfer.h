@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+// One HTTP exchange on its own libcurl handle: no redirections followed, no state kept
+// between calls. Transport failures throw TransportError with libcurl's text.
+struct TransferLimits {
+    long connectTimeoutMs = 5000;
+    // Longest silence between two pieces of data once connected; 0 waits for ever.
+    long stallTimeoutMs = 3000;
+    // Largest body accepted before the transfer fails; 0 means no bound.
+    std::int64_t maxBodyBytes = std::int64_t{32} * 1024 * 1024;
+};
+
+struct HttpRequest {
+    QString url;
+    bool post = false;
+    QByteArray body;         // sent when post is true
+    QByteArray contentType;  // header sent with a POST body
+};
+
+// Receives the body piece by piece; returning false aborts the transfer with a TransportError
+// carrying sinkErrorText.
+using BodySink = std::function<bool(const char* data, std::size_t size)>;
+// Bytes of the body received so far and the announced total (-1 when unknown).
+using ProgressCallback = std::function<void(std::int64_t received, std::int64_t total)>;
+
+struct TransferOutcome {
+    long status = 0;
+};
+
+TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& limits,
+                             const BodySink& sink, const ProgressCallback& progress = {},
+                             const QString& sinkErrorText = {});
+
+struct HttpResponse {
+    long status = 0;
+    QByteArray body;
+};
+
+// Collects the whole body in memory, bounded by limits.maxBodyBytes.
+HttpResponse httpExchange(const HttpRequest& request, const TransferLimits& limits = {});
+
+inline bool isSuccessStatus(long status) {
+    return status >= 200 && status <= 299;
+}

@@ -1,0 +1,53 @@
+#include "support/fake_platform.h"
+
+#include "platform/downloads.h"
+
+FakePlatform::FakePlatform() {
+    exeDir = scratch_.path() + QStringLiteral("/exe/");
+    loginPath = scratch_.path() + QStringLiteral("/config/MORVEL_Drivoro/tindrakhid.ini");
+    previous_ = platform::install(this);
+}
+
+FakePlatform::~FakePlatform() {
+    platform::install(previous_);
+}
+
+void FakePlatform::messageBox(QWidget*, const QString& text, const QString& caption) {
+    boxes.append(Box{text, caption, false});
+    if (onBox)
+        onBox();
+}
+
+void FakePlatform::errorBox(const QString& text) {
+    boxes.append(Box{platform::standardErrorText(text), platform::applicationTitle(), true});
+    if (onBox)
+        onBox();
+}
+
+void FakePlatform::openUrl(QWidget*, const QString& url) {
+    openedUrls.append(url);
+}
+
+platform::DownloadResult FakePlatform::downloadToFile(const QString& url, const QString& targetPath,
+                                                      const platform::DownloadOptions& options) {
+    downloadedUrls.append(url);
+    return platform::downloadUrlToFile(url, targetPath, options);
+}
+
+QStringList FakePlatform::errorTexts() const {
+    QStringList texts;
+    for (const Box& box : boxes) {
+        if (box.error)
+            texts.append(box.text);
+    }
+    return texts;
+}
+
+QStringList FakePlatform::messageTexts() const {
+    QStringList texts;
+    for (const Box& box : boxes) {
+        if (!box.error)
+            texts.append(box.text);
+    }
+    return texts;
+}

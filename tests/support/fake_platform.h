@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QDateTime>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include "platform/platform.h"
+
+// Records every box and opened address instead of showing them, and answers at once.
+// Downloads are real (tests run real servers); the clock, the folders and the drive list
+// are set by the test.
+class FakePlatform : public platform::Platform {
+  public:
+    struct Box {
+        QString text;
+        QString caption;
+        bool error = false;
+    };
+
+    FakePlatform();
+    ~FakePlatform() override;
+
+    void messageBox(QWidget* owner, const QString& text, const QString& caption) override;
+    void errorBox(const QString& text) override;
+    void openUrl(QWidget* owner, const QString& url) override;
+    QString executableDir() override { return exeDir; }
+    QString savedLoginPath() override { return loginPath; }
+    QDateTime now() override { return clock; }
+    QList<platform::Drive> drives() override { return driveList; }
+    QString currentDriveRoot() override { return currentRoot; }
+    platform::DownloadResult downloadToFile(const QString& url, const QString& targetPath,
+                                            const platform::DownloadOptions& options) override;
+
+    QStringList errorTexts() const;    // texts of the standard error boxes, as shown
+    QStringList messageTexts() const;  // texts of the sTitle boxes
+
+    QList<Box> boxes;
+    QStringList openedUrls;
+    QStringList downloadedUrls;
+    QDateTime clock{QDate(2025, 3, 14), QTime(9, 30, 15)};
+    QString exeDir;
+    QString loginPath;
+    QList<platform::Drive> driveList;
+    QString currentRoot;
+    std::function<void()> onBox;  // runs while a box is "open", e.g. to count or act
+
+  private:
+    QTemporaryDir scratch_;
+    platform::Platform* previous_ = nullptr;
+};
