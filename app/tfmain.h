@@ -89,6 +89,12 @@ class TFMain : public QWidget {
   private:
     void connectHandlers();
     bool drivesFilled_ = false;
+
+    // Card and download members.
+
+    // Sign-up and catalogue members.
+
+    // Payment history and banner members.
 };
 
 extern TFMain* FMain;
