@@ -24,6 +24,7 @@ QString messageBoxTitle() {
 
 TFMain::TFMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TFMain>()) {
     FMain = this;
+    loadBuiltInPictures();
     ui->setupUi(this);
     setWindowTitle(mainWindowCaption());
 

@@ -7,3 +7,7 @@ void placeCaptionLeftOf(QLabel* caption, const QLineEdit* edit) {
     const QRect e = edit->geometry();
     caption->move(e.left() - 3 - caption->width(), e.top() + (e.height() - caption->height()) / 2);
 }
+
+void loadBuiltInPictures() {
+    Q_INIT_RESOURCE(resources);
+}

@@ -40,3 +40,7 @@ class QLineEdit;
 // Puts a labelled edit's caption on its left, its right edge three pixels before the edit,
 // sized to its text.
 void placeCaptionLeftOf(QLabel* caption, const QLineEdit* edit);
+
+// Registers the built-in pictures; the resource lives in a static library, so each window
+// calls this before loading its layout.
+void loadBuiltInPictures();

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/tfmain.h"
+#include "service/config.h"
 #include "support/fake_platform.h"
 #include "support/test_server.h"
 #include "ui_tfmain.h"

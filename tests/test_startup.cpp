@@ -1,0 +1,88 @@
+// The login gate: the main window is shown only after an accepted login.
+#include <QApplication>
+#include <QTimer>
+
+#include "account/tflogin.h"
+#include "app/startup.h"
+#include "support/app_fixture.h"
+#include "ui_tflogin.h"
+
+namespace {
+
+// Notes every main window that is shown.
+class ShowWatcher : public QObject {
+  public:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && qobject_cast<TFMain*>(watched))
+            mainShown = true;
+        return false;
+    }
+    bool mainShown = false;
+};
+
+class Startup : public ::testing::Test {
+  protected:
+    void SetUp() override { qApp->installEventFilter(&watcher); }
+    void TearDown() override { qApp->removeEventFilter(&watcher); }
+    FakePlatform fake;
+    ShowWatcher watcher;
+};
+
+TEST_F(Startup, LeavingTheLoginWindowEndsWithoutTheMainWindow) {
+    TestServer server;
+    server.answer("/mgr/api/call_banner.api", R"({"data":[]})");
+    server.start();
+    ConfigOverride config(server.host());
+    QTimer::singleShot(0, [] { FLogin->close(); });  // the title bar's close button
+    EXPECT_EQ(runProgram(), 0);
+    EXPECT_FALSE(watcher.mainShown);
+    EXPECT_EQ(FMain, nullptr);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].path, "/mgr/api/call_banner.api");
+    EXPECT_EQ(server.requests()[0].body, "bidx=4");
+}
+
+TEST_F(Startup, FailedBannerRequestShowsOneErrorBeforeTheLoginWindow) {
+    ConfigOverride config(QStringLiteral("127.0.0.1:1"));
+    bool loginExistedAtBox = true;
+    fake.onBox = [&] { loginExistedAtBox = FLogin != nullptr; };
+    QTimer::singleShot(0, [] { FLogin->Panel6Click(); });
+    EXPECT_EQ(runProgram(), 0);
+    ASSERT_EQ(fake.boxes.size(), 1);
+    EXPECT_TRUE(fake.boxes[0].error);
+    EXPECT_EQ(fake.boxes[0].caption, "Pelnira 업데이트 매니저 V1.0");
+    EXPECT_FALSE(loginExistedAtBox);
+    EXPECT_FALSE(watcher.mainShown);
+}
+
+TEST_F(Startup, AcceptedLoginShowsTheMainWindowUntilItCloses) {
+    TestServer server;
+    server.answer(
+        "/mobile/back_c/getLogin.json",
+        R"({"flag":"true","msg":"ok","mInfo_NAME":"M","mInfo_CODE":"378","bInfo_modelName":"X",)"
+        R"("bInfo_IDX":"1","payment_Sdate":"a","payment_Edate":"b","sfd_filename":"f",)"
+        R"("sfd_filepath":"/p/","sfd_version":"1","bInfo_scdown_directory":"root"})");
+    server.start();
+    ConfigOverride config(server.host());
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+        FLogin->ui->LabeledEdit1->setText("user01");
+        FLogin->Panel5Click();
+        QTimer::singleShot(0, [&] {
+            EXPECT_TRUE(FMain->isVisible());
+            EXPECT_TRUE(FMain->MainUrl.endsWith("/mobile/"));
+            EXPECT_EQ(FMain->upCode, 378);
+            EXPECT_TRUE(std::all_of(FMain->bb.Barray.begin(), FMain->bb.Barray.end(),
+                                    [](char16_t c) { return c == 0; }));
+            EXPECT_TRUE(FMain->sExeDir.endsWith('/'));
+            checked = true;
+            FMain->Image5Click();
+        });
+    });
+    EXPECT_EQ(runProgram(), 0);
+    EXPECT_TRUE(checked);
+    EXPECT_TRUE(watcher.mainShown);
+    EXPECT_EQ(FMain, nullptr);
+}
+
+}  // namespace
