@@ -1,15 +1,45 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
+#include <functional>
 
 #include "platform/platform.h"
 
 namespace platform {
 
-// The mounted volumes that can hold a dashcam card, found without root rights.
+// One line of /proc/self/mountinfo.
+struct MountEntry {
+    QString deviceId;    // "major:minor"
+    QString root;        // the folder of the file system that is mounted; "/" for all of it
+    QString mountPoint;  // with the kernel's octal escapes resolved
+    QString fsType;
+    QString source;
+};
+
+// Parses the text of /proc/self/mountinfo; lines that do not follow the format are skipped.
+QList<MountEntry> parseMountInfo(const QByteArray& text);
+
+// The label of the volume on a device such as "/dev/sdb1"; empty when it has none.
+using LabelLookup = std::function<QString(const QString& source)>;
+
+// The mounted volumes that can hold a dashcam card, as the drive list shows them: FAT, exFAT
+// and NTFS volumes first (also through FUSE, type "fuseblk"), then the other disk volumes,
+// each group by mount point. Pseudo and virtual file systems and the system's own mounts are
+// left out. Whether a reader calls itself removable is not asked: many SD readers say they
+// are fixed disks.
+QList<Drive> cardVolumes(const QList<MountEntry>& mounts, const LabelLookup& labelOf);
+
+// The root (mount point ending in "/") of the mounted volume that holds path, an absolute
+// path with symbolic links resolved.
+QString volumeRootIn(const QList<MountEntry>& mounts, const QString& path);
+
+// Resolves the "\xNN" escapes udev uses in the names under /dev/disk/by-label.
+QString decodeUdevName(const QString& name);
+
+// The system calls behind the functions above.
 QList<Drive> mountedCardVolumes();
-// Root of the volume holding path.
 QString volumeRootOf(const QString& path);
 
 }  // namespace platform
