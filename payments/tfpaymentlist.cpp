@@ -1,14 +1,71 @@
 #include "payments/tfpaymentlist.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "app/guard.h"
+#include "app/tfmain.h"
+#include "app/widgets.h"
+#include "service/text.h"
+#include "ui_tfpaymentlist.h"
+
 TFPaymentList* FPaymentList = nullptr;
 
-TFPaymentList::TFPaymentList(QWidget* parent) : QDialog(parent) {
+TFPaymentList::TFPaymentList(QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TFPaymentList>()) {
+    // Set first: the list arrives while the window is still being created.
     FPaymentList = this;
+    ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
-    setWindowTitle(QStringLiteral("결제 내역 확인하기"));
+    resize(635, 299);
+    // Centred on the screen rather than over the main window.
+    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - rect().center());
+    }
+
+    connectGuarded(ui->Panel1, &ClickLabel::clicked, this, [this] { Panel1Click(); });
+    connectGuarded(ui->Panel3, &ClickLabel::clicked, this, [this] { Panel3Click(); });
+
+    runGuarded([this] { FormCreate(); });
 }
 
 TFPaymentList::~TFPaymentList() {
     if (FPaymentList == this)
         FPaymentList = nullptr;
+}
+
+void TFPaymentList::FormCreate() {
+    StringGrid* grid = ui->StringGrid1;
+    grid->setGridRowCount(2);
+    grid->setGridColCount(4);
+    grid->setColWidth(0, 40);
+    grid->setColWidth(1, 180);
+    grid->setColWidth(2, 180);
+    grid->setColWidth(3, 180);
+    grid->setCell(0, 0, QStringLiteral("No"));
+    grid->setCell(1, 0, QStringLiteral("결재일시"));
+    grid->setCell(2, 0, QStringLiteral("결재방식"));
+    grid->setCell(3, 0, QStringLiteral("결재금액"));
+    Panel1Click();
+}
+
+void TFPaymentList::Panel1Click() {
+    const QStringList params{QStringLiteral("mem_ID=") +
+                             trimBlanksAndControls(FMain->UserInfo.UserID)};
+    FMain->FHttpPost(FMain->MainUrl + QStringLiteral("back_c/paylist.json"), params, 9);
+}
+
+void TFPaymentList::Panel3Click() {
+    close();
+}
+
+void TFPaymentList::FormClose() {
+    // WA_DeleteOnClose releases the window once the closing has finished.
+    if (FPaymentList == this)
+        FPaymentList = nullptr;
+}
+
+void TFPaymentList::done(int result) {
+    FormClose();
+    QDialog::done(result);
 }
