@@ -1,0 +1,48 @@
+#pragma once
+
+#include <httplib.h>
+
+#include <cstddef>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "store.hpp"
+
+namespace drivoro::standin {
+
+// Larger request bodies are refused with 413. cpp-httplib itself refuses form bodies above
+// 8 KiB (CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH, fixed in the shared library).
+inline constexpr std::size_t kMaxBodyBytes = 64 * 1024;
+
+// The HTTP face of the stand-in: every address the update manager uses, the database files and
+// banner pictures below files_dir, the IP echo and the web pages the program opens.
+class Service {
+  public:
+    struct Options {
+        std::filesystem::path files_dir;
+        // One line per request on stderr.
+        bool log_requests = false;
+    };
+
+    Service(Store& store, Options options);
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    // Binds and starts listening; port 0 picks a free port. Returns the port, or -1.
+    int bind(const std::string& host, int port);
+    // Serves until stop(); returns false when it could not serve at all.
+    bool serve();
+    void stop();
+
+  private:
+    void routes();
+
+    Store& store_;
+    Options options_;
+    httplib::Server server_;
+    // The form addresses by path, for POST requests that come without any body framing.
+    std::map<std::string, httplib::Server::Handler> bodiless_posts_;
+};
+
+}  // namespace drivoro::standin
