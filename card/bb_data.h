@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <array>
+#include <optional>
 #include <span>
 
 // The dashcam's device record: 66 cells of 16 bits, each one character code, seen either as
@@ -50,4 +52,12 @@ struct TcfgData {
     QString model;
     QString swVer;
     QString fwVer;
+
+    // The bytes lines 2-5 had in a file without a byte-order mark. The program does not know
+    // what the dashcam keeps there, so they go back to the card exactly as they came, even
+    // where the code page cannot decode them. Empty when the text came from elsewhere.
+    std::optional<QByteArray> spaceBytes;
+    std::optional<QByteArray> modelBytes;
+    std::optional<QByteArray> swVerBytes;
+    std::optional<QByteArray> fwVerBytes;
 };

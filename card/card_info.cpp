@@ -1,0 +1,216 @@
+#include "card/card_info.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/codepage.h"
+#include "platform/downloads.h"
+#include "platform/text_file.h"
+#include "service/errors.h"
+
+namespace card {
+namespace {
+
+[[noreturn]] void cannotOpen(const QString& path, const QString& reason) {
+    throw FileError(
+        QStringLiteral("Cannot open file \"%1\". %2").arg(QDir::toNativeSeparators(path), reason));
+}
+
+QString systemText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+struct CardLine {
+    QString text;
+    std::optional<QByteArray> bytes;
+};
+
+bool hasByteOrderMark(const QByteArray& bytes) {
+    return bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") ||
+           bytes.startsWith("\xFE\xFF");
+}
+
+QList<CardLine> cardLines(const QByteArray& bytes) {
+    QList<CardLine> lines;
+    if (hasByteOrderMark(bytes)) {
+        for (const QString& text : platform::decodeTextLines(bytes))
+            lines.append(CardLine{text, std::nullopt});
+        return lines;
+    }
+    // Line by line, so that a byte the code page cannot decode never swallows a line break.
+    for (const QByteArray& raw : platform::splitByteLines(bytes))
+        lines.append(CardLine{platform::fromAnsi(raw), raw});
+    return lines;
+}
+
+void take(const CardLine& line, QString& text, std::optional<QByteArray>& bytes) {
+    text = line.text;
+    bytes = line.bytes;
+}
+
+// The bytes a carried line goes back as: the ones it came with while its text is unchanged.
+QByteArray carried(const QString& text, const std::optional<QByteArray>& bytes) {
+    if (bytes && platform::fromAnsi(*bytes) == text)
+        return *bytes;
+    return platform::toAnsi(text);
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// The pair as "$" + its characters would convert: 0 for anything but hexadecimal digits.
+char16_t pairValue(const QByteArray& ansi, qsizetype first) {
+    if (first >= ansi.size())
+        return 0;
+    const int high = hexDigit(ansi.at(first));
+    if (first + 1 >= ansi.size())
+        return high < 0 ? 0 : static_cast<char16_t>(high);
+    const int low = hexDigit(ansi.at(first + 1));
+    if (high < 0 || low < 0)
+        return 0;
+    return static_cast<char16_t>(high * 16 + low);
+}
+
+void appendPair(QString& line, char16_t code) {
+    static const char digits[] = "0123456789ABCDEF";
+    const int low8 = code & 0xFF;
+    line.append(QLatin1Char(digits[low8 >> 4]));
+    line.append(QLatin1Char(digits[low8 & 0x0F]));
+}
+
+}  // namespace
+
+QByteArray loadCardInfoFile(const QString& path) {
+    // Non-blocking, so that a pipe put in the file's place cannot hang the program.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        cannotOpen(path, systemText(errno));
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat info {};
+    if (::fstat(fd, &info) != 0)
+        cannotOpen(path, systemText(errno));
+    if (!S_ISREG(info.st_mode))
+        cannotOpen(path, QStringLiteral("Not a regular file."));
+    if (info.st_size > kMaxCardInfoBytes)
+        cannotOpen(path, QStringLiteral("The file is larger than %1 KiB; it is not a card "
+                                        "information file.")
+                             .arg(kMaxCardInfoBytes / 1024));
+    QByteArray bytes(kMaxCardInfoBytes + 1, Qt::Uninitialized);
+    qsizetype used = 0;
+    while (used < bytes.size()) {
+        const ssize_t n = ::read(fd, bytes.data() + used, static_cast<size_t>(bytes.size() - used));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileError(QStringLiteral("Cannot read file \"%1\". %2")
+                                .arg(QDir::toNativeSeparators(path), systemText(errno)));
+        }
+        if (n == 0)
+            break;
+        used += n;
+    }
+    if (used > kMaxCardInfoBytes)
+        cannotOpen(path, QStringLiteral("The file is larger than %1 KiB; it is not a card "
+                                        "information file.")
+                             .arg(kMaxCardInfoBytes / 1024));
+    bytes.truncate(used);
+    return bytes;
+}
+
+TbbData decodeDeviceRecord(const QString& bbinfo) {
+    const QByteArray ansi = platform::toAnsi(bbinfo);
+    TbbData bb;
+    bb.clear();
+    // 65 pairs: the last cell of the version stays 0.
+    for (qsizetype k = 0; k < 65; ++k)
+        bb.Barray[static_cast<std::size_t>(k)] = pairValue(ansi, 2 * k);
+
+    // The model name is the serial region from character 7 up to its "_".
+    bool ended = false;
+    for (std::size_t i = 7; i <= 23; ++i) {
+        if (bb.Barray[i] == u'_')
+            ended = true;
+        bb.ModelName()[i - 7] = ended ? 0 : bb.Barray[i];
+    }
+    static constexpr char16_t kSerial[] = u"0000000000";
+    std::fill(bb.sn().begin(), bb.sn().end(), char16_t{0});
+    std::copy(std::begin(kSerial), std::end(kSerial) - 1, bb.sn().begin());
+    return bb;
+}
+
+void readCardInfo(const QByteArray& bytes, TcfgData& cfg, TbbData& bb) {
+    const QList<CardLine> lines = cardLines(bytes);
+    for (qsizetype i = 0; i < lines.size() && i < 5; ++i) {
+        const CardLine& line = lines.at(i);
+        switch (i) {
+            case 0:
+                cfg.bbinfo = line.text;
+                break;
+            case 1:
+                take(line, cfg.space, cfg.spaceBytes);
+                break;
+            case 2:
+                take(line, cfg.model, cfg.modelBytes);
+                break;
+            case 3:
+                take(line, cfg.swVer, cfg.swVerBytes);
+                break;
+            case 4:
+                take(line, cfg.fwVer, cfg.fwVerBytes);
+                break;
+        }
+    }
+    bb = decodeDeviceRecord(cfg.bbinfo);
+}
+
+QString rewrittenLineOne(const QString& bbinfo, const QDate& date, const QString& version) {
+    QString line = bbinfo.left(100);
+    const QString day = QStringLiteral("%1%2%3")
+                            .arg(date.year(), 4, 10, QLatin1Char('0'))
+                            .arg(date.month(), 2, 10, QLatin1Char('0'))
+                            .arg(date.day(), 2, 10, QLatin1Char('0'));
+    for (const QChar c : day)
+        appendPair(line, c.unicode());
+    for (qsizetype i = 0; i < 8; ++i)
+        appendPair(line, i < version.size() ? version.at(i).unicode() : 0);
+    return line;
+}
+
+QByteArray encodeCardInfo(const TcfgData& cfg, const QDate& date, const QString& version) {
+    const QByteArray space = carried(cfg.space, cfg.spaceBytes);
+    QByteArray out = platform::toAnsi(rewrittenLineOne(cfg.bbinfo, date, version));
+    for (const QByteArray& line :
+         {space, carried(cfg.model, cfg.modelBytes), carried(cfg.swVer, cfg.swVerBytes),
+          carried(cfg.fwVer, cfg.fwVerBytes), space}) {
+        out.append("\r\n");
+        out.append(line);
+    }
+    out.append("\r\n");
+    return out;
+}
+
+void saveCardInfoFile(const QString& path, const QByteArray& bytes) {
+    platform::ReplacingFile file;
+    if (!file.open(path) || !file.write(bytes) || !file.commit()) {
+        throw FileError(QStringLiteral("Cannot create file \"%1\". %2")
+                            .arg(QDir::toNativeSeparators(path), file.errorText()));
+    }
+}
+
+}  // namespace card

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QString>
+
+#include "card/bb_data.h"
+
+// backbbinfo.cfg, the dashcam's device-information file: its codec and its safe reading and
+// writing. Nothing here needs a window.
+namespace card {
+
+// A dashcam's file is a few hundred bytes; anything far larger is not one, and loading it
+// whole could exhaust memory.
+constexpr qint64 kMaxCardInfoBytes = 64 * 1024;
+
+// The file's bytes. Throws FileError when it cannot be opened or read, is not a regular file
+// or is larger than kMaxCardInfoBytes.
+QByteArray loadCardInfoFile(const QString& path);
+
+// Takes the file's first five lines into cfg (a line that is missing leaves its field as it
+// was) and rebuilds bb from line 1.
+void readCardInfo(const QByteArray& bytes, TcfgData& cfg, TbbData& bb);
+
+// Line 1 decoded: 65 hexadecimal pairs, the model name taken out of the serial region, the
+// serial field reset to "0000000000".
+TbbData decodeDeviceRecord(const QString& bbinfo);
+
+// The first 100 characters of the old line 1, then the date and the version as pairs.
+QString rewrittenLineOne(const QString& bbinfo, const QDate& date, const QString& version);
+
+// The six lines FbbSave writes, in the ANSI code page, each ended by CR LF.
+QByteArray encodeCardInfo(const TcfgData& cfg, const QDate& date, const QString& version);
+
+// Replaces the file so that a card pulled out mid-write keeps the old one. Throws FileError.
+void saveCardInfoFile(const QString& path, const QByteArray& bytes);
+
+}  // namespace card

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// Where the card's files are: the card folder named by the service, under the drive root.
+namespace card {
+
+// The card folder: DownDir, except that exactly "root" (and the empty text) mean the drive
+// root itself.
+QString cardFolder(const QString& downDir);
+
+// The card folder comes from the service: one that is absolute, names a drive, climbs out
+// with "..", or holds control characters would lead outside the card.
+bool isSafeCardFolder(const QString& folder);
+// Throws AppError with a message for the user when the folder is not safe.
+void requireSafeCardFolder(const QString& folder);
+
+// driveRoot (ending in "/"), the folder, "/" and the file name. An empty folder leaves the
+// two separators side by side, as the log shows; the file system reads them as one. The
+// folder's backslashes, its separators on a Windows PC, become "/".
+QString cardFilePath(const QString& driveRoot, const QString& folder, const QString& fileName);
+
+}  // namespace card

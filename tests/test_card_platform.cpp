@@ -1,0 +1,315 @@
+// The platform side of the card: which mounted volumes the drive list offers, and the
+// streamed download that never leaves a half-written file on the card.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <chrono>
+#include <thread>
+
+#include "card/card_info.h"
+#include "platform/downloads.h"
+#include "platform/drives.h"
+#include "service/errors.h"
+#include "support/test_server.h"
+
+namespace {
+
+// ---------------------------------------------------------------- drive list
+
+const char* const kDesktopMounts[] = {
+    "22 1 8:2 / / rw,relatime shared:1 - ext4 /dev/sda2 rw,errors=remount-ro",
+    "23 22 0:21 / /proc rw,nosuid,nodev,noexec,relatime shared:12 - proc proc rw",
+    "24 22 0:22 / /sys rw,nosuid,nodev,noexec,relatime shared:7 - sysfs sysfs rw",
+    "25 22 0:5 / /dev rw,nosuid,relatime shared:2 - devtmpfs udev rw,size=8000000k,mode=755",
+    "26 22 0:25 / /run rw,nosuid,nodev,noexec,relatime shared:5 - tmpfs tmpfs rw,mode=755",
+    "27 24 0:26 / /sys/fs/cgroup rw,nosuid,nodev,noexec,relatime shared:9 - cgroup2 cgroup2 rw",
+    "30 22 8:1 / /boot/efi rw,relatime shared:30 - vfat /dev/sda1 rw,fmask=0077,dmask=0077",
+    "40 22 7:3 / /snap/core20/2015 ro,nodev,relatime shared:20 - squashfs /dev/loop3 ro",
+    "50 26 0:45 / /run/user/1000 rw,nosuid,nodev,relatime shared:400 - tmpfs tmpfs rw,mode=700",
+    "51 50 0:46 / /run/user/1000/gvfs rw,nosuid,nodev,relatime shared:410 - fuse.gvfsd-fuse "
+    "gvfsd-fuse rw,user_id=1000,group_id=1000",
+    "52 50 0:47 / /run/user/1000/doc rw,nosuid,nodev,relatime shared:420 - fuse.portal portal "
+    "rw,user_id=1000,group_id=1000",
+    // An SD slot (mmcblk) mounted by udisks with the kernel's exFAT driver.
+    "60 22 179:1 / /media/kim/DASHCAM rw,nosuid,nodev,relatime shared:500 - exfat "
+    "/dev/mmcblk0p1 rw,uid=1000,gid=1000,fmask=0022,dmask=0022,iocharset=utf8",
+    // A USB card reader that calls itself a fixed disk; a blank in the label.
+    "61 22 8:17 / /media/kim/SD\\040CARD rw,nosuid,nodev,relatime shared:510 master:3 - vfat "
+    "/dev/sdb1 rw,uid=1000,gid=1000,shortname=mixed,utf8=1",
+    "62 22 0:50 / /home/kim/net rw,relatime shared:520 - cifs //nas/share rw,vers=3.0",
+    "63 22 0:51 / /tmp rw,nosuid,nodev shared:530 - tmpfs tmpfs rw",
+};
+
+const char* const kOtherMounts[] = {
+    // Fedora, an NTFS card through ntfs-3g (FUSE on a block device).
+    "70 22 8:33 / /run/media/lee/BACKUP rw,nosuid,nodev,relatime shared:600 - fuseblk /dev/sdc1 "
+    "rw,user_id=0,group_id=0,default_permissions,allow_other,blksize=4096",
+    // exFAT through exfat-fuse over a loop device, mounted by hand.
+    "80 1 7:0 / /mnt/card rw,relatime shared:700 - fuseblk /dev/loop0 rw,user_id=0,group_id=0",
+    "90 1 8:49 / /media/kim/WIN rw,relatime shared:710 - ntfs3 /dev/sdd1 rw,uid=1000",
+    // The system disk on btrfs subvolumes.
+    "100 1 0:31 /@ / rw,relatime shared:1 - btrfs /dev/nvme0n1p2 rw,subvolid=256,subvol=/@",
+    "101 100 0:31 /@home /home rw,relatime shared:2 - btrfs /dev/nvme0n1p2 rw,subvol=/@home",
+    // A container's file binds.
+    "110 100 254:0 /var/lib/docker/containers/abc/hosts /etc/hosts rw,relatime - ext4 /dev/vda rw",
+    // The same card mounted a second time, and a tmpfs mounted over a card's mount point.
+    "120 1 179:1 / /mnt/again rw,relatime shared:720 - exfat /dev/mmcblk0p1 rw",
+    "130 1 7:1 / /mnt/hidden rw,relatime shared:730 - vfat /dev/loop1 rw",
+    "131 130 0:60 / /mnt/hidden rw,relatime shared:731 - tmpfs tmpfs rw",
+    "not a mount line",
+    "",
+};
+
+template <std::size_t N>
+QByteArray joined(const char* const (&lines)[N]) {
+    QByteArray text;
+    for (const char* line : lines)
+        text += QByteArray(line) + '\n';
+    return text;
+}
+
+QStringList rootsOf(const QList<platform::Drive>& drives) {
+    QStringList roots;
+    for (const platform::Drive& d : drives)
+        roots.append(d.root);
+    return roots;
+}
+
+TEST(DriveList, OffersCardVolumesFirstAndLeavesOutPseudoAndSystemMounts) {
+    const auto mounts = platform::parseMountInfo(joined(kDesktopMounts));
+    EXPECT_EQ(rootsOf(platform::cardVolumes(mounts, {})),
+              (QStringList{"/media/kim/DASHCAM/", "/media/kim/SD CARD/", "/"}));
+
+    const auto others = platform::parseMountInfo(joined(kOtherMounts));
+    EXPECT_EQ(rootsOf(platform::cardVolumes(others, {})),
+              (QStringList{"/media/kim/WIN/", "/mnt/again/", "/mnt/card/", "/run/media/lee/BACKUP/",
+                           "/", "/home/"}));
+}
+
+TEST(DriveList, ShowsMountPointAndLabel) {
+    const auto mounts = platform::parseMountInfo(joined(kDesktopMounts));
+    const auto drives = platform::cardVolumes(mounts, [](const QString& source) {
+        return source == QStringLiteral("/dev/mmcblk0p1") ? QStringLiteral("블랙박스") : QString();
+    });
+    ASSERT_EQ(drives.size(), 3);
+    EXPECT_EQ(drives.at(0).display, QStringLiteral("/media/kim/DASHCAM [블랙박스]"));
+    EXPECT_EQ(drives.at(1).display, QStringLiteral("/media/kim/SD CARD"));
+}
+
+TEST(DriveList, ParsesFieldsAndEscapes) {
+    const auto mounts = platform::parseMountInfo(
+        "61 22 8:17 / /media/a\\040b\\011c\\134d rw shared:1 master:2 - vfat /dev/sdb1 rw\n"
+        "62 22 8:18 / /short rw - vfat\n");
+    ASSERT_EQ(mounts.size(), 1);
+    EXPECT_EQ(mounts.at(0).mountPoint, QStringLiteral("/media/a b\tc\\d"));
+    EXPECT_EQ(mounts.at(0).fsType, QStringLiteral("vfat"));
+    EXPECT_EQ(mounts.at(0).source, QStringLiteral("/dev/sdb1"));
+    EXPECT_EQ(mounts.at(0).deviceId, QStringLiteral("8:17"));
+    EXPECT_EQ(platform::decodeUdevName(QStringLiteral("SD\\x20CARD\\xed\\x95\\x9c")),
+              QStringLiteral("SD CARD한"));
+}
+
+TEST(DriveList, VolumeOfAFolderIsTheLongestMountPointAbove) {
+    QByteArray text = joined(kDesktopMounts) + joined(kOtherMounts);
+    const auto mounts = platform::parseMountInfo(text);
+    struct Case {
+        const char* path;
+        const char* root;
+    };
+    for (const Case c : {Case{"/media/kim/DASHCAM", "/media/kim/DASHCAM/"},
+                         Case{"/media/kim/DASHCAM/DCIM/x", "/media/kim/DASHCAM/"},
+                         Case{"/media/kim/DASHCAMX", "/"}, Case{"/home/kim/work", "/home/"},
+                         Case{"/tmp/build", "/tmp/"}, Case{"/", "/"}}) {
+        EXPECT_EQ(platform::volumeRootIn(mounts, QString::fromUtf8(c.path)),
+                  QString::fromUtf8(c.root))
+            << c.path;
+    }
+}
+
+// The real system call: whatever this machine has, the current folder's volume is found and
+// no pseudo file system is offered.
+TEST(DriveList, RealSystemListsOnlyMountedFolders) {
+    for (const platform::Drive& d : platform::mountedCardVolumes()) {
+        EXPECT_TRUE(d.root.endsWith(QLatin1Char('/'))) << d.root.toStdString();
+        EXPECT_FALSE(d.root.startsWith(QStringLiteral("/proc")));
+        EXPECT_TRUE(QDir(d.root).exists()) << d.root.toStdString();
+    }
+    EXPECT_TRUE(QDir::currentPath().startsWith(platform::volumeRootOf(QDir::currentPath())));
+}
+
+// ---------------------------------------------------------------- download
+
+QByteArray randomBytes(qsizetype size, quint32 seed) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    QRandomGenerator rng(seed);
+    rng.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
+    return bytes;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+class CardDownload : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        target = dir.filePath("rp_cam.idb");
+        QFile f(target);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(kOld);
+    }
+    QStringList folderEntries() const {
+        return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    }
+    void expectOldKept() const {
+        EXPECT_EQ(readAll(target), kOld);
+        EXPECT_EQ(folderEntries(), QStringList{"rp_cam.idb"});
+    }
+
+    const QByteArray kOld = "the database the card holds now";
+    QTemporaryDir dir;
+    QString target;
+    TestServer server;
+};
+
+TEST_F(CardDownload, WholeFileReplacesTheOldOneAndProgressIsReported) {
+    // Larger than two write buffers, and not a multiple of one.
+    const QByteArray body = randomBytes(9 * 1024 * 1024 + 12345, 1);
+    server.serveFile("/db/new.idb", std::string(body.constData(), body.size()));
+    server.start();
+    std::int64_t lastReceived = 0;
+    int calls = 0;
+    platform::DownloadOptions options;
+    options.progress = [&](std::int64_t received, std::int64_t) {
+        EXPECT_GE(received, lastReceived);
+        lastReceived = received;
+        ++calls;
+    };
+    const auto result = platform::downloadUrlToFile(server.url("/db/new.idb"), target, options);
+    EXPECT_TRUE(result.ok) << result.error.toStdString();
+    EXPECT_TRUE(readAll(target) == body);
+    EXPECT_EQ(lastReceived, body.size());
+    EXPECT_GT(calls, 1);
+    EXPECT_EQ(folderEntries(), QStringList{"rp_cam.idb"});
+}
+
+TEST_F(CardDownload, NewFileInAnEmptyFolder) {
+    server.serveFile("/f", "abc");
+    server.start();
+    const QString fresh = dir.filePath("new.idb");
+    EXPECT_TRUE(platform::downloadUrlToFile(server.url("/f"), fresh, {}).ok);
+    EXPECT_EQ(readAll(fresh), QByteArray("abc"));
+}
+
+TEST_F(CardDownload, EveryFailureKeepsTheOldFileAndLeavesNothingBehind) {
+    const std::string big(2 * 1024 * 1024, 'x');
+    server.answer("/missing", "not found", 404);
+    server.answer("/error", "oops", 500);
+    // Announces 2 MiB, sends half, and hangs up.
+    server.http().Get("/cut", [&big](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(big.size(), "application/octet-stream",
+                                 [&big](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (offset >= big.size() / 2)
+                                         return false;
+                                     sink.write(big.data() + offset, big.size() / 2);
+                                     return true;
+                                 });
+    });
+    // Sends a little, then falls silent for longer than the stall time-out.
+    server.http().Get("/stall", [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider(
+            "application/octet-stream", [](size_t offset, httplib::DataSink& sink) {
+                if (offset > 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                    return false;
+                }
+                sink.write("part", 4);
+                return true;
+            });
+    });
+    server.start();
+
+    platform::DownloadOptions options;
+    options.limits.stallTimeoutMs = 300;
+    struct Case {
+        const char* name;
+        QString url;
+        QString target;
+    };
+    for (const Case& c :
+         {Case{"404", server.url("/missing"), target}, Case{"500", server.url("/error"), target},
+          Case{"cut", server.url("/cut"), target}, Case{"stall", server.url("/stall"), target},
+          Case{"refused", QStringLiteral("http://127.0.0.1:1/db"), target},
+          Case{"folder missing", server.url("/missing"), dir.filePath("nope/rp_cam.idb")}}) {
+        const auto started = std::chrono::steady_clock::now();
+        const auto result = platform::downloadUrlToFile(c.url, c.target, options);
+        EXPECT_FALSE(result.ok) << c.name;
+        EXPECT_FALSE(result.error.isEmpty()) << c.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << c.name;
+        expectOldKept();
+    }
+}
+
+// A card that fills up (or is pulled out) part-way: the write fails, the old file stays.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        previousHandler_ = ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &previous_);
+        rlimit limit = previous_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &previous_);
+        ::signal(SIGXFSZ, previousHandler_);
+    }
+
+  private:
+    rlimit previous_{};
+    sighandler_t previousHandler_;
+};
+
+TEST_F(CardDownload, CardFullHalfWayKeepsTheOldFile) {
+    const QByteArray body = randomBytes(6 * 1024 * 1024, 2);
+    server.serveFile("/db", std::string(body.constData(), body.size()));
+    server.start();
+    platform::DownloadResult result;
+    {
+        FileSizeLimit limit(1024 * 1024);
+        result = platform::downloadUrlToFile(server.url("/db"), target, {});
+    }
+    EXPECT_FALSE(result.ok);
+    expectOldKept();
+}
+
+TEST_F(CardDownload, CardInfoSaveThatFailsKeepsTheOldFile) {
+    const QString info = dir.filePath("backbbinfo.cfg");
+    card::saveCardInfoFile(info, "old info\r\n");
+    {
+        FileSizeLimit limit(64);
+        EXPECT_THROW(card::saveCardInfoFile(info, QByteArray(1000, 'n')), FileError);
+    }
+    EXPECT_EQ(readAll(info), QByteArray("old info\r\n"));
+    EXPECT_EQ(folderEntries(), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
+}
+
+TEST(ReplacingFile, UncommittedFileLeavesNoTrace) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath("x.bin");
+    {
+        platform::ReplacingFile file;
+        ASSERT_TRUE(file.open(target));
+        EXPECT_TRUE(QFile::exists(file.temporaryPath()));
+        EXPECT_TRUE(file.write("abc", 3));
+    }
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+}  // namespace
