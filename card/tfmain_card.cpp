@@ -1,21 +1,251 @@
-// Card reading and the database download: placeholders until they land.
-#include "app/tfmain.h"
+// The card: drive selection, reading and rewriting backbbinfo.cfg, and the database download.
+#include <QComboBox>
+#include <QEvent>
+#include <QFileInfo>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <algorithm>
+#include <utility>
 
-void TFMain::FbbRead(const QString&) {}
-void TFMain::FbbSave(const QString&) {}
-QString TFMain::FGetIP() {
-    return QString();
+#include "app/guard.h"
+#include "app/tfmain.h"
+#include "card/card_info.h"
+#include "card/card_paths.h"
+#include "card/download.h"
+#include "platform/platform.h"
+#include "service/config.h"
+#include "service/errors.h"
+#include "service/http_transfer.h"
+#include "service/json_answer.h"
+#include "ui_tfmain.h"
+
+namespace {
+
+const QString kCardInfoName = QStringLiteral("backbbinfo.cfg");
+const QString kDatabaseName = QStringLiteral("rp_cam.idb");
+
+QString selectedRoot(const QComboBox* box) {
+    return box->currentIndex() < 0 ? QString() : box->currentData().toString();
 }
-bool TFMain::getData2(const QString&) {
-    return false;
+
+bool sameItems(const QComboBox* box, const QList<platform::Drive>& drives) {
+    if (box->count() != drives.size())
+        return false;
+    for (int i = 0; i < box->count(); ++i) {
+        if (box->itemData(i).toString() != drives.at(i).root ||
+            box->itemText(i) != drives.at(i).display)
+            return false;
+    }
+    return true;
 }
-bool TFMain::FDbDownload(const QString&) {
-    return false;
+
+// Cards are inserted and mounted while the program runs, so the list is read again each
+// time the user is about to pick from it. The selected volume stays listed even when it has
+// gone, so that a re-read reports the missing card instead of reading another drive.
+void refreshDriveItems(QComboBox* box) {
+    const QList<platform::Drive> drives = platform::current().drives();
+    if (sameItems(box, drives))
+        return;
+    const QString selected = selectedRoot(box);
+    const QString selectedText = box->currentText();
+    box->clear();
+    for (const platform::Drive& drive : drives)
+        box->addItem(drive.display, drive.root);
+    if (selected.isEmpty())
+        return;
+    int index = box->findData(selected);
+    if (index < 0) {
+        box->addItem(selectedText, selected);
+        index = box->count() - 1;
+    }
+    box->setCurrentIndex(index);
 }
-void TFMain::DriveComboBox1Change() {}
+
+class DriveListRefresher : public QObject {
+  public:
+    using QObject::QObject;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::MouseButtonPress:
+            case QEvent::KeyPress:
+            case QEvent::Wheel:
+                runGuarded([watched] { refreshDriveItems(static_cast<QComboBox*>(watched)); });
+                break;
+            default:
+                break;
+        }
+        return false;
+    }
+};
+
+// The listed volume that holds the current folder: the exact root, or else the listed root
+// that is the longest prefix of it.
+int indexOfCurrentDrive(const QComboBox* box, const QString& currentRoot) {
+    int best = -1;
+    qsizetype bestLength = -1;
+    for (int i = 0; i < box->count(); ++i) {
+        const QString root = box->itemData(i).toString();
+        if (root == currentRoot)
+            return i;
+        if (currentRoot.startsWith(root) && root.size() > bestLength) {
+            best = i;
+            bestLength = root.size();
+        }
+    }
+    return best;
+}
+
+// The volume is still mounted: after a card is pulled its empty mount point may remain, and
+// a file written there would land on the computer's own disk.
+bool driveStillPresent(const QString& root) {
+    const QList<platform::Drive> drives = platform::current().drives();
+    return std::any_of(drives.begin(), drives.end(),
+                       [&root](const platform::Drive& d) { return d.root == root; });
+}
+
+}  // namespace
+
+void TFMain::fillDriveList() {
+    QComboBox* box = ui->DriveComboBox1;
+    box->clear();
+    for (const platform::Drive& drive : platform::current().drives())
+        box->addItem(drive.display, drive.root);
+    const QString refresherName = QStringLiteral("driveListRefresher");
+    if (!box->findChild<QObject*>(refresherName, Qt::FindDirectChildrenOnly)) {
+        auto* refresher = new DriveListRefresher(box);
+        refresher->setObjectName(refresherName);
+        box->installEventFilter(refresher);
+    }
+    int index = indexOfCurrentDrive(box, platform::current().currentDriveRoot());
+    if (index < 0 && box->count() > 0)
+        index = 0;
+    box->setCurrentIndex(index);
+    DriveComboBox1Change();
+}
+
+void TFMain::DriveComboBox1Change() {
+    const QString folder = card::cardFolder(UserInfo.DownDir);
+    card::requireSafeCardFolder(folder);
+    const QString root = selectedRoot(ui->DriveComboBox1);
+    if (!root.isEmpty()) {
+        const QString path = card::cardFilePath(root, folder, kCardInfoName);
+        FMsg(ui->Memo1, path);
+        if (QFileInfo(path).isFile()) {
+            FbbRead(path);
+            return;
+        }
+    }
+    if (bDrCheck) {
+        FMsg(ui->Memo1, QStringLiteral("블랙박스 SD메모리카드가 인식되지 않았습니다 "));
+        FMsg(ui->Memo1, QStringLiteral("블랙박스 SD메모리카드가 꽂아 주세요"));
+        bDrCheck = false;
+    } else {
+        FMsg(ui->Memo1, QStringLiteral("블랙박스 SD메모리카드가 없습니다."));
+    }
+    setDownloadButton(1);
+    ui->LabeledEdit5->clear();
+    ui->LabeledEdit6->clear();
+}
+
 void TFMain::DriveComboBox1Enter() {
     bDrCheck = true;
 }
-void TFMain::Image2Click() {}
-void TFMain::Timer1Timer() {}
-void TFMain::fillDriveList() {}
+
+void TFMain::FbbRead(const QString& FileName) {
+    const QByteArray bytes = card::loadCardInfoFile(FileName);
+    card::readCardInfo(bytes, cfgData, bb);
+    ui->LabeledEdit5->setText(cellText(std::as_const(bb).ModelName()));
+    ui->LabeledEdit6->setText(cellText(std::as_const(bb).sn()));
+    setDownloadButton(0);
+}
+
+void TFMain::FbbSave(const QString& FileName) {
+    card::saveCardInfoFile(FileName, card::encodeCardInfo(cfgData, platform::current().now().date(),
+                                                          UserInfo.Version));
+}
+
+QString TFMain::FGetIP() {
+    try {
+        const HttpRequest request{
+            QStringLiteral("http://") + Config::instance().ipEchoHost + QStringLiteral("/json"),
+            false,
+            {},
+            {}};
+        const HttpResponse response = httpExchange(request, TransferLimits{5000, 5000, 64 * 1024});
+        if (!isSuccessStatus(response.status))
+            return QString();
+        return card::ipFromEchoAnswer(response.body);
+    } catch (const std::exception&) {
+        return QString();
+    }
+}
+
+bool TFMain::getData2(const QString& JsonString) {
+    const std::optional<JsonAnswer> answer = JsonAnswer::parse(JsonString);
+    if (!answer || !answer->success())
+        return false;
+    try {
+        UserInfo.FileName = answer->text("sfd_filename");
+        UserInfo.Path = answer->text("sfd_filepath");
+        UserInfo.Version = answer->text("sfd_version");
+        ui->LabeledEdit7->setText(UserInfo.Version);
+        UserInfo.DownDir = answer->text("bInfo_scdown_directory");
+    } catch (const JsonAccessError&) {
+        // The values before the unreadable key stand.
+    }
+    return true;
+}
+
+bool TFMain::FDbDownload(const QString& JsonString) {
+    const std::optional<JsonAnswer> answer = JsonAnswer::parse(JsonString);
+    if (!answer)
+        return false;
+    const bool accepted = answer->success();
+    FMsg(ui->Memo1, answer->text("msg"));
+    return accepted;
+}
+
+void TFMain::Image2Click() {
+    ui->ProgressBar1->setMaximum(4);
+    ui->ProgressBar1->setMinimum(0);
+    ui->ProgressBar1->setValue(0);
+    DownProgress = 0;
+    Timer1->start();
+
+    const QString serial = cellText(std::as_const(bb).sn());
+    const QString ip = FGetIP();
+    FHttpPost(
+        card::downloadRequestUrl(MainUrl, UserInfo.UserID, UserInfo.bb_Model_Name, serial, ip), {},
+        7);
+
+    const QString root = selectedRoot(ui->DriveComboBox1);
+    if (root.isEmpty())
+        throw AppError(QStringLiteral("블랙박스 SD카드 있는 드라이브를 선택하세요"));
+    const QString folder = card::cardFolder(UserInfo.DownDir);
+    card::requireSafeCardFolder(folder);
+    const QString target = card::cardFilePath(root, folder, kDatabaseName);
+
+    bool downloaded = false;
+    const std::optional<QString> url =
+        card::databaseUrl(Config::instance().serviceHost, UserInfo.Path, UserInfo.FileName);
+    if (url && driveStillPresent(root)) {
+        downloaded = platform::current().downloadToFile(*url, target, {}).ok;
+    }
+    if (!downloaded) {
+        // The card keeps the info file that matches the database it still holds.
+        FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
+        return;
+    }
+    FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되었습니다"));
+    FbbSave(card::cardFilePath(root, folder, kCardInfoName));
+}
+
+void TFMain::Timer1Timer() {
+    ++DownProgress;
+    if (DownProgress > ui->ProgressBar1->maximum())
+        Timer1->stop();
+    // A value past the maximum shows as a full bar.
+    ui->ProgressBar1->setValue(std::min(DownProgress, ui->ProgressBar1->maximum()));
+}

@@ -1,0 +1,666 @@
+// The card in the main window: picking a drive, reading the card, and the database download,
+// against temporary folders standing in for drives and a real HTTP server.
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFocusEvent>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "app/widgets.h"
+#include "service/config.h"
+#include "support/app_fixture.h"
+
+// Readable failure messages.
+void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+const QString kExampleLine = QStringLiteral(
+    "515A32343030315445535443414D315F30303432"
+    "00000000000000000000"
+    "0000000000000000000000000000000000000000"
+    "3230323430313035"
+    "312E300000000000");
+// Lines 2-5 as the dashcam wrote them; bytes CP949 cannot decode are among them.
+const QByteArray kCardFile =
+    kExampleLine.toLatin1() + "\r\nSPACE\r\n\xB0\xA1 MODEL\r\nSW\x80\xFF\r\nFW 3.4\r\n";
+const QByteArray kOldDatabase = "the database the card holds now";
+const QString kFailed = QStringLiteral("파일이 다운로드 되지 않았습니다.");
+const QString kDone = QStringLiteral("파일이 다운로드 되었습니다");
+const QString kNoCard = QStringLiteral("블랙박스 SD메모리카드가 없습니다.");
+const QString kNotRecognised = QStringLiteral("블랙박스 SD메모리카드가 인식되지 않았습니다 ");
+const QString kInsert = QStringLiteral("블랙박스 SD메모리카드가 꽂아 주세요");
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
+    f.write(bytes);
+}
+
+std::string answerJson(const char* flag, const char* path = "/files/v2/", const char* dir = "root",
+                       const char* msg = "최신 DB를 내려받습니다") {
+    return std::string(R"({"flag":")") + flag + R"(","sfd_filename":"rp_v2.idb","sfd_filepath":")" +
+           path + R"(","sfd_version":"2.5","bInfo_scdown_directory":")" + dir + R"(","msg":")" +
+           msg + R"("})";
+}
+
+// The service, the IP-echo service and the file host, all on the test server.
+class CardWindow : public AppFixture {
+  protected:
+    void setUpServer(TestServer& s) override {
+        s.http().Post("/mobile/back_c/sdcard_down.json",
+                      [this](const httplib::Request& req, httplib::Response& res) {
+                          server.record(req);
+                          std::lock_guard<std::mutex> lock(mutex);
+                          res.status = answerStatus;
+                          res.set_content(answer, "application/json; charset=utf-8");
+                      });
+        s.http().Get("/json", [this](const httplib::Request& req, httplib::Response& res) {
+            server.record(req);
+            std::lock_guard<std::mutex> lock(mutex);
+            res.status = echoStatus;
+            res.set_content(echo, "application/json");
+        });
+        s.http().Get(R"(/files/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
+            server.record(req);
+            std::lock_guard<std::mutex> lock(mutex);
+            if (req.path != filePath) {
+                res.status = 404;
+                return;
+            }
+            res.set_content(database, "application/octet-stream");
+        });
+    }
+
+    void SetUp() override {
+        AppFixture::SetUp();
+        window->UserInfo.UserID = QStringLiteral("kim");
+        window->UserInfo.bb_Model_Name = QStringLiteral("QZ24001");
+        window->UserInfo.FileName = QStringLiteral("rp_v1.idb");
+        window->UserInfo.Path = QStringLiteral("/files/v1/");
+        window->UserInfo.Version = QStringLiteral("1.0");
+        window->UserInfo.DownDir = QStringLiteral("root");
+        rootA = driveA.path() + QLatin1Char('/');
+        rootB = driveB.path() + QLatin1Char('/');
+    }
+
+    void serve(const std::string& answerBody, int status = 200) {
+        std::lock_guard<std::mutex> lock(mutex);
+        answer = answerBody;
+        answerStatus = status;
+    }
+
+    // Drive A is the current folder's; B holds the card unless a test says otherwise.
+    void fillDrives(bool cardOnA = false) {
+        writeFile((cardOnA ? rootA : rootB) + "backbbinfo.cfg", kCardFile);
+        writeFile((cardOnA ? rootA : rootB) + "rp_cam.idb", kOldDatabase);
+        fake.driveList = {platform::Drive{rootA, QStringLiteral("A")},
+                          platform::Drive{rootB, QStringLiteral("B [DASHCAM]")}};
+        fake.currentRoot = rootA;
+        window->fillDriveList();
+    }
+    void pick(int index) {
+        window->ui->DriveComboBox1->setCurrentIndex(index);
+        emit window->ui->DriveComboBox1->activated(index);
+    }
+    void focusDriveList() {
+        QFocusEvent focus(QEvent::FocusIn);
+        QCoreApplication::sendEvent(window->ui->DriveComboBox1, &focus);
+    }
+    void click() { emit window->ui->Image2->clicked(); }
+    bool buttonActive() const {
+        return window->ui->Image2->isEnabled() &&
+               window->ui->Image2->pixmap().toImage() == window->ImageList1.at(0).toImage();
+    }
+    bool buttonGrey() const {
+        return !window->ui->Image2->isEnabled() &&
+               window->ui->Image2->pixmap().toImage() == window->ImageList1.at(1).toImage();
+    }
+    std::vector<TestServer::Request> requestsTo(const std::string& prefix) const {
+        std::vector<TestServer::Request> found;
+        for (const auto& r : server.requests()) {
+            if (r.path.rfind(prefix, 0) == 0)
+                found.push_back(r);
+        }
+        return found;
+    }
+    QStringList filesUnder(const QString& root) const {
+        QStringList files;
+        QDir dir(root);
+        for (const QString& f :
+             dir.entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot)) {
+            files.append(f);
+        }
+        return files;
+    }
+
+    std::mutex mutex;
+    std::string answer = answerJson("true");
+    int answerStatus = 200;
+    std::string echo = R"({"ip":"203.0.113.7"})";
+    int echoStatus = 200;
+    std::string filePath = "/files/v2/rp_v2.idb";
+    std::string database = std::string(300000, 'D') + "end";
+
+    QTemporaryDir outside;  // holds the drives, so "../" from a drive lands here
+    QTemporaryDir driveA{outside.path() + "/A-XXXXXX"};
+    QTemporaryDir driveB{outside.path() + "/B-XXXXXX"};
+    QString rootA;
+    QString rootB;
+};
+
+// ------------------------------------------------------------------ drive selection and reading
+
+TEST_F(CardWindow, FirstFillSelectsTheCurrentFolderDriveAndReadsOnce) {
+    fillDrives();
+    EXPECT_EQ(window->ui->DriveComboBox1->count(), 2);
+    EXPECT_EQ(window->ui->DriveComboBox1->currentData().toString(), rootA);
+    EXPECT_EQ(window->ui->DriveComboBox1->itemText(1), QStringLiteral("B [DASHCAM]"));
+    EXPECT_EQ(logLines(), (QStringList{kNoCard, rootA + "/backbbinfo.cfg"}));
+    EXPECT_TRUE(buttonGrey());
+}
+
+TEST_F(CardWindow, FirstFillFallsBackToTheVolumeAboveOrTheFirst) {
+    fake.driveList = {platform::Drive{rootA, "A"}, platform::Drive{"/", "/"}};
+    fake.currentRoot = rootA + "deeper/";
+    window->fillDriveList();
+    EXPECT_EQ(window->ui->DriveComboBox1->currentIndex(), 0);
+
+    fake.driveList = {platform::Drive{rootB, "B"}, platform::Drive{rootA, "A"}};
+    fake.currentRoot = QStringLiteral("/nowhere/listed/");
+    window->ui->Memo1->clear();
+    window->fillDriveList();
+    EXPECT_EQ(window->ui->DriveComboBox1->currentIndex(), 0);
+    EXPECT_EQ(logLines().size(), 2);
+}
+
+TEST_F(CardWindow, ReadShowsModelAndSerialAndEnablesTheButton) {
+    fillDrives();
+    pick(1);
+    EXPECT_EQ(logLines().front(), rootB + "/backbbinfo.cfg");
+    EXPECT_EQ(window->ui->LabeledEdit5->text(), QStringLiteral("TESTCAM1"));
+    EXPECT_EQ(window->ui->LabeledEdit6->text(), QStringLiteral("0000000000"));
+    EXPECT_TRUE(buttonActive());
+    EXPECT_EQ(window->cfgData.model, QStringLiteral("가 MODEL"));
+
+    // A failed read clears both fields and greys the button; a good one restores them.
+    pick(0);
+    EXPECT_TRUE(window->ui->LabeledEdit5->text().isEmpty());
+    EXPECT_TRUE(window->ui->LabeledEdit6->text().isEmpty());
+    EXPECT_TRUE(buttonGrey());
+    window->Panel9Click();
+    EXPECT_TRUE(buttonGrey());
+    writeFile(rootA + "backbbinfo.cfg", kCardFile);
+    window->Panel9Click();  // re-read after inserting the card, without picking again
+    EXPECT_EQ(window->ui->LabeledEdit5->text(), QStringLiteral("TESTCAM1"));
+    EXPECT_TRUE(buttonActive());
+}
+
+TEST_F(CardWindow, FailedReadWordingFollowsTheFocus) {
+    fillDrives();
+    window->ui->Memo1->clear();
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        QStringList newLines;  // oldest first
+    };
+    const QString pathA = rootA + "/backbbinfo.cfg";
+    const QString pathB = rootB + "/backbbinfo.cfg";
+    const std::vector<Step> steps{
+        {"focus then no card",
+         [&] {
+             focusDriveList();
+             pick(0);
+         },
+         {pathA, kNotRecognised, kInsert}},
+        {"again while focused", [&] { pick(0); }, {pathA, kNoCard}},
+        {"focus, a card",
+         [&] {
+             focusDriveList();
+             pick(1);
+         },
+         {pathB}},
+        {"then no card", [&] { pick(0); }, {pathA, kNotRecognised, kInsert}},
+        {"re-read button", [&] { window->Panel9Click(); }, {pathA, kNoCard}},
+    };
+    for (const Step& step : steps) {
+        const QStringList before = logLines();
+        step.act();
+        QStringList added = logLines().mid(0, logLines().size() - before.size());
+        std::reverse(added.begin(), added.end());
+        EXPECT_EQ(added, step.newLines) << step.name;
+    }
+    EXPECT_TRUE(fake.boxes.isEmpty());
+}
+
+TEST_F(CardWindow, CardFolderRule) {
+    fillDrives();
+    struct Case {
+        const char* downDir;
+        const char* fileAt;  // where the card file is put, under the drive root
+        const char* logged;  // the path as logged, after the drive root
+    };
+    for (const Case c : {Case{"root", "", "/backbbinfo.cfg"}, Case{"", "", "/backbbinfo.cfg"},
+                         Case{"Root", "Root/", "Root/backbbinfo.cfg"},
+                         Case{"DCIM", "DCIM/", "DCIM/backbbinfo.cfg"},
+                         Case{"DCIM/", "DCIM/", "DCIM//backbbinfo.cfg"},
+                         Case{"DCIM\\DATA\\", "DCIM/DATA/", "DCIM/DATA//backbbinfo.cfg"},
+                         Case{"새 폴더", "새 폴더/", "새 폴더/backbbinfo.cfg"}}) {
+        QTemporaryDir drive;
+        const QString root = drive.path() + "/";
+        writeFile(root + c.fileAt + "backbbinfo.cfg", kCardFile);
+        fake.driveList = {platform::Drive{root, "X"}};
+        window->fillDriveList();
+        window->ui->Memo1->clear();
+        window->UserInfo.DownDir = QString::fromUtf8(c.downDir);
+        window->Panel9Click();
+        EXPECT_EQ(logLines(), QStringList{root + QString::fromUtf8(c.logged)}) << c.downDir;
+        EXPECT_TRUE(buttonActive()) << c.downDir;
+    }
+}
+
+TEST_F(CardWindow, CardFolderThatLeavesTheCardIsRefused) {
+    fillDrives();
+    // A card file one level above the drive, that must never be read.
+    writeFile(outside.path() + "/backbbinfo.cfg", kCardFile);
+    pick(0);
+    for (const char* dir :
+         {"..", "../", "a/../..", "..\\", "/", "/etc", "\\x", "c:", "C:\\x", "D:DCIM", "a\nb"}) {
+        window->ui->Memo1->clear();
+        fake.boxes.clear();
+        window->UserInfo.DownDir = QString::fromUtf8(dir);
+        emit window->ui->Panel9->clicked();
+        EXPECT_TRUE(logLines().isEmpty()) << dir;
+        ASSERT_EQ(fake.errorTexts().size(), 1) << dir;
+        EXPECT_TRUE(fake.errorTexts().front().contains(QStringLiteral("SD카드 안의 폴더가 아니")));
+        EXPECT_TRUE(window->ui->LabeledEdit5->text().isEmpty()) << dir;
+    }
+}
+
+TEST_F(CardWindow, UnreadableCardFileEndsTheReadInTheErrorBox) {
+    fillDrives();
+    pick(1);
+    const TcfgData before = window->cfgData;
+    QFile huge(rootA + "backbbinfo.cfg");
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(huge.resize(qint64{1} << 32));
+    huge.close();
+    window->ui->Memo1->clear();
+    pick(0);
+    EXPECT_EQ(logLines(), QStringList{rootA + "/backbbinfo.cfg"});
+    ASSERT_EQ(fake.errorTexts().size(), 1);
+    EXPECT_TRUE(fake.errorTexts().front().startsWith("Cannot open file"));
+    EXPECT_EQ(window->cfgData.bbinfo, before.bbinfo);
+    EXPECT_EQ(window->ui->LabeledEdit5->text(), QStringLiteral("TESTCAM1"));
+    EXPECT_TRUE(buttonActive());
+}
+
+TEST_F(CardWindow, ListIsReadAgainWhenTheUserOpensItAndKeepsTheSelection) {
+    fillDrives();
+    pick(1);
+    QTemporaryDir driveC;
+    const QString rootC = driveC.path() + "/";
+    fake.driveList = {platform::Drive{rootC, "C"}, platform::Drive{rootB, "B"}};
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window->ui->DriveComboBox1, &press);
+    QCoreApplication::processEvents();
+    QComboBox* box = window->ui->DriveComboBox1;
+    box->hidePopup();
+    EXPECT_EQ(box->count(), 2);
+    EXPECT_EQ(box->itemData(0).toString(), rootC);
+    EXPECT_EQ(box->currentData().toString(), rootB);
+
+    // The selected card is pulled out: it stays selected, so a re-read reports no card.
+    fake.driveList = {platform::Drive{rootC, "C"}};
+    QCoreApplication::sendEvent(box, &press);
+    box->hidePopup();
+    EXPECT_EQ(box->currentData().toString(), rootB);
+    EXPECT_EQ(box->count(), 2);
+}
+
+// ------------------------------------------------------------------ the download
+
+TEST_F(CardWindow, DownloadPutsTheDatabaseOnTheCardAndRewritesTheCardFile) {
+    fillDrives();
+    pick(1);
+    window->ui->Memo1->clear();
+    click();
+
+    EXPECT_TRUE(fake.boxes.isEmpty());
+    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(database));
+    EXPECT_EQ(logLines(), (QStringList{rootB + "/rp_cam.idb" + kDone,
+                                       QStringLiteral("최신 DB를 내려받습니다")}));
+    EXPECT_EQ(window->UserInfo.Version, QStringLiteral("2.5"));
+    EXPECT_EQ(window->ui->LabeledEdit7->text(), QStringLiteral("2.5"));
+    EXPECT_EQ(window->UserInfo.FileName, QStringLiteral("rp_v2.idb"));
+    EXPECT_EQ(window->UserInfo.Path, QStringLiteral("/files/v2/"));
+    EXPECT_EQ(requestsTo("/files/").size(), 1u);
+
+    // The card file: today's date and the version, lines 2-5 byte for byte.
+    const QByteArray expected = kExampleLine.left(100).toLatin1() +
+                                "3230323530333134322E350000000000\r\nSPACE\r\n\xB0\xA1 "
+                                "MODEL\r\nSW\x80\xFF\r\nFW 3.4\r\nSPACE\r\n";
+    EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), expected);
+    EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
+}
+
+TEST_F(CardWindow, RequestCarriesTheFourValuesPercentEncoded) {
+    fillDrives();
+    pick(1);
+    struct Case {
+        const char* name;
+        QString user;
+        QString model;
+        std::string echoBody;
+        int echoStatus;
+        std::string query;
+    };
+    for (const Case& c :
+         {Case{"plain", "kim", "QZ24001", R"({"ip":"203.0.113.7"})", 200,
+               "mem_ID=kim&bInfo_modelName=QZ24001&bInfo_serialno=0000000000&Con_IP=203.0.113.7"},
+          Case{"hostile and Korean", "a&b=c d", "블랙 1", R"({"ip":"::1"})", 200,
+               "mem_ID=a%26b%3Dc%20d&bInfo_modelName=%EB%B8%94%EB%9E%99%201&bInfo_serialno="
+               "0000000000&Con_IP=%3A%3A1"},
+          Case{"forged parameter", "kim&mem_ID=lee", "M", R"({"ip":1234})", 200,
+               "mem_ID=kim%26mem_ID%3Dlee&bInfo_modelName=M&bInfo_serialno=0000000000&Con_IP=1234"},
+          Case{"echo fails", "kim", "M", "busy", 503,
+               "mem_ID=kim&bInfo_modelName=M&bInfo_serialno=0000000000&Con_IP="},
+          Case{"echo not an object", "kim", "M", R"(["1.2.3.4"])", 200,
+               "mem_ID=kim&bInfo_modelName=M&bInfo_serialno=0000000000&Con_IP="},
+          Case{"echo without ip", "kim", "M", R"({"addr":"1.2.3.4"})", 200,
+               "mem_ID=kim&bInfo_modelName=M&bInfo_serialno=0000000000&Con_IP="},
+          Case{"echo not ASCII", "kim", "M", "{\"ip\":\"1.2.3.4\xC3\xA9\"}", 200,
+               "mem_ID=kim&bInfo_modelName=M&bInfo_serialno=0000000000&Con_IP=1.2.3.4%3F%3F"}}) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            echo = c.echoBody;
+            echoStatus = c.echoStatus;
+        }
+        window->UserInfo.UserID = c.user;
+        window->UserInfo.bb_Model_Name = c.model;
+        click();
+        const auto posts = requestsTo("/mobile/back_c/sdcard_down.json");
+        ASSERT_FALSE(posts.empty());
+        EXPECT_EQ(posts.back().method, "POST") << c.name;
+        EXPECT_EQ(posts.back().query, c.query) << c.name;
+        EXPECT_EQ(posts.back().body, "") << c.name;
+    }
+}
+
+TEST_F(CardWindow, SerialIsEmptyBeforeAnyCardRead) {
+    fake.driveList = {platform::Drive{rootB, "B"}};
+    fake.currentRoot = rootB;
+    window->ui->DriveComboBox1->addItem("B", rootB);
+    click();
+    EXPECT_EQ(requestsTo("/mobile/").back().query,
+              "mem_ID=kim&bInfo_modelName=QZ24001&bInfo_serialno=&Con_IP=203.0.113.7");
+}
+
+// Mode 7 runs getData2, then FDbDownload, each on the whole answer.
+TEST_F(CardWindow, ModeSevenRunsBothHandlers) {
+    struct Case {
+        const char* name;
+        std::string body;
+        bool result;
+        const char* fileName;  // UserInfo.FileName afterwards
+        QStringList log;
+    };
+    for (const Case& c :
+         {Case{"accepted", answerJson("true"), true, "rp_v2.idb", {"최신 DB를 내려받습니다"}},
+          Case{"accepted in any case",
+               answerJson("True"),
+               true,
+               "rp_v2.idb",
+               {"최신 DB를 내려받습니다"}},
+          Case{"refused",
+               answerJson("false", "/x/", "root", "기간 만료"),
+               false,
+               "rp_v1.idb",
+               {"기간 만료"}},
+          Case{"partial answer",
+               R"({"flag":"TRUE","sfd_filename":"only.idb","sfd_filepath":{},"msg":"m"})",
+               true,
+               "only.idb",
+               {"m"}},
+          Case{"not JSON", "<html>busy</html>", false, "rp_v1.idb", {}}}) {
+        window->UserInfo.FileName = QStringLiteral("rp_v1.idb");
+        window->ui->Memo1->clear();
+        serve(c.body);
+        EXPECT_EQ(window->FHttpPost(server.url("/mobile/back_c/sdcard_down.json?a=1"), {}, 7),
+                  c.result)
+            << c.name;
+        EXPECT_EQ(window->UserInfo.FileName, QString::fromUtf8(c.fileName)) << c.name;
+        EXPECT_EQ(logLines(), c.log) << c.name;
+    }
+}
+
+struct AnswerCase {
+    const char* name;
+    std::string body;
+    int status;
+    const char* error;          // the error box, or nullptr
+    bool downloads;             // a file was requested
+    const char* requestedPath;  // which one
+    const char* version;        // UserInfo.Version afterwards
+};
+
+class CardDownloadAnswer : public CardWindow, public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(CardDownloadAnswer, DecidesWhatIsFetched) {
+    const AnswerCase& c = GetParam();
+    fillDrives();
+    pick(1);
+    serve(c.body, c.status);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        filePath = c.requestedPath ? c.requestedPath : "";
+    }
+    window->ui->Memo1->clear();
+    click();
+    if (c.error) {
+        ASSERT_EQ(fake.errorTexts().size(), 1);
+        EXPECT_EQ(fake.errorTexts().front(), QString::fromUtf8(c.error));
+    } else {
+        EXPECT_TRUE(fake.boxes.isEmpty());
+    }
+    const auto files = requestsTo("/files/");
+    EXPECT_EQ(files.size(), c.downloads ? 1u : 0u);
+    if (c.downloads && !files.empty()) {
+        EXPECT_EQ(files.front().path, c.requestedPath);
+    }
+    EXPECT_EQ(window->UserInfo.Version, QString::fromUtf8(c.version));
+    if (c.downloads) {
+        EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kDone);
+        EXPECT_TRUE(readAll(rootB + "backbbinfo.cfg").contains("3230323530333134"));
+    } else {
+        EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
+        EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CardDownloadAnswer,
+    ::testing::Values(
+        AnswerCase{"FlagTrue", answerJson("true"), 200, nullptr, true, "/files/v2/rp_v2.idb",
+                   "2.5"},
+        AnswerCase{"FlagUpper", answerJson("TRUE"), 200, nullptr, true, "/files/v2/rp_v2.idb",
+                   "2.5"},
+        // Refused: its "msg" is logged and the download goes ahead with what the login gave.
+        AnswerCase{"FlagFalse", answerJson("false"), 200, nullptr, true, "/files/v1/rp_v1.idb",
+                   "1.0"},
+        AnswerCase{"FlagMissing", R"({"msg":"x","sfd_version":"9"})", 200,
+                   "Value 'flag' not found.", false, nullptr, "1.0"},
+        // getData2 has taken the values; the missing message then ends the click.
+        AnswerCase{"MsgMissing",
+                   R"({"flag":"true","sfd_filename":"rp_v2.idb","sfd_filepath":"/files/v2/",)"
+                   R"("sfd_version":"2.5","bInfo_scdown_directory":"root"})",
+                   200, "Value 'msg' not found.", false, nullptr, "2.5"},
+        AnswerCase{"Status404", answerJson("true"), 404, nullptr, true, "/files/v1/rp_v1.idb",
+                   "1.0"},
+        AnswerCase{"NotJson", "<html>maintenance</html>", 200, nullptr, true, "/files/v1/rp_v1.idb",
+                   "1.0"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CardWindow, FailedDownloadKeepsTheOldDatabaseAndTheCardFile) {
+    fillDrives();
+    pick(1);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        filePath = "/files/elsewhere";  // the answer's file gets a 404
+    }
+    window->ui->Memo1->clear();
+    click();
+    EXPECT_TRUE(fake.boxes.isEmpty());
+    EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kFailed);
+    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
+    EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile);
+    EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
+}
+
+TEST_F(CardWindow, NewCardFolderReceivesBothFiles) {
+    fillDrives();
+    pick(1);
+    QDir(rootB).mkdir("NEW");
+    serve(answerJson("true", "/files/v2/", "NEW"));
+    click();
+    EXPECT_EQ(logLines().front(), rootB + "NEW/rp_cam.idb" + kDone);
+    EXPECT_EQ(readAll(rootB + "NEW/rp_cam.idb"), QByteArray::fromStdString(database));
+    // Built from the lines read in the old folder.
+    EXPECT_TRUE(
+        readAll(rootB + "NEW/backbbinfo.cfg").endsWith("SW\x80\xFF\r\nFW 3.4\r\nSPACE\r\n"));
+    EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile);
+    EXPECT_EQ(window->UserInfo.DownDir, QStringLiteral("NEW"));
+
+    // The next card read looks in the new folder.
+    window->ui->Memo1->clear();
+    window->Panel9Click();
+    EXPECT_EQ(logLines().back(), rootB + "NEW/backbbinfo.cfg");
+}
+
+TEST_F(CardWindow, MissingCardFolderFailsWithoutWritingAnything) {
+    fillDrives();
+    pick(1);
+    serve(answerJson("true", "/files/v2/", "GONE"));
+    click();
+    EXPECT_TRUE(fake.boxes.isEmpty());
+    EXPECT_EQ(logLines().front(), rootB + "GONE/rp_cam.idb" + kFailed);
+    EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
+}
+
+TEST_F(CardWindow, RootFolderPutsBothFilesAtTheDriveRoot) {
+    fillDrives();
+    window->UserInfo.DownDir = QStringLiteral("DCIM");
+    writeFile(rootB + "DCIM/backbbinfo.cfg", kCardFile);
+    pick(1);
+    serve(answerJson("true", "/files/v2/", "root"));
+    click();
+    EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kDone);
+    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(database));
+    EXPECT_TRUE(readAll(rootB + "backbbinfo.cfg").contains("322E35"));
+}
+
+TEST_F(CardWindow, AnswerThatWouldLeaveTheCardOrTheHostIsRefused) {
+    fillDrives();
+    pick(1);
+    const QStringList outsideBefore = filesUnder(outside.path());
+    struct Case {
+        const char* name;
+        std::string body;
+        bool errorBox;
+    };
+    const std::string hostile = "@" + server.host().toStdString() + "/files/v2/";
+    for (const Case& c :
+         {Case{"folder climbs out", answerJson("true", "/files/v2/", "../"), true},
+          Case{"folder absolute", answerJson("true", "/files/v2/", "/tmp"), true},
+          Case{"folder names a drive", answerJson("true", "/files/v2/", "C:\\\\x"), true},
+          Case{"path to another host", answerJson("true", hostile.c_str()), false},
+          Case{"path without slash", answerJson("true", "files/v2/"), false}}) {
+        fake.boxes.clear();
+        window->ui->Memo1->clear();
+        serve(c.body);
+        click();
+        EXPECT_EQ(fake.errorTexts().size(), c.errorBox ? 1 : 0) << c.name;
+        if (!c.errorBox) {
+            EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kFailed) << c.name;
+        }
+        EXPECT_TRUE(requestsTo("/files/").empty()) << c.name;
+        EXPECT_EQ(filesUnder(outside.path()), outsideBefore) << c.name;
+        EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase) << c.name;
+        EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile) << c.name;
+        window->UserInfo.DownDir = QStringLiteral("root");
+        window->UserInfo.Path = QStringLiteral("/files/v1/");
+    }
+}
+
+// The card was pulled out after a good read; its empty mount point is still there.
+TEST_F(CardWindow, CardPulledOutWritesNothingIntoTheLeftOverFolder) {
+    fillDrives();
+    pick(1);
+    QFile::remove(rootB + "rp_cam.idb");
+    QFile::remove(rootB + "backbbinfo.cfg");
+    fake.driveList = {platform::Drive{rootA, "A"}};
+    window->ui->Memo1->clear();
+    click();
+    EXPECT_TRUE(buttonActive());
+    EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kFailed);
+    EXPECT_TRUE(filesUnder(rootB).isEmpty());
+    EXPECT_EQ(requestsTo("/mobile/").size(), 1u);
+}
+
+TEST_F(CardWindow, EachClickRunsTheWholeSequence) {
+    fillDrives();
+    pick(1);
+    click();
+    click();
+    EXPECT_EQ(requestsTo("/mobile/").size(), 2u);
+    EXPECT_EQ(requestsTo("/files/").size(), 2u);
+    EXPECT_EQ(logLines().size(), 2 + 1 + 2 * 2);  // fill, pick, two clicks of two lines
+    EXPECT_TRUE(buttonActive());
+}
+
+TEST_F(CardWindow, ProgressAnimationStepsToFullAndStopsOnTheFifthTick) {
+    fillDrives();
+    pick(1);
+    QProgressBar* bar = window->ui->ProgressBar1;
+    for (int round = 0; round < 2; ++round) {
+        click();
+        EXPECT_EQ(bar->value(), 0);
+        EXPECT_EQ(bar->maximum(), 4);
+        EXPECT_TRUE(window->Timer1->isActive());
+        for (int tick = 1; tick <= 5; ++tick) {
+            window->Timer1Timer();
+            EXPECT_EQ(bar->value(), std::min(tick, 4)) << tick;
+            EXPECT_EQ(window->Timer1->isActive(), tick < 5) << tick;
+        }
+        EXPECT_EQ(window->DownProgress, 5);
+    }
+}
+
+TEST_F(CardWindow, IpLookupGivesUpOnASilentService) {
+    TestServer silent;
+    silent.http().Get("/json", [](const httplib::Request&, httplib::Response& res) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(6500));
+        res.set_content(R"({"ip":"1.2.3.4"})", "application/json");
+    });
+    silent.start();
+    Config::instance().ipEchoHost = silent.host();
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(window->FGetIP(), QString());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(6000));
+}
+
+}  // namespace
