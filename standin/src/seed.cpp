@@ -277,7 +277,18 @@ std::unique_ptr<Store> open_or_create(const fs::path& db, const fs::path& files_
             if (created)
                 *created = true;
         } else if (errno != EEXIST) {
-            throw std::system_error(errno, std::generic_category(), "cannot create " + db.string());
+            // File systems without hard links (FAT, some network shares): a plain rename.
+            const int link_error = errno;
+            std::error_code exists_error;
+            if (fs::exists(db, exists_error)) {
+                // Another process finished first after all; its database is used.
+            } else if (::rename(temp.c_str(), db.c_str()) == 0) {
+                if (created)
+                    *created = true;
+            } else {
+                throw std::system_error(link_error, std::generic_category(),
+                                        "cannot create " + db.string());
+            }
         }
     } catch (...) {
         remove_temp();
