@@ -1,0 +1,296 @@
+// The banner: the list answered at start-up, the pictures it downloads into "a.jpg" beside
+// the executable, what the strip shows, and the strip's click.
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "banner/banner_picture.h"
+#include "platform/downloads.h"
+#include "service/errors.h"
+#include "support/app_fixture.h"
+
+namespace {
+
+QByteArray encoded(QSize size, const char* format) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+// The pictures the test service serves, by name.
+struct Pictures {
+    QByteArray a = encoded({10, 10}, "JPG");
+    QByteArray b = encoded({20, 10}, "PNG");  // a PNG saved as "a.jpg" still shows
+    QByteArray broken = "<html>not a picture</html>";
+    // A JPEG padded to the bound is kept; one byte more is not.
+    QByteArray max = a + QByteArray(kBannerMaxBytes - a.size(), '\0');
+    QByteArray big = max + QByteArray(1, '\0');
+    QByteArray old = "picture of an earlier run";
+
+    QByteArray named(const std::string& name) const {
+        if (name == "a")
+            return a;
+        if (name == "b")
+            return b;
+        if (name == "broken")
+            return broken;
+        if (name == "max")
+            return max;
+        if (name == "big")
+            return big;
+        return old;
+    }
+};
+
+const Pictures& pictures() {
+    static const Pictures p;
+    return p;
+}
+
+const QSize kBuiltIn{566, 111};
+
+// A PNG whose header claims another size, its checksum made good.
+QByteArray claimingSize(QByteArray png, quint32 width, quint32 height) {
+    const auto put = [&png](int at, quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            png[at + i] = static_cast<char>(v >> (24 - 8 * i));
+    };
+    put(16, width);
+    put(20, height);
+    quint32 crc = 0xFFFFFFFFu;
+    for (int i = 12; i < 29; ++i) {  // chunk type and data of IHDR
+        crc ^= static_cast<quint8>(png[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    put(29, ~crc);
+    return png;
+}
+
+// Fetches the banner's https addresses over plain http, so that the test server can serve
+// them; the address asked for is recorded as it was.
+class PlainHttpDownloads : public FakePlatform {
+  public:
+    platform::DownloadResult downloadToFile(const QString& url, const QString& targetPath,
+                                            const platform::DownloadOptions& options) override {
+        downloadedUrls.append(url);
+        QString plain = url;
+        if (plain.startsWith(QLatin1String("https://")))
+            plain.replace(0, 8, QStringLiteral("http://"));
+        return platform::downloadUrlToFile(plain, targetPath, options);
+    }
+};
+
+QByteArray fileBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<no file>");
+}
+
+struct BannerCase {
+    const char* name;
+    std::string answer;                // "{other}" stands for another server's host
+    std::vector<std::string> fetched;  // picture paths asked for on the service host, in order
+    std::string fileHolds;             // a picture of Pictures
+    QSize strip;
+};
+
+void PrintTo(const BannerCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+std::string element(const std::string& img) {
+    return R"({"img_path":")" + img + R"(","link_path":"https://x/"})";
+}
+
+std::string data(const std::vector<std::string>& elements) {
+    std::string text = R"({"data":[)";
+    for (std::size_t i = 0; i < elements.size(); ++i)
+        text += (i ? "," : "") + elements[i];
+    return text + "]}";
+}
+
+// The main window created against a service that answers the banner request with the case's
+// answer; a.jpg holds an earlier run's picture.
+class BannerAtStartUp : public AppFixture, public ::testing::WithParamInterface<BannerCase> {
+  protected:
+    void SetUp() override {
+        other.serveFile("/x.jpg", pictures().a.toStdString());
+        other.start();
+        QDir().mkpath(downloads.exeDir);
+        QFile old(bannerFile());
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(pictures().old);
+        old.close();
+        AppFixture::SetUp();
+    }
+    void setUpServer(TestServer& s) override {
+        std::string answer = GetParam().answer;
+        for (std::size_t at; (at = answer.find("{other}")) != std::string::npos;)
+            answer.replace(at, 7, other.host().toStdString());
+        s.answer("/mgr/api/call_banner.api", answer);
+        for (const char* name : {"a", "b", "broken", "max", "big"}) {
+            s.serveFile(std::string("/p/") + name + ".jpg", pictures().named(name).toStdString());
+        }
+    }
+    QString bannerFile() const { return downloads.exeDir + QStringLiteral("a.jpg"); }
+
+    TestServer other;
+    PlainHttpDownloads downloads;  // installed over the fixture's platform
+};
+
+TEST_P(BannerAtStartUp, DownloadsSilently) {
+    const BannerCase& c = GetParam();
+    const TestServer::Request request = server.requests().front();
+    EXPECT_EQ(request.path, "/mgr/api/call_banner.api");
+    EXPECT_EQ(request.body, "bidx=4");
+
+    QStringList expected;
+    for (const std::string& path : c.fetched)
+        expected.append(QStringLiteral("https://") + server.host() + QString::fromStdString(path));
+    EXPECT_EQ(downloads.downloadedUrls, expected);
+    EXPECT_TRUE(other.requests().empty()) << "a picture was fetched from another host";
+
+    const QByteArray held = fileBytes(bannerFile());
+    EXPECT_TRUE(held == pictures().named(c.fileHolds))
+        << "a.jpg holds " << held.left(40).toStdString();
+    EXPECT_EQ(window->ui->Image8->pixmap().size(), c.strip);
+
+    EXPECT_TRUE(downloads.boxes.isEmpty());
+    EXPECT_TRUE(fake.boxes.isEmpty());
+    EXPECT_TRUE(logLines().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BannerAtStartUp,
+    ::testing::Values(
+        BannerCase{"TwoElementsEndWithTheSecond",
+                   data({element("/p/a.jpg"), element("/p/b.jpg")}),
+                   {"/p/a.jpg", "/p/b.jpg"},
+                   "b",
+                   {20, 10}},
+        BannerCase{"OneElementShown", data({element("/p/a.jpg")}), {"/p/a.jpg"}, "a", {10, 10}},
+        BannerCase{"EmptyDataDownloadsNothing", data({}), {}, "old", kBuiltIn},
+        BannerCase{"MissingLinkStopsBeforeItsPicture",
+                   data({element("/p/a.jpg"), R"({"img_path":"/p/b.jpg"})"}),
+                   {"/p/a.jpg"},
+                   "a",
+                   {10, 10}},
+        BannerCase{"MissingImgPathStops", data({R"({"link_path":"x"})"}), {}, "old", kBuiltIn},
+        BannerCase{"ElementNotAnObjectStops", R"({"data":[5]})", {}, "old", kBuiltIn},
+        BannerCase{"DataNotAnArray", R"({"data":{"img_path":"/p/a.jpg"}})", {}, "old", kBuiltIn},
+        BannerCase{"NotJson", "<html>maintenance</html>", {}, "old", kBuiltIn},
+        BannerCase{"UnreachablePictureStopsTheList",
+                   data({element("/p/missing.jpg"), element("/p/b.jpg")}),
+                   {"/p/missing.jpg"},
+                   "old",
+                   kBuiltIn},
+        BannerCase{"PathThatNamesAnotherHostIsNeverFetched",
+                   data({element("@{other}/x.jpg"), element("/p/b.jpg")}),
+                   {},
+                   "old",
+                   kBuiltIn},
+        BannerCase{
+            "PathWithoutLeadingSlashIsNeverFetched", data({element("x.jpg")}), {}, "old", kBuiltIn},
+        BannerCase{"OversizedPictureNotKept",
+                   data({element("/p/a.jpg"), element("/p/big.jpg"), element("/p/b.jpg")}),
+                   {"/p/a.jpg", "/p/big.jpg"},
+                   "a",
+                   {10, 10}},
+        BannerCase{"PictureAtTheBoundKept",
+                   data({element("/p/max.jpg")}),
+                   {"/p/max.jpg"},
+                   "max",
+                   {10, 10}},
+        BannerCase{"UndecodableFileShowsTheBuiltInPicture",
+                   data({element("/p/a.jpg"), element("/p/broken.jpg")}),
+                   {"/p/a.jpg", "/p/broken.jpg"},
+                   "broken",
+                   kBuiltIn}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BannerAddress, OnlyAPathOnTheServiceHost) {
+    const QString host = QStringLiteral("svc.example:8080");
+    EXPECT_EQ(bannerPictureUrl(host, QStringLiteral("/img/b 1.jpg")),
+              QStringLiteral("https://svc.example:8080/img/b 1.jpg"));
+    for (const char* unsafe : {"@evil.example/x.jpg", ".evil.example/x.jpg", "x.jpg", "",
+                               ":1@evil.example/", "\\\\evil.example/x"}) {
+        EXPECT_FALSE(bannerPictureUrl(host, QString::fromUtf8(unsafe))) << unsafe;
+    }
+}
+
+class Banner : public AppFixture {};
+
+TEST_F(Banner, ClickOpensTheSupportPageWithoutAnyAnswer) {
+    // The fixture's service answers the banner request with 404.
+    ASSERT_TRUE(fake.downloadedUrls.isEmpty());
+    emit window->ui->Image8->clicked();
+    const QString faq = QStringLiteral("https://") + server.host() +
+                        QStringLiteral("/board/faq/list.html?board_no=3");
+    EXPECT_EQ(fake.openedUrls, QStringList{faq});
+    EXPECT_EQ(window->bannerlink, faq);
+    EXPECT_TRUE(fake.boxes.isEmpty());
+}
+
+// A picture server that sends a little and then falls silent: the download gives up instead
+// of holding up the login window, and the part received is not kept.
+TEST_F(Banner, SilentPictureServerTimesOut) {
+    TestServer pictureServer;
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    pictureServer.http().Get(
+        "/slow.jpg", [release](const httplib::Request&, httplib::Response& res) {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+            res.set_chunked_content_provider(
+                "image/jpeg", [release, until](size_t offset, httplib::DataSink& sink) {
+                    if (offset == 0) {
+                        sink.write(pictures().a.constData(), 100);
+                        return true;
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    return !*release && std::chrono::steady_clock::now() < until;
+                });
+        });
+    pictureServer.start();
+    QDir().mkpath(fake.exeDir);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_THROW(window->FImgDown(pictureServer.url("/slow.jpg")), TransportError);
+    EXPECT_LT(clock.elapsed(), 20000) << "the download waited for the server to hang up";
+    *release = true;
+    EXPECT_FALSE(QFile::exists(fake.exeDir + QStringLiteral("a.jpg")));
+    EXPECT_EQ(window->ui->Image8->pixmap().size(), kBuiltIn);
+}
+
+TEST(BannerPicture, DecodesByContentWithinBounds) {
+    QTemporaryDir dir;
+    const auto write = [&](const QByteArray& bytes) {
+        const QString path = dir.filePath(QStringLiteral("a.jpg"));
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+        return path;
+    };
+    EXPECT_EQ(decodeBannerPicture(write(pictures().b)).size(), QSize(20, 10));
+    EXPECT_TRUE(decodeBannerPicture(write(pictures().broken)).isNull());
+    EXPECT_TRUE(decodeBannerPicture(write(QByteArray())).isNull());
+    EXPECT_TRUE(decodeBannerPicture(dir.filePath(QStringLiteral("none.jpg"))).isNull());
+    // A small file that claims a huge picture is refused, not decoded into gigabytes.
+    EXPECT_TRUE(decodeBannerPicture(write(claimingSize(pictures().b, 30000, 30000))).isNull());
+    // A large picture is shrunk for the strip.
+    const QImage wide = decodeBannerPicture(write(encoded({3000, 300}, "JPG")));
+    EXPECT_FALSE(wide.isNull());
+    EXPECT_LE(wide.width(), 2 * 566);
+    EXPECT_LE(wide.height(), 2 * 111);
+}
+
+}  // namespace
