@@ -9,24 +9,27 @@ std::optional<CatalogueAnswer> decodeCatalogue(const QString& json) {
     const JsonNode list = answer->array("list");
     CatalogueAnswer result;
     const int count = list.size();
-    result.models.reserve(count);
+    result.indexes.reserve(count);
+    result.names.reserve(count);
     for (int i = 0; i < count; ++i) {
         const JsonNode element = list.at(i);
-        CatalogueModel model;
+        QString index;
         try {
-            model.index = element.text("bInfo_IDX");
+            index = element.text("bInfo_IDX");
         } catch (const JsonAccessError& e) {
             result.failure = e;
             break;
         }
+        QString name;
         try {
-            model.name = element.text("bInfo_modelName");
+            name = element.text("bInfo_modelName");
         } catch (const JsonAccessError& e) {
             result.failure = e;
-            result.failedIndex = model.index;
+            result.failedIndex = index;
             break;
         }
-        result.models.append(std::move(model));
+        result.indexes.append(std::move(index));
+        result.names.append(std::move(name));
     }
     return result;
 }

@@ -1,27 +1,24 @@
 #pragma once
 
-#include <QList>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 #include "service/errors.h"
 
-// One model of the service's catalogue, as sent.
-struct CatalogueModel {
-    QString index;  // "bInfo_IDX", blanks included
-    QString name;   // "bInfo_modelName"
-};
-
 // A catalogue answer read element by element up to the first element that cannot be read.
 struct CatalogueAnswer {
-    QList<CatalogueModel> models;  // the complete elements, in answer order
+    // The complete elements in answer order, side by side: the drop-down takes the names as
+    // they are.
+    QStringList indexes;  // "bInfo_IDX", blanks included
+    QStringList names;    // "bInfo_modelName"
     // The element that could not be read, if any: it still takes a row of the model table,
     // holding its index when that much was read.
     std::optional<JsonAccessError> failure;
     std::optional<QString> failedIndex;
 
     // Rows of the model table that the answer fills.
-    qsizetype rows() const { return models.size() + (failure ? 1 : 0); }
+    qsizetype rows() const { return names.size() + (failure ? 1 : 0); }
 };
 
 // Empty when the text is not JSON. Throws JsonAccessError when "list" is missing or is not an

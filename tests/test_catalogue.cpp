@@ -1,5 +1,6 @@
 // The model catalogue: the request at the sign-up window's creation, the model table in the main
 // window's hidden grid, the drop-down, and the index the join sends.
+#include <QHeaderView>
 #include <QTableWidget>
 
 #include "account/catalogue_table.h"
@@ -42,6 +43,7 @@ TEST_F(Catalogue, TwoModelsListedAndTheSecondJoinsWithItsIndex) {
     EXPECT_EQ(m->ui->ComboBox2->currentIndex(), -1) << "nothing is chosen for the user";
     EXPECT_EQ(table(), (QList<QStringList>{{"7", "A"}, {"9", "B"}}));
     EXPECT_FALSE(window->ui->StringGrid1->isVisible());
+    EXPECT_EQ(window->ui->StringGrid1->verticalHeader()->count(), 2) << "the grid's views follow";
 
     fillValid(m);  // chooses B
     m->Panel8Click();
@@ -174,6 +176,7 @@ TEST_F(Catalogue, SecondWindowWithFewerModelsReplacesTheTable) {
     EXPECT_EQ(requestsTo(kCataloguePath).size(), 2u);
     EXPECT_EQ(comboItems(second), QStringList{"Z"});
     EXPECT_EQ(table(), (QList<QStringList>{{"8", "Z"}}));
+    EXPECT_EQ(window->ui->StringGrid1->verticalHeader()->count(), 1);
 }
 
 TEST_F(Catalogue, ASecondAnswerForTheSameWindowListsOnlyItsOwnModels) {
