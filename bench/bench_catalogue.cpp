@@ -1,0 +1,88 @@
+// A catalogue answer of 20,000 models: handled by FbbModelList with the sign-up window shown
+// offscreen, against parsing the same answer alone. Target: handling at most 3x the parse.
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QTableWidget>
+
+#include "account/tfmember.h"
+#include "app/tfmain.h"
+#include "service/json_answer.h"
+#include "support/fake_platform.h"
+#include "support/test_server.h"
+#include "ui_tfmain.h"
+#include "ui_tfmember.h"
+
+namespace {
+
+QString catalogueAnswer(int models) {
+    QString json = QStringLiteral("{\"flag\":\"true\",\"list\":[");
+    for (int i = 0; i < models; ++i) {
+        if (i > 0)
+            json += QLatin1Char(',');
+        json += QStringLiteral("{\"bInfo_IDX\":\"%1\",\"bInfo_modelName\":\"MODEL-%1 블랙박스\"}")
+                    .arg(1000 + i);
+    }
+    json += QStringLiteral("]}");
+    return json;
+}
+
+const QString& answer() {
+    static const QString text = catalogueAnswer(20000);
+    return text;
+}
+
+void BM_ParseAlone(benchmark::State& state) {
+    for (auto _ : state) {
+        auto parsed = JsonAnswer::parse(answer());
+        benchmark::DoNotOptimize(parsed);
+    }
+}
+
+// The table and the drop-down start empty, as for the first sign-up window of a run.
+void BM_FbbModelListFresh(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        FMain->ui->StringGrid1->setRowCount(0);
+        FMember->ui->ComboBox2->clear();
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(FMain->FbbModelList(answer()));
+    }
+    state.counters["rows"] = FMain->ui->StringGrid1->rowCount();
+    state.counters["items"] = FMember->ui->ComboBox2->count();
+}
+
+// The table already holds a full catalogue, as for a later sign-up window.
+void BM_FbbModelListReplacing(benchmark::State& state) {
+    FMain->FbbModelList(answer());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(FMain->FbbModelList(answer()));
+}
+
+BENCHMARK(BM_ParseAlone)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FbbModelListFresh)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FbbModelListReplacing)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    FakePlatform fake;
+    TestServer server;
+    server.answer("/mobile/back_c/device_add_getproduct.search", R"({"list":[]})");
+    server.start();
+    ConfigOverride config(server.host());
+    TFMain mainWindow;
+    TFMember member;
+    member.show();
+    QApplication::processEvents();
+
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
