@@ -8,7 +8,10 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "service/errors.h"
 
@@ -25,6 +28,21 @@ bool syncUnsupported(int error) {
     return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EROFS;
 }
 
+// 0, or the errno of the failed write.
+int writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 void syncFolderOf(const QByteArray& path) {
     const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(path)).absolutePath());
     const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -36,6 +54,81 @@ void syncFolderOf(const QByteArray& path) {
 }
 
 }  // namespace
+
+// Writes one buffer at a time on its own thread; the caller may fill the other meanwhile.
+class ReplacingFile::Writer {
+  public:
+    explicit Writer(int fd) : fd_(fd), thread_([this] { run(); }) {}
+    ~Writer() { stop(true); }
+
+    // Hands over full[0, used) once the previous piece is written, and gives back the
+    // other buffer (empty the first time). False when a write has failed.
+    bool submit(std::vector<char>& full, std::size_t used) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        idle_.wait(lock, [this] { return (!hasJob_ && !busy_) || error_ != 0; });
+        if (error_ != 0)
+            return false;
+        job_.swap(full);
+        jobBytes_ = used;
+        hasJob_ = true;
+        full.swap(spare_);
+        work_.notify_one();
+        return true;
+    }
+
+    // Waits for what was handed over (or drops it when abandoning); the first errno, or 0.
+    int stop(bool abandon) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (abandon)
+                hasJob_ = false;
+            idle_.wait(lock, [this] { return (!hasJob_ && !busy_) || error_ != 0; });
+            stopping_ = true;
+            work_.notify_one();
+        }
+        if (thread_.joinable())
+            thread_.join();
+        return error_;
+    }
+
+  private:
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            work_.wait(lock, [this] { return hasJob_ || stopping_; });
+            if (!hasJob_ || error_ != 0)
+                return;
+            std::vector<char> piece;
+            piece.swap(job_);
+            const std::size_t bytes = jobBytes_;
+            hasJob_ = false;
+            busy_ = true;
+            lock.unlock();
+            const int error = writeAll(fd_, piece.data(), bytes);
+            lock.lock();
+            spare_.swap(piece);
+            busy_ = false;
+            if (error != 0 && error_ == 0)
+                error_ = error;
+            idle_.notify_all();
+        }
+    }
+
+    const int fd_;
+    std::mutex mutex_;
+    std::condition_variable work_;
+    std::condition_variable idle_;
+    std::vector<char> job_;
+    std::vector<char> spare_;
+    std::size_t jobBytes_ = 0;
+    bool hasJob_ = false;
+    bool busy_ = false;
+    bool stopping_ = false;
+    int error_ = 0;
+    std::thread thread_;  // last: starts once everything above exists
+};
+
+ReplacingFile::ReplacingFile() = default;
 
 ReplacingFile::~ReplacingFile() {
     discard();
@@ -70,17 +163,15 @@ bool ReplacingFile::open(const QString& targetPath) {
 }
 
 bool ReplacingFile::flushBuffer() {
-    const char* p = buffer_.data();
-    std::size_t left = used_;
-    while (left > 0) {
-        const ssize_t n = ::write(fd_, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return fail(systemText(errno));
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
+    if (writer_) {
+        if (used_ > 0 && !writer_->submit(buffer_, used_))
+            return fail(systemText(writer_->stop(false)));
+        const int error = writer_->stop(false);
+        writer_.reset();
+        if (error != 0)
+            return fail(systemText(error));
+    } else if (const int error = writeAll(fd_, buffer_.data(), used_); error != 0) {
+        return fail(systemText(error));
     }
     used_ = 0;
     return true;
@@ -99,8 +190,14 @@ bool ReplacingFile::write(const char* data, std::size_t size) {
         used_ += take;
         data += take;
         size -= take;
-        if (used_ == buffer_.size() && !flushBuffer())
-            return false;
+        if (used_ == buffer_.size()) {
+            if (!writer_)
+                writer_ = std::make_unique<Writer>(fd_);
+            if (!writer_->submit(buffer_, used_))
+                return fail(systemText(writer_->stop(true)));
+            buffer_.resize(kBufferBytes);
+            used_ = 0;
+        }
     }
     return true;
 }
@@ -136,6 +233,10 @@ bool ReplacingFile::commit() {
 }
 
 void ReplacingFile::discard() {
+    if (writer_) {
+        writer_->stop(true);
+        writer_.reset();
+    }
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;

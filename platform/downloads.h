@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 #include <vector>
 
 #include "platform/platform.h"
@@ -12,11 +13,15 @@ namespace platform {
 // whole: the bytes go to a temporary file beside the target, in large writes (small writes
 // are slow on FUSE file systems), are flushed to the medium, and only then is the temporary
 // file renamed over the target. A file that is never committed leaves nothing behind.
+//
+// Once more than one buffer's worth arrives, a writer thread writes each full buffer while
+// the caller fills the next, so that receiving and the card's writing overlap; the caller
+// still returns only when everything is written. Memory stays at two buffers.
 class ReplacingFile {
   public:
     static constexpr std::size_t kBufferBytes = std::size_t{4} * 1024 * 1024;
 
-    ReplacingFile() = default;
+    ReplacingFile();
     ~ReplacingFile();
     ReplacingFile(const ReplacingFile&) = delete;
     ReplacingFile& operator=(const ReplacingFile&) = delete;
@@ -37,10 +42,13 @@ class ReplacingFile {
     QString temporaryPath() const { return tempPath_; }
 
   private:
+    class Writer;
+
     bool flushBuffer();
     bool fail(const QString& what);
 
     int fd_ = -1;
+    std::unique_ptr<Writer> writer_;
     QString targetPath_;
     QString tempPath_;
     std::vector<char> buffer_;
