@@ -52,11 +52,6 @@ TFMember::TFMember(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::T
         password->setStyle(hashStyle);
         password->setEchoMode(QLineEdit::Password);
     }
-    setTabOrder(ui->LabeledEdit4, ui->LabeledEdit5);
-    setTabOrder(ui->LabeledEdit5, ui->LabeledEdit6);
-    setTabOrder(ui->LabeledEdit6, ui->LabeledEdit1);
-    setTabOrder(ui->LabeledEdit1, ui->ComboBox2);
-
     if (const QScreen* screen = this->screen()) {
         QRect frame = rect();
         frame.moveCenter(screen->availableGeometry().center());

@@ -448,6 +448,19 @@ TEST_F(MemberWindow, PasswordFieldsShowHashes) {
     EXPECT_EQ(m->ui->LabeledEdit4->echoMode(), QLineEdit::Normal);
 }
 
+TEST_F(MemberWindow, KeyboardOrderWithinTheGroup) {
+    TFMember* m = open();
+    QStringList order;
+    QWidget* w = m->ui->LabeledEdit4;
+    for (int guard = 0; order.size() < 5 && guard < 200; ++guard) {
+        if (w->focusPolicy() & Qt::TabFocus)
+            order.append(w->objectName());
+        w = w->nextInFocusChain();
+    }
+    EXPECT_EQ(order, (QStringList{"LabeledEdit4", "LabeledEdit5", "LabeledEdit6", "LabeledEdit1",
+                                  "ComboBox2"}));
+}
+
 TEST_F(MemberWindow, Links) {
     TFMember* m = open();
     m->ui->Panel7->clicked();
