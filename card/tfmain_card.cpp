@@ -24,6 +24,12 @@ namespace {
 const QString kCardInfoName = QStringLiteral("backbbinfo.cfg");
 const QString kDatabaseName = QStringLiteral("rp_cam.idb");
 
+// The list is narrow; the tooltip shows a long mount point whole.
+void addDriveItem(QComboBox* box, const platform::Drive& drive) {
+    box->addItem(drive.display, drive.root);
+    box->setItemData(box->count() - 1, drive.display, Qt::ToolTipRole);
+}
+
 QString selectedRoot(const QComboBox* box) {
     return box->currentIndex() < 0 ? QString() : box->currentData().toString();
 }
@@ -50,12 +56,12 @@ void refreshDriveItems(QComboBox* box) {
     const QString selectedText = box->currentText();
     box->clear();
     for (const platform::Drive& drive : drives)
-        box->addItem(drive.display, drive.root);
+        addDriveItem(box, drive);
     if (selected.isEmpty())
         return;
     int index = box->findData(selected);
     if (index < 0) {
-        box->addItem(selectedText, selected);
+        addDriveItem(box, platform::Drive{selected, selectedText});
         index = box->count() - 1;
     }
     box->setCurrentIndex(index);
@@ -111,7 +117,7 @@ void TFMain::fillDriveList() {
     QComboBox* box = ui->DriveComboBox1;
     box->clear();
     for (const platform::Drive& drive : platform::current().drives())
-        box->addItem(drive.display, drive.root);
+        addDriveItem(box, drive);
     const QString refresherName = QStringLiteral("driveListRefresher");
     if (!box->findChild<QObject*>(refresherName, Qt::FindDirectChildrenOnly)) {
         auto* refresher = new DriveListRefresher(box);
