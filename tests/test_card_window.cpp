@@ -184,6 +184,15 @@ TEST_F(CardWindow, FirstFillFallsBackToTheVolumeAboveOrTheFirst) {
     window->fillDriveList();
     EXPECT_EQ(window->ui->DriveComboBox1->currentIndex(), 0);
     EXPECT_EQ(logLines().size(), 2);
+
+    // No volume at all: nothing to read, so no card.
+    fake.driveList.clear();
+    window->ui->Memo1->clear();
+    window->setDownloadButton(0);
+    window->fillDriveList();
+    EXPECT_EQ(window->ui->DriveComboBox1->currentIndex(), -1);
+    EXPECT_EQ(logLines(), QStringList{kNoCard});
+    EXPECT_TRUE(buttonGrey());
 }
 
 TEST_F(CardWindow, ReadShowsModelAndSerialAndEnablesTheButton) {
