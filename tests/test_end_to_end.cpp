@@ -1,0 +1,199 @@
+// The real stand-in service as its own process, the program's windows driven in this one:
+// log in, read a card, download the database onto it, list payments, sign up and log in anew.
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "account/tflogin.h"
+#include "account/tfmember.h"
+#include "app/tfmain.h"
+#include "payments/string_grid.h"
+#include "payments/tfpaymentlist.h"
+#include "platform/text_file.h"
+#include "service/config.h"
+#include "service/http_transfer.h"
+#include "support/fake_platform.h"
+#include "support/test_server.h"
+#include "ui_tflogin.h"
+#include "ui_tfmain.h"
+#include "ui_tfmember.h"
+#include "ui_tfpaymentlist.h"
+
+namespace {
+
+// The card as the dashcam leaves it: serial "QZ24001TESTCAM1_0042", its date and version.
+const QByteArray kCardLine1 =
+    "515A32343030315445535443414D315F30303432000000000000000000000000000000000000000000000000000000"
+    "000000"
+    "3230323430313035312E300000000000";
+const QByteArray kCardRest = "29.7GB\r\nTESTCAM1\r\nSW 1.0.3\r\nFW 2.1.0\r\n";
+
+class StandIn {
+  public:
+    explicit StandIn(const QString& folder) : db_(folder + "/standin.db") {
+        process_.setProgram(QStringLiteral(DRIVORO_STANDIN_EXE));
+        process_.setArguments({"serve", "--db", db_, "--port", "0"});
+        process_.setProcessChannelMode(QProcess::SeparateChannels);
+        process_.start();
+        // Seeding a new database hashes passwords, which takes a moment.
+        while (process_.waitForReadyRead(20000)) {
+            const QString line = QString::fromUtf8(process_.readLine()).trimmed();
+            if (line.startsWith("listening on ")) {
+                host_ = line.mid(13);
+                break;
+            }
+        }
+    }
+    ~StandIn() {
+        process_.terminate();
+        if (!process_.waitForFinished(5000))
+            process_.kill();
+    }
+    const QString& host() const { return host_; }
+    QString downloads() {
+        QProcess list;
+        list.start(QStringLiteral(DRIVORO_STANDIN_EXE), {"downloads", "--db", db_});
+        list.waitForFinished(20000);
+        return QString::fromUtf8(list.readAllStandardOutput());
+    }
+
+  private:
+    QString db_;
+    QProcess process_;
+    QString host_;
+};
+
+class EndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid() && card.isValid());
+        standin = std::make_unique<StandIn>(folder.path());
+        ASSERT_FALSE(standin->host().isEmpty()) << "the stand-in did not start";
+        config = std::make_unique<ConfigOverride>(standin->host());
+        QFile cfg(card.path() + "/backbbinfo.cfg");
+        ASSERT_TRUE(cfg.open(QIODevice::WriteOnly));
+        cfg.write(kCardLine1 + "\r\n" + kCardRest);
+        cfg.close();
+        fake.driveList = {platform::Drive{card.path() + "/", card.path() + " [DASHCAM]"}};
+        fake.currentRoot = card.path() + "/";
+    }
+    void TearDown() override {
+        delete FMember;
+        delete FPaymentList;
+        delete FLogin;
+        mainWindow.reset();
+        config.reset();
+        standin.reset();
+    }
+
+    // A login window as at start-up; true when the service accepted the login.
+    bool logIn(const QString& id, const QString& password) {
+        QPointer<TFLogin> login = new TFLogin;
+        login->ui->LabeledEdit1->setText(id);
+        login->ui->LabeledEdit2->setText(password);
+        login->Panel5Click();
+        const bool accepted = login && login->result() == QDialog::Accepted;
+        delete login.data();
+        return accepted;
+    }
+
+    QByteArray fetch(const QString& url) {
+        return httpExchange(HttpRequest{url, false, {}, {}}).body;
+    }
+
+    QByteArray cardFile(const QString& name) {
+        QFile f(card.path() + "/" + name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    FakePlatform fake;
+    QTemporaryDir folder;
+    QTemporaryDir card;  // stands in for the SD card's volume
+    std::unique_ptr<StandIn> standin;
+    std::unique_ptr<ConfigOverride> config;
+    std::unique_ptr<TFMain> mainWindow;
+};
+
+TEST_F(EndToEnd, LogInDownloadListPaymentsSignUpAndLogInAgain) {
+    mainWindow = std::make_unique<TFMain>();
+    EXPECT_TRUE(fake.errorTexts().isEmpty()) << fake.errorTexts().join("|").toStdString();
+
+    ASSERT_TRUE(logIn("demo0001", "drivoro1234"));
+    TFMain& w = *mainWindow;
+    EXPECT_EQ(w.ui->LabeledEdit3->text(), "MORVEL");
+    EXPECT_EQ(w.ui->LabeledEdit4->text(), "TESTCAM1");
+    EXPECT_EQ(w.ui->LabeledEdit7->text(), "2.5");
+
+    // Showing the window fills the drive list and reads the card of the current volume.
+    w.show();
+    EXPECT_EQ(w.ui->LabeledEdit5->text(), "TESTCAM1");
+    EXPECT_EQ(w.ui->LabeledEdit6->text(), "0000000000");
+    ASSERT_TRUE(w.ui->Image2->isEnabled());
+
+    w.Image2Click();
+    const QByteArray served =
+        fetch("http://" + standin->host() + w.UserInfo.Path + w.UserInfo.FileName);
+    ASSERT_GT(served.size(), 1024 * 1024);
+    EXPECT_TRUE(cardFile("rp_cam.idb") == served)
+        << "the card's database differs from the served file";
+    // Line 1 keeps its first 100 digits and records today's date and the version.
+    EXPECT_EQ(cardFile("backbbinfo.cfg"), kCardLine1.left(100) + "3230323530333134" +
+                                              "322E350000000000" + "\r\n" + kCardRest +
+                                              "29.7GB\r\n");
+    EXPECT_TRUE(fake.errorTexts().isEmpty()) << fake.errorTexts().join("|").toStdString();
+    const QString recorded = standin->downloads();
+    EXPECT_TRUE(recorded.contains("demo0001") && recorded.contains("TESTCAM1") &&
+                recorded.contains("0000000000"))
+        << recorded.toStdString();
+
+    // The payment history of the demo member.
+    new TFPaymentList(mainWindow.get());
+    ASSERT_TRUE(FPaymentList);
+    const StringGrid* grid = FPaymentList->ui->StringGrid1;
+    ASSERT_EQ(grid->gridRowCount(), 6);
+    EXPECT_EQ(grid->cell(0, 1), "1");
+    QStringList methods;
+    for (int row = 1; row < grid->gridRowCount(); ++row)
+        methods.append(grid->cell(2, row));
+    EXPECT_TRUE(methods.contains("신용카드") && methods.contains("실시간계좌이체") &&
+                methods.contains("가상계좌"))
+        << methods.join(",").toStdString();
+    FPaymentList->show();
+    FPaymentList->Panel3Click();
+    EXPECT_EQ(FPaymentList, nullptr);
+
+    // A new member signs up with the second model, then logs in with the new account.
+    auto* login = new TFLogin;
+    new TFMember(login);
+    ASSERT_TRUE(FMember);
+    auto& m = *FMember->ui;
+    ASSERT_GE(m.ComboBox2->count(), 2);
+    m.LabeledEdit4->setText("newdriver01");
+    FMember->Panel2Click();
+    EXPECT_TRUE(w.UserInfo.idCheck);
+    m.LabeledEdit5->setText("newpass123");
+    m.LabeledEdit6->setText("newpass123");
+    m.LabeledEdit1->setText("1990-03-30");
+    m.ComboBox2->setCurrentIndex(1);
+    const QString model = m.ComboBox2->currentText();
+    m.CheckBox1->setChecked(true);
+    FMember->Panel8Click();
+    EXPECT_EQ(fake.messageTexts(), (QStringList{"사용가능한  아이디 입니다. ",
+                                                "회원 가입되었습니다. 로그인후 사용하세요. "}));
+    EXPECT_TRUE(m.Memo1->toPlainText().startsWith(
+        QStringLiteral("[09:30:15] newdriver01 님 회원가입이 되었습니다")));
+    FMember->Panel9Click();
+    EXPECT_EQ(FMember, nullptr);
+    delete login;
+
+    ASSERT_TRUE(logIn("newdriver01", "newpass123"));
+    EXPECT_EQ(w.UserInfo.UserID, "newdriver01");
+    EXPECT_EQ(w.UserInfo.bb_Model_Name, model);
+    EXPECT_FALSE(logIn("newdriver01", "wrong-password"));
+}
+
+}  // namespace
