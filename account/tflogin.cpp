@@ -32,7 +32,7 @@ class HashPasswordStyle : public QProxyStyle {
 
 TFLogin::TFLogin(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TFLogin>()) {
     FLogin = this;
-    loadBuiltInPictures();
+    loadWindowResources();
     ui->setupUi(this);
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);

@@ -43,6 +43,7 @@ bool leavesField(const QEvent* event) {
 
 TFMember::TFMember(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TFMember>()) {
     FMember = this;
+    loadWindowResources();
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("회원가입"));
 

@@ -24,7 +24,7 @@ QString messageBoxTitle() {
 
 TFMain::TFMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TFMain>()) {
     FMain = this;
-    loadBuiltInPictures();
+    loadWindowResources();
     ui->setupUi(this);
     setWindowTitle(mainWindowCaption());
 
@@ -146,13 +146,11 @@ void TFMain::FMsg(QPlainTextEdit* Memo, const QString& Msg) {
     const QString line = QLatin1Char('[') +
                          platform::current().now().time().toString(QStringLiteral("HH:mm:ss")) +
                          QStringLiteral("] ") + Msg;
-    if (Memo->document()->isEmpty()) {
-        Memo->setPlainText(line);
-        return;
-    }
+    // Every line with the memo's own plain format, so that old and new lines look alike.
+    const bool first = Memo->document()->isEmpty();
     QTextCursor cursor(Memo->document());
     cursor.movePosition(QTextCursor::Start);
-    cursor.insertText(line + QLatin1Char('\n'));
+    cursor.insertText(first ? line : line + QLatin1Char('\n'), QTextCharFormat());
 }
 
 void TFMain::setDownloadButton(int face) {

@@ -8,6 +8,6 @@ void placeCaptionLeftOf(QLabel* caption, const QLineEdit* edit) {
     caption->move(e.left() - 3 - caption->width(), e.top() + (e.height() - caption->height()) / 2);
 }
 
-void loadBuiltInPictures() {
+void loadWindowResources() {
     Q_INIT_RESOURCE(resources);
 }

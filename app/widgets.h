@@ -43,4 +43,4 @@ void placeCaptionLeftOf(QLabel* caption, const QLineEdit* edit);
 
 // Registers the built-in pictures; the resource lives in a static library, so each window
 // calls this before loading its layout.
-void loadBuiltInPictures();
+void loadWindowResources();

@@ -15,6 +15,7 @@ TFPaymentList::TFPaymentList(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TFPaymentList>()) {
     // Set first: the list arrives while the window is still being created.
     FPaymentList = this;
+    loadWindowResources();
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     resize(635, 299);
