@@ -43,7 +43,6 @@ struct State {
 size_t onBody(char* data, size_t size, size_t count, void* user) {
     auto* st = static_cast<State*>(user);
     const size_t bytes = size * count;
-    st->lastData = Clock::now();
     if (st->maxBody > 0 && st->received + static_cast<std::int64_t>(bytes) > st->maxBody) {
         st->tooLarge = true;
         return 0;
@@ -53,6 +52,8 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
         return 0;
     }
     st->received += static_cast<std::int64_t>(bytes);
+    // Counted after the sink: time spent writing to a slow card is not the peer's silence.
+    st->lastData = Clock::now();
     if (st->progress && *st->progress) {
         curl_off_t total = -1;
         curl_easy_getinfo(st->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &total);
@@ -104,6 +105,8 @@ TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& l
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, limits.connectTimeoutMs);
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText);
+    // Larger pieces mean fewer, larger writes when a file streams onto a card.
+    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 512L * 1024L);
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &st);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, onHeader);

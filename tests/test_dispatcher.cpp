@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "service/errors.h"
+#include "service/http_transfer.h"
 #include "service/json_answer.h"
 #include "support/app_fixture.h"
 
@@ -263,6 +264,39 @@ TEST(SuccessFlag, UpperCasesAsciiLettersOnly) {
         EXPECT_EQ(JsonAnswer::parse(QString::fromUtf8(c.json))->success(), c.success) << c.json;
     }
     EXPECT_THROW(JsonAnswer::parse(QStringLiteral("{}"))->success(), JsonAccessError);
+}
+
+}  // namespace
+
+namespace {
+
+// Time spent storing a piece (a slow card) is not silence of the service.
+TEST(Transfer, SlowSinkIsNotTakenForAStall) {
+    TestServer s;
+    s.http().Get("/file", [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider(
+            "application/octet-stream", [](size_t offset, httplib::DataSink& sink) {
+                if (offset >= 2) {
+                    sink.done();
+                    return true;
+                }
+                if (offset == 1)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(4500));
+                sink.write("x", 1);
+                return true;
+            });
+    });
+    s.start();
+    bool first = true;
+    const BodySink slowCard = [&](const char*, std::size_t) {
+        if (first)
+            std::this_thread::sleep_for(std::chrono::milliseconds(3500));
+        first = false;
+        return true;
+    };
+    EXPECT_EQ(
+        httpTransfer(HttpRequest{s.url("/file"), false, {}, {}}, TransferLimits{}, slowCard).status,
+        200);
 }
 
 }  // namespace
