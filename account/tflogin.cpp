@@ -1,7 +1,5 @@
 #include "account/tflogin.h"
 
-#include <QProxyStyle>
-
 #include "account/saved_login.h"
 #include "account/tfmember.h"
 #include "app/guard.h"
@@ -15,21 +13,6 @@
 
 TFLogin* FLogin = nullptr;
 
-namespace {
-
-// Password fields show every character as "#".
-class HashPasswordStyle : public QProxyStyle {
-  public:
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* returnData) const override {
-        if (hint == SH_LineEdit_PasswordCharacter)
-            return '#';
-        return QProxyStyle::styleHint(hint, option, widget, returnData);
-    }
-};
-
-}  // namespace
-
 TFLogin::TFLogin(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TFLogin>()) {
     FLogin = this;
     loadWindowResources();
@@ -40,10 +23,7 @@ TFLogin::TFLogin(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TFL
     setFixedSize(331, 374);
     setWindowTitle(QStringLiteral("  로그인"));
 
-    auto* hashStyle = new HashPasswordStyle;
-    hashStyle->setParent(ui->LabeledEdit2);
-    ui->LabeledEdit2->setStyle(hashStyle);
-    ui->LabeledEdit2->setEchoMode(QLineEdit::Password);
+    showPasswordAsHashes(ui->LabeledEdit2);
     placeCaptionLeftOf(ui->LabeledEdit1Label, ui->LabeledEdit1);
     placeCaptionLeftOf(ui->LabeledEdit2Label, ui->LabeledEdit2);
     ui->Panel2->setText(Config::instance().serviceHost + QStringLiteral(" 홈페이지  바로 가기"));

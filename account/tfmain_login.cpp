@@ -40,11 +40,7 @@ bool TFMain::getData1(const QString& JsonString) {
         ui->LabeledEdit2->clear();
     }
     try {
-        UserInfo.FileName = answer->text("sfd_filename");
-        UserInfo.Path = answer->text("sfd_filepath");
-        UserInfo.Version = answer->text("sfd_version");
-        ui->LabeledEdit7->setText(UserInfo.Version);
-        UserInfo.DownDir = answer->text("bInfo_scdown_directory");
+        takeDatabaseRecord(*answer);
     } catch (const JsonAccessError&) {
     }
 
@@ -53,4 +49,12 @@ bool TFMain::getData1(const QString& JsonString) {
     FMsg(ui->Memo1, answer->text("msg"));
     setDownloadButton(0);
     return true;
+}
+
+void TFMain::takeDatabaseRecord(const JsonAnswer& answer) {
+    UserInfo.FileName = answer.text("sfd_filename");
+    UserInfo.Path = answer.text("sfd_filepath");
+    UserInfo.Version = answer.text("sfd_version");
+    ui->LabeledEdit7->setText(UserInfo.Version);
+    UserInfo.DownDir = answer.text("bInfo_scdown_directory");
 }

@@ -1,7 +1,6 @@
 #include "account/tfmember.h"
 
 #include <QFocusEvent>
-#include <QProxyStyle>
 #include <QScreen>
 
 #include "account/catalogue_table.h"
@@ -18,17 +17,6 @@
 TFMember* FMember = nullptr;
 
 namespace {
-
-// Password fields show every character as "#".
-class HashPasswordStyle : public QProxyStyle {
-  public:
-    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
-                  QStyleHintReturn* returnData) const override {
-        if (hint == SH_LineEdit_PasswordCharacter)
-            return '#';
-        return QProxyStyle::styleHint(hint, option, widget, returnData);
-    }
-};
 
 // Leaving a field means moving to another control of this window; a focus lost because
 // another window (a message box among them) came up is not leaving it.
@@ -47,12 +35,8 @@ TFMember::TFMember(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::T
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("회원가입"));
 
-    auto* hashStyle = new HashPasswordStyle;
-    hashStyle->setParent(this);
-    for (QLineEdit* password : {ui->LabeledEdit5, ui->LabeledEdit6}) {
-        password->setStyle(hashStyle);
-        password->setEchoMode(QLineEdit::Password);
-    }
+    showPasswordAsHashes(ui->LabeledEdit5);
+    showPasswordAsHashes(ui->LabeledEdit6);
     if (const QScreen* screen = this->screen()) {
         QRect frame = rect();
         frame.moveCenter(screen->availableGeometry().center());

@@ -9,6 +9,7 @@
 #include "account/user_info.h"
 #include "card/bb_data.h"
 
+class JsonAnswer;
 class QPlainTextEdit;
 namespace Ui {
 class TFMain;
@@ -65,6 +66,9 @@ class TFMain : public QWidget {
     void fillDriveList();
     // The download button's two faces: 0 active, 1 greyed.
     void setDownloadButton(int face);
+    // Takes the current database's file name, path, version and card folder from an answer,
+    // in this order; throws JsonAccessError at the first key it cannot read.
+    void takeDatabaseRecord(const JsonAnswer& answer);
 
     // State, in the order the program declares it.
     bool bDrCheck = false;

@@ -37,6 +37,9 @@ class ClickImage : public ClickLabel {
 };
 
 class QLineEdit;
+// Hides what is typed into a password field, showing every character as "#".
+void showPasswordAsHashes(QLineEdit* edit);
+
 // Puts a labelled edit's caption on its left, its right edge three pixels before the edit,
 // sized to its text.
 void placeCaptionLeftOf(QLabel* caption, const QLineEdit* edit);

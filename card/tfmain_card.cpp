@@ -193,11 +193,7 @@ bool TFMain::getData2(const QString& JsonString) {
     if (!answer || !answer->success())
         return false;
     try {
-        UserInfo.FileName = answer->text("sfd_filename");
-        UserInfo.Path = answer->text("sfd_filepath");
-        UserInfo.Version = answer->text("sfd_version");
-        ui->LabeledEdit7->setText(UserInfo.Version);
-        UserInfo.DownDir = answer->text("bInfo_scdown_directory");
+        takeDatabaseRecord(*answer);
     } catch (const JsonAccessError&) {
         // The values before the unreadable key stand.
     }

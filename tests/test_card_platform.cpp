@@ -13,6 +13,7 @@
 #include "platform/downloads.h"
 #include "platform/drives.h"
 #include "service/errors.h"
+#include "support/files.h"
 #include "support/gate.h"
 #include "support/test_server.h"
 
@@ -148,11 +149,6 @@ QByteArray randomBytes(qsizetype size, quint32 seed) {
     QRandomGenerator rng(seed);
     rng.fillRange(reinterpret_cast<quint32*>(bytes.data()), size / 4);
     return bytes;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 class CardDownload : public ::testing::Test {

@@ -12,6 +12,7 @@
 #include "app/widgets.h"
 #include "service/config.h"
 #include "support/app_fixture.h"
+#include "support/files.h"
 #include "support/gate.h"
 
 // Readable failure messages.
@@ -36,18 +37,6 @@ const QString kDone = QStringLiteral("파일이 다운로드 되었습니다");
 const QString kNoCard = QStringLiteral("블랙박스 SD메모리카드가 없습니다.");
 const QString kNotRecognised = QStringLiteral("블랙박스 SD메모리카드가 인식되지 않았습니다 ");
 const QString kInsert = QStringLiteral("블랙박스 SD메모리카드가 꽂아 주세요");
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(bytes);
-}
 
 std::string answerJson(const char* flag, const char* path = "/files/v2/", const char* dir = "root",
                        const char* msg = "최신 DB를 내려받습니다") {

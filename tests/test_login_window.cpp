@@ -7,6 +7,7 @@
 #include "account/tflogin.h"
 #include "platform/codepage.h"
 #include "support/app_fixture.h"
+#include "support/files.h"
 #include "ui_tflogin.h"
 
 namespace {
@@ -15,18 +16,6 @@ const char* kAccepted =
     R"({"flag":"true","msg":"ok","mInfo_NAME":"MORVEL","mInfo_CODE":"378","bInfo_modelName":"TESTCAM1",)"
     R"("bInfo_IDX":"7","payment_Sdate":"2025-01-05","payment_Edate":"2026-01-04","sfd_filename":"f",)"
     R"("sfd_filepath":"/p/","sfd_version":"2.5","bInfo_scdown_directory":"root"})";
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
 
 class LoginWindow : public AppFixture {
   protected:
