@@ -76,7 +76,12 @@ void TFMain::connectHandlers() {
 
 bool TFMain::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->DriveComboBox1 && event->type() == QEvent::FocusIn) {
-        runGuarded([this] { DriveComboBox1Enter(); });
+        // Only focus the user moves here counts: not the window becoming active again, nor
+        // the list's own drop-down closing.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
+            runGuarded([this] { DriveComboBox1Enter(); });
+        }
     } else if (watched == ui->Panel1 && event->type() == QEvent::MouseButtonRelease) {
         runGuarded([this] { Panel1Click(); });
     }

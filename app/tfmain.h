@@ -95,6 +95,9 @@ class TFMain : public QWidget {
     bool drivesFilled_ = false;
 
     // Card and download members.
+    // The bytes of the card info file last read or written, to tell whether the file on the
+    // card is still the one the program holds.
+    QByteArray cardInfoBytes_;
 
     // Sign-up and catalogue members.
 

@@ -162,14 +162,17 @@ void TFMain::DriveComboBox1Enter() {
 void TFMain::FbbRead(const QString& FileName) {
     const QByteArray bytes = card::loadCardInfoFile(FileName);
     card::readCardInfo(bytes, cfgData, bb);
+    cardInfoBytes_ = bytes;
     ui->LabeledEdit5->setText(cellText(std::as_const(bb).ModelName()));
     ui->LabeledEdit6->setText(cellText(std::as_const(bb).sn()));
     setDownloadButton(0);
 }
 
 void TFMain::FbbSave(const QString& FileName) {
-    card::saveCardInfoFile(FileName, card::encodeCardInfo(cfgData, platform::current().now().date(),
-                                                          UserInfo.Version));
+    const QByteArray bytes =
+        card::encodeCardInfo(cfgData, platform::current().now().date(), UserInfo.Version);
+    card::saveCardInfoFile(FileName, bytes);
+    cardInfoBytes_ = bytes;
 }
 
 QString TFMain::FGetIP() {
@@ -241,7 +244,14 @@ void TFMain::Image2Click() {
         return;
     }
     FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되었습니다"));
-    FbbSave(card::cardFilePath(root, folder, kCardInfoName));
+    const QString cardInfo = card::cardFilePath(root, folder, kCardInfoName);
+    // The card in the drive may not be the one last read (swapped in the same slot, or its
+    // read failed): its own lines are read first, so that no other card's identity is
+    // written over them. A file that cannot be read is left alone (the error box says why).
+    if (QFileInfo(cardInfo).exists() && card::loadCardInfoFile(cardInfo) != cardInfoBytes_) {
+        FbbRead(cardInfo);
+    }
+    FbbSave(cardInfo);
 }
 
 void TFMain::Timer1Timer() {

@@ -144,15 +144,18 @@ bool ReplacingFile::open(const QString& targetPath) {
     discard();
     error_.clear();
     targetPath_ = targetPath;
-    QByteArray name = QFile::encodeName(targetPath) + ".XXXXXX";
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    // One fixed name beside the target: what a killed or powered-off download left behind is
+    // reused by the next one instead of piling up on the card.
+    const QByteArray name = QFile::encodeName(targetPath) + ".part";
+    const int fd =
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         error_ = systemText(errno);
         return false;
     }
     fd_ = fd;
     tempPath_ = QFile::decodeName(name);
-    // mkostemp makes the file private; give it the mode of the file it replaces.
+    // Give it the mode of the file it replaces.
     struct stat old {};
     const bool replacing =
         ::stat(QFile::encodeName(targetPath).constData(), &old) == 0 && S_ISREG(old.st_mode);

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
 #include <memory>
 #include <mutex>
+#include <new>
 
 #include "service/errors.h"
 
@@ -36,6 +38,7 @@ struct State {
     bool connected = false;
     bool tooLarge = false;
     bool sinkRefused = false;
+    QString sinkFailure;
     Clock::time_point lastData;
     CURL* easy = nullptr;
 };
@@ -47,7 +50,18 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
         st->tooLarge = true;
         return 0;
     }
-    if (!(*st->sink)(data, bytes)) {
+    // An exception must not unwind through libcurl's C frames: keep its text, stop the transfer.
+    bool stored = false;
+    try {
+        stored = (*st->sink)(data, bytes);
+    } catch (const AppError& e) {
+        st->sinkFailure = e.text();
+    } catch (const std::bad_alloc&) {
+        st->sinkFailure = QStringLiteral("Out of memory while receiving the answer");
+    } catch (const std::exception& e) {
+        st->sinkFailure = QString::fromUtf8(e.what());
+    }
+    if (!stored) {
         st->sinkRefused = true;
         return 0;
     }
@@ -173,6 +187,9 @@ TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& l
                 .arg(megabytes(limits.maxBodyBytes)));
     }
     if (st.sinkRefused) {
+        if (!st.sinkFailure.isEmpty()) {
+            throw TransportError(st.sinkFailure);
+        }
         throw TransportError(sinkErrorText.isEmpty()
                                  ? QStringLiteral("The received data could not be stored")
                                  : sinkErrorText);

@@ -195,6 +195,16 @@ TEST_F(CardDownload, WholeFileReplacesTheOldOneAndProgressIsReported) {
     EXPECT_EQ(folderEntries(), QStringList{"rp_cam.idb"});
 }
 
+// What a killed download left on the card is taken over, not piled up.
+TEST_F(CardDownload, LeftoverOfAnInterruptedDownloadIsReused) {
+    writeFile(target + ".part", "half of an earlier download");
+    server.serveFile("/db/new.idb", "new database");
+    server.start();
+    EXPECT_TRUE(platform::downloadUrlToFile(server.url("/db/new.idb"), target, {}).ok);
+    EXPECT_EQ(readAll(target), QByteArray("new database"));
+    EXPECT_EQ(folderEntries(), QStringList{"rp_cam.idb"});
+}
+
 TEST_F(CardDownload, NewFileInAnEmptyFolder) {
     server.serveFile("/f", "abc");
     server.start();

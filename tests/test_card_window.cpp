@@ -305,6 +305,51 @@ TEST_F(CardWindow, UnreadableCardFileEndsTheReadInTheErrorBox) {
     EXPECT_TRUE(buttonActive());
 }
 
+// After a failed read the button stays as it was; a download must still not write the
+// lines of another card over a file the program could not read.
+TEST_F(CardWindow, DownloadNeverRewritesACardFileItCouldNotRead) {
+    fillDrives();
+    pick(1);
+    QByteArray large = kCardFile;
+    large.append(QByteArray(70 * 1024, 'x'));
+    writeFile(rootA + "backbbinfo.cfg", large);
+    pick(0);
+    ASSERT_EQ(fake.errorTexts().size(), 1);
+    ASSERT_TRUE(buttonActive());
+    click();
+    EXPECT_EQ(readAll(rootA + "backbbinfo.cfg"), large);
+    EXPECT_EQ(fake.errorTexts().size(), 2);
+}
+
+// Card A read, then card B put into the same slot: B keeps its own identity and lines.
+TEST_F(CardWindow, SwappedCardKeepsItsOwnLines) {
+    fillDrives();
+    pick(1);
+    const QByteArray cardB =
+        "515A3234303032" + QByteArray(125, '1') + "\r\nB SPACE\r\nB MODEL\r\nB SW\r\nB FW\r\n";
+    writeFile(rootB + "backbbinfo.cfg", cardB);
+    click();
+    const QList<QByteArray> lines = readAll(rootB + "backbbinfo.cfg").split('\n');
+    ASSERT_EQ(lines.size(), 7);
+    EXPECT_EQ(lines[0].left(100), cardB.left(100));
+    EXPECT_EQ(lines[1], "B SPACE\r");
+    EXPECT_EQ(lines[4], "B FW\r");
+    EXPECT_EQ(lines[5], "B SPACE\r");
+    EXPECT_TRUE(fake.errorTexts().isEmpty());
+}
+
+// Focus that comes back with the window is not the user entering the drive list.
+TEST_F(CardWindow, WindowActivationDoesNotCountAsEnteringTheList) {
+    for (const Qt::FocusReason reason : {Qt::ActiveWindowFocusReason, Qt::PopupFocusReason}) {
+        QFocusEvent focus(QEvent::FocusIn, reason);
+        QCoreApplication::sendEvent(window->ui->DriveComboBox1, &focus);
+        EXPECT_FALSE(window->bDrCheck) << reason;
+    }
+    QFocusEvent focus(QEvent::FocusIn, Qt::MouseFocusReason);
+    QCoreApplication::sendEvent(window->ui->DriveComboBox1, &focus);
+    EXPECT_TRUE(window->bDrCheck);
+}
+
 TEST_F(CardWindow, ListIsReadAgainWhenTheUserOpensItAndKeepsTheSelection) {
     fillDrives();
     pick(1);

@@ -299,4 +299,21 @@ TEST(Transfer, SlowSinkIsNotTakenForAStall) {
         200);
 }
 
+// A failure while storing a piece stops the transfer with its own text; it never unwinds
+// through libcurl.
+TEST(Transfer, FailingSinkStopsWithItsOwnText) {
+    TestServer s;
+    s.serveFile("/file", std::string(100000, 'x'));
+    s.start();
+    const BodySink failing = [](const char*, std::size_t) -> bool {
+        throw FileError("The card was removed");
+    };
+    try {
+        httpTransfer(HttpRequest{s.url("/file"), false, {}, {}}, TransferLimits{}, failing);
+        FAIL() << "no error";
+    } catch (const TransportError& e) {
+        EXPECT_EQ(e.text(), "The card was removed");
+    }
+}
+
 }  // namespace
