@@ -1,7 +1,9 @@
 // backbbinfo.cfg: decoding line 1, the model name, carrying lines 2-5, the rewrite, and reading
 // a file that is not what it should be.
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
+#include "support/card_example.h"
 
 #include <QDir>
 #include <QFile>
@@ -23,14 +25,6 @@ QString zeros(int pairs) {
     return QString(pairs * 2, QLatin1Char('0'));
 }
 
-// The worked example: serial region QZ24001TESTCAM1_0042 and ten cells of 0, an empty model
-// region, registered 20240105, version 1.0.
-const QString kExampleLine = QStringLiteral(
-    "515A32343030315445535443414D315F30303432"
-    "00000000000000000000"
-    "0000000000000000000000000000000000000000"
-    "3230323430313035"
-    "312E300000000000");
 const QDate kSaveDay(2025, 3, 14);
 
 QByteArray fileOf(const QStringList& lines, const char* breakBytes = "\r\n") {

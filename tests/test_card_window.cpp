@@ -12,6 +12,7 @@
 #include "app/widgets.h"
 #include "service/config.h"
 #include "support/app_fixture.h"
+#include "support/card_example.h"
 #include "support/files.h"
 #include "support/gate.h"
 
@@ -22,12 +23,6 @@ void PrintTo(const QString& text, std::ostream* os) {
 
 namespace {
 
-const QString kExampleLine = QStringLiteral(
-    "515A32343030315445535443414D315F30303432"
-    "00000000000000000000"
-    "0000000000000000000000000000000000000000"
-    "3230323430313035"
-    "312E300000000000");
 // Lines 2-5 as the dashcam wrote them; bytes CP949 cannot decode are among them.
 const QByteArray kCardFile =
     kExampleLine.toLatin1() + "\r\nSPACE\r\n\xB0\xA1 MODEL\r\nSW\x80\xFF\r\nFW 3.4\r\n";
