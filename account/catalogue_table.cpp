@@ -1,62 +1,30 @@
 #include "account/catalogue_table.h"
 
 #include <QComboBox>
-#include <QHeaderView>
-#include <QSignalBlocker>
 #include <QStringListModel>
-#include <QTableWidget>
+#include <vector>
 
+#include "payments/string_grid.h"
 #include "service/text.h"
 
-namespace {
-
-// A text cell that keeps its text itself. A plain item stores it through setData, which for a
-// catalogue of thousands of models costs more than reading the whole answer.
-class ModelCell : public QTableWidgetItem {
-  public:
-    explicit ModelCell(const QString& text) : text_(text) {}
-
-    QVariant data(int role) const override {
-        if (role == Qt::DisplayRole || role == Qt::EditRole)
-            return text_;
-        return QTableWidgetItem::data(role);
+void storeCatalogue(StringGrid& grid, const CatalogueAnswer& answer) {
+    const qsizetype rows = answer.rows();
+    grid.setGridColCount(2);
+    if (rows == 0)
+        return;
+    // The first element keeps the first row and drops the others; what it fails to bring
+    // leaves that row's old cells in place. The rows after it come new.
+    std::vector<QStringList> cells(static_cast<std::size_t>(rows));
+    cells[0] = QStringList{grid.cell(0, 0), grid.cell(1, 0)};
+    const qsizetype complete = answer.names.size();
+    for (qsizetype row = 0; row < complete; ++row)
+        cells[static_cast<std::size_t>(row)] = QStringList{answer.indexes[row], answer.names[row]};
+    if (answer.failedIndex) {
+        QStringList& failed = cells[static_cast<std::size_t>(complete)];
+        failed.resize(2);
+        failed[0] = *answer.failedIndex;
     }
-    void setData(int role, const QVariant& value) override {
-        if (role == Qt::DisplayRole || role == Qt::EditRole)
-            text_ = value.toString();
-        QTableWidgetItem::setData(role, value);
-    }
-    QTableWidgetItem* clone() const override { return new ModelCell(*this); }
-
-  private:
-    QString text_;
-};
-
-}  // namespace
-
-void storeCatalogue(QTableWidget& grid, const CatalogueAnswer& answer) {
-    const int rows = static_cast<int>(answer.rows());
-    {
-        // The grid is never shown: its views need the final shape only, not a signal for
-        // every cell.
-        const QSignalBlocker quiet(grid.model());
-        grid.setColumnCount(2);
-        if (rows > 0) {
-            // The first element drops every row but the first; the rows after it come new.
-            grid.setRowCount(1);
-            grid.setRowCount(rows);
-            const int complete = static_cast<int>(answer.names.size());
-            for (int row = 0; row < complete; ++row) {
-                grid.setItem(row, 0, new ModelCell(answer.indexes[row]));
-                grid.setItem(row, 1, new ModelCell(answer.names[row]));
-            }
-            if (answer.failedIndex)
-                grid.setItem(complete, 0, new ModelCell(*answer.failedIndex));
-        }
-    }
-    grid.reset();
-    grid.horizontalHeader()->reset();
-    grid.verticalHeader()->reset();
+    grid.setGridRows(std::move(cells));
 }
 
 void listCatalogueNames(QComboBox& comboBox, const CatalogueAnswer& answer) {
@@ -67,7 +35,6 @@ void listCatalogueNames(QComboBox& comboBox, const CatalogueAnswer& answer) {
     comboBox.setCurrentIndex(-1);
 }
 
-QString catalogueIndexAt(const QTableWidget& grid, int row) {
-    const QTableWidgetItem* item = grid.item(row, 0);
-    return item ? trimBlanksAndControls(item->text()) : QString();
+QString catalogueIndexAt(const StringGrid& grid, int row) {
+    return trimBlanksAndControls(grid.cell(0, row));
 }

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QStyleOptionHeader>
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -100,6 +101,18 @@ void StringGridModel::setCell(int col, int row, const QString& text) {
     }
 }
 
+void StringGridModel::setGridRows(std::vector<QStringList> rows) {
+    if (rows.empty())
+        rows.emplace_back();
+    for (QStringList& row : rows) {
+        if (row.size() > cols_)
+            row.resize(cols_);
+    }
+    beginResetModel();
+    cells_ = std::move(rows);
+    endResetModel();
+}
+
 StringGrid::StringGrid(QWidget* parent) : QTableView(parent), model_(new StringGridModel(this)) {
     setModel(model_);
     for (QHeaderView* header : {horizontalHeader(), verticalHeader()}) {
@@ -128,6 +141,15 @@ void StringGrid::setGridRowCount(int count) {
     // Like a string grid, there is always a current row while there are rows.
     if (!currentIndex().isValid() && model_->rowCount() > 0 && model_->columnCount() > 0)
         setCurrentIndex(model_->index(0, 0));
+}
+
+void StringGrid::setGridRows(std::vector<QStringList> rows) {
+    model_->setGridRows(std::move(rows));
+    // The reset forgot the current row.
+    if (model_->rowCount() > 0 && model_->columnCount() > 0)
+        setCurrentIndex(model_->index(0, 0));
+    if (corner_)
+        corner_->update();
 }
 
 void StringGrid::setGridColCount(int count) {

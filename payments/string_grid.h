@@ -29,6 +29,8 @@ class StringGridModel : public QAbstractTableModel {
     void setGridColCount(int count);
     QString cell(int col, int row) const;
     void setCell(int col, int row, const QString& text);
+    // One reset instead of a signal per row and cell; see StringGrid::setGridRows.
+    void setGridRows(std::vector<QStringList> rows);
 
   private:
     std::vector<QStringList> cells_{QStringList()};  // by grid row; row 0 is the header
@@ -55,6 +57,10 @@ class StringGrid : public QTableView {
     QString cell(int col, int row) const { return model_->cell(col, row); }
     // Cells outside the grid are ignored.
     void setCell(int col, int row, const QString& text);
+    // Replaces every row, fixed row included, by rows[r] as cells 0, 1, ... of row r; cells
+    // beyond the column count are dropped. For filling thousands of rows at once. With no
+    // rows given, one empty fixed row stays.
+    void setGridRows(std::vector<QStringList> rows);
 
     int colWidth(int col) const;
     void setColWidth(int col, int width);

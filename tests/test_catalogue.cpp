@@ -1,36 +1,38 @@
 // The model catalogue: the request at the sign-up window's creation, the model table in the main
 // window's hidden grid, the drop-down, and the index the join sends.
 #include <QHeaderView>
-#include <QTableWidget>
 
 #include "account/catalogue_table.h"
+#include "payments/string_grid.h"
 #include "test_member_fixture.h"
 
 namespace {
 
 class Catalogue : public MemberFixture {
   protected:
+    // Cells are read with the grid's own addressing: row 0 is the first model.
     QList<QStringList> table() const {
         QList<QStringList> rows;
-        const QTableWidget* grid = window->ui->StringGrid1;
-        for (int r = 0; r < grid->rowCount(); ++r) {
-            QStringList row;
-            for (int c = 0; c < 2; ++c) {
-                const QTableWidgetItem* item = grid->item(r, c);
-                row.append(item ? item->text() : "<none>");
-            }
-            rows.append(row);
-        }
+        const StringGrid* grid = window->ui->StringGrid1;
+        for (int r = 0; r < grid->gridRowCount(); ++r)
+            rows.append({grid->cell(0, r), grid->cell(1, r)});
         return rows;
     }
     void seedTable(const QList<QStringList>& rows) {
-        QTableWidget* grid = window->ui->StringGrid1;
-        grid->setColumnCount(2);
-        grid->setRowCount(static_cast<int>(rows.size()));
+        StringGrid* grid = window->ui->StringGrid1;
+        grid->setGridColCount(2);
+        grid->setGridRowCount(static_cast<int>(rows.size()));
         for (int r = 0; r < rows.size(); ++r) {
             for (int c = 0; c < 2; ++c)
-                grid->setItem(r, c, new QTableWidgetItem(rows[r][c]));
+                grid->setCell(c, r, rows[r][c]);
         }
+    }
+    // The view over the grid shows what the grid holds: its fixed row and column are the
+    // headers, so it has one row fewer than the grid.
+    void expectViewFollows() const {
+        const StringGrid* grid = window->ui->StringGrid1;
+        EXPECT_EQ(grid->verticalHeader()->count(), grid->gridRowCount() - 1);
+        EXPECT_EQ(grid->model()->rowCount(), grid->gridRowCount() - 1);
     }
 };
 
@@ -43,7 +45,7 @@ TEST_F(Catalogue, TwoModelsListedAndTheSecondJoinsWithItsIndex) {
     EXPECT_EQ(m->ui->ComboBox2->currentIndex(), -1) << "nothing is chosen for the user";
     EXPECT_EQ(table(), (QList<QStringList>{{"7", "A"}, {"9", "B"}}));
     EXPECT_FALSE(window->ui->StringGrid1->isVisible());
-    EXPECT_EQ(window->ui->StringGrid1->verticalHeader()->count(), 2) << "the grid's views follow";
+    expectViewFollows();
 
     fillValid(m);  // chooses B
     m->Panel8Click();
@@ -135,18 +137,18 @@ INSTANTIATE_TEST_SUITE_P(
             R"([{"bInfo_IDX":"7","bInfo_modelName":"A"},{"bInfo_IDX":"9","bInfo_modelName":"B"},)"
             R"({"bInfo_IDX":"11"},{"bInfo_IDX":"13","bInfo_modelName":"D"}])",
             {"A", "B"},
-            {{"7", "A"}, {"9", "B"}, {"11", "<none>"}},
+            {{"7", "A"}, {"9", "B"}, {"11", ""}},
             "Value 'bInfo_modelName' not found."},
         FailCase{"SecondNotAnObject",
                  R"([{"bInfo_IDX":"7","bInfo_modelName":"A"},"B"])",
                  {"A"},
-                 {{"7", "A"}, {"<none>", "<none>"}},
+                 {{"7", "A"}, {"", ""}},
                  "Value 'bInfo_IDX' not found."},
         FailCase{
             "SecondNameIsAnObject",
             R"([{"bInfo_IDX":"7","bInfo_modelName":"A"},{"bInfo_IDX":"9","bInfo_modelName":{}}])",
             {"A"},
-            {{"7", "A"}, {"9", "<none>"}},
+            {{"7", "A"}, {"9", ""}},
             "Conversion from object to string is not supported."},
         // The first element already fails: the first row is the one the fill had reached.
         FailCase{"FirstWithoutIndex",
@@ -176,7 +178,7 @@ TEST_F(Catalogue, SecondWindowWithFewerModelsReplacesTheTable) {
     EXPECT_EQ(requestsTo(kCataloguePath).size(), 2u);
     EXPECT_EQ(comboItems(second), QStringList{"Z"});
     EXPECT_EQ(table(), (QList<QStringList>{{"8", "Z"}}));
-    EXPECT_EQ(window->ui->StringGrid1->verticalHeader()->count(), 1);
+    expectViewFollows();
 }
 
 TEST_F(Catalogue, ASecondAnswerForTheSameWindowListsOnlyItsOwnModels) {
