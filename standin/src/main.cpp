@@ -83,17 +83,17 @@ Args parse_args(int argc, char** argv) {
         throw UsageError("no command given");
     Args args;
     args.command = argv[1];
-    const auto spec = kCommands.find(args.command);
-    if (spec == kCommands.end())
+    const auto command = kCommands.find(args.command);
+    if (command == kCommands.end())
         throw UsageError("unknown command " + args.command);
     for (int i = 2; i < argc; ++i) {
         const std::string word = argv[i];
         if (word.rfind("--", 0) != 0)
             throw UsageError("unexpected argument " + word);
         const std::string name = word.substr(2);
-        if (spec->second.flags.count(name)) {
+        if (command->second.flags.count(name)) {
             args.flags.insert(name);
-        } else if (spec->second.options.count(name)) {
+        } else if (command->second.options.count(name)) {
             if (i + 1 >= argc)
                 throw UsageError(word + " needs a value");
             if (!args.values.emplace(name, argv[++i]).second) {
