@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "platform/small_file.h"
 #include "platform/text_file.h"
 #include "service/errors.h"
 #include "service/text.h"
@@ -27,16 +28,9 @@ std::optional<QStringList> read(const QString& path) {
     if (!info.exists() || info.isDir()) {
         return std::nullopt;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        throw FileError(QStringLiteral("Cannot open file \"%1\". %2")
-                            .arg(QDir::toNativeSeparators(path), file.errorString()));
-    }
-    const QByteArray bytes = file.read(kMaxFileBytes);
-    if (file.error() != QFileDevice::NoError) {
-        throw FileError(QStringLiteral("Cannot read file \"%1\". %2")
-                            .arg(QDir::toNativeSeparators(path), file.errorString()));
-    }
+    const QByteArray bytes = platform::readSmallFile(
+        path, kMaxFileBytes,
+        QStringLiteral("The file is larger than %1 KiB.").arg(kMaxFileBytes / 1024));
     return platform::decodeTextLines(bytes);
 }
 

@@ -1,30 +1,16 @@
 #include "card/card_info.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QFile>
-#include <cerrno>
-#include <cstring>
 
 #include "platform/codepage.h"
 #include "platform/downloads.h"
+#include "platform/small_file.h"
 #include "platform/text_file.h"
 #include "service/errors.h"
 
 namespace card {
 namespace {
-
-[[noreturn]] void cannotOpen(const QString& path, const QString& reason) {
-    throw FileError(
-        QStringLiteral("Cannot open file \"%1\". %2").arg(QDir::toNativeSeparators(path), reason));
-}
-
-QString systemText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 struct CardLine {
     QString text;
@@ -94,43 +80,10 @@ void appendPair(QString& line, char16_t code) {
 }  // namespace
 
 QByteArray loadCardInfoFile(const QString& path) {
-    // Non-blocking, so that a pipe put in the file's place cannot hang the program.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        cannotOpen(path, systemText(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        cannotOpen(path, systemText(errno));
-    if (!S_ISREG(info.st_mode))
-        cannotOpen(path, QStringLiteral("Not a regular file."));
-    if (info.st_size > kMaxCardInfoBytes)
-        cannotOpen(path, QStringLiteral("The file is larger than %1 KiB; it is not a card "
-                                        "information file.")
-                             .arg(kMaxCardInfoBytes / 1024));
-    QByteArray bytes(kMaxCardInfoBytes + 1, Qt::Uninitialized);
-    qsizetype used = 0;
-    while (used < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + used, static_cast<size_t>(bytes.size() - used));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FileError(QStringLiteral("Cannot read file \"%1\". %2")
-                                .arg(QDir::toNativeSeparators(path), systemText(errno)));
-        }
-        if (n == 0)
-            break;
-        used += n;
-    }
-    if (used > kMaxCardInfoBytes)
-        cannotOpen(path, QStringLiteral("The file is larger than %1 KiB; it is not a card "
-                                        "information file.")
-                             .arg(kMaxCardInfoBytes / 1024));
-    bytes.truncate(used);
-    return bytes;
+    return platform::readSmallFile(
+        path, kMaxCardInfoBytes,
+        QStringLiteral("The file is larger than %1 KiB; it is not a card information file.")
+            .arg(kMaxCardInfoBytes / 1024));
 }
 
 TbbData decodeDeviceRecord(const QString& bbinfo) {
