@@ -1,13 +1,11 @@
 #include "card/card_info.h"
 
-#include <QDir>
-#include <QFile>
-
+#include "base/errors.h"
+#include "base/text.h"
 #include "platform/codepage.h"
-#include "platform/downloads.h"
+#include "platform/replacing_file.h"
 #include "platform/small_file.h"
 #include "platform/text_file.h"
-#include "service/errors.h"
 
 namespace card {
 namespace {
@@ -17,20 +15,15 @@ struct CardLine {
     std::optional<QByteArray> bytes;
 };
 
-bool hasByteOrderMark(const QByteArray& bytes) {
-    return bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") ||
-           bytes.startsWith("\xFE\xFF");
-}
-
 QList<CardLine> cardLines(const QByteArray& bytes) {
     QList<CardLine> lines;
-    if (hasByteOrderMark(bytes)) {
+    if (byteOrderMarkOf(bytes) != ByteOrderMark::None) {
         for (const QString& text : platform::decodeTextLines(bytes))
             lines.append(CardLine{text, std::nullopt});
         return lines;
     }
     // Line by line, so that a byte the code page cannot decode never swallows a line break.
-    for (const QByteArray& raw : platform::splitByteLines(bytes))
+    for (const QByteArray& raw : splitLines(bytes))
         lines.append(CardLine{platform::fromAnsi(raw), raw});
     return lines;
 }
@@ -159,11 +152,7 @@ QByteArray encodeCardInfo(const TcfgData& cfg, const QDate& date, const QString&
 }
 
 void saveCardInfoFile(const QString& path, const QByteArray& bytes) {
-    platform::ReplacingFile file;
-    if (!file.open(path) || !file.write(bytes) || !file.commit()) {
-        throw FileError(QStringLiteral("Cannot create file \"%1\". %2")
-                            .arg(QDir::toNativeSeparators(path), file.errorText()));
-    }
+    platform::replaceFileContents(path, bytes);
 }
 
 }  // namespace card

@@ -3,7 +3,7 @@
 #include <QStringList>
 #include <algorithm>
 
-#include "service/errors.h"
+#include "base/errors.h"
 
 namespace card {
 

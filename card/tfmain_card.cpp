@@ -9,13 +9,14 @@
 
 #include "app/guard.h"
 #include "app/tfmain.h"
+#include "base/errors.h"
+#include "base/http_transfer.h"
 #include "card/card_info.h"
 #include "card/card_paths.h"
 #include "card/download.h"
 #include "platform/platform.h"
-#include "service/config.h"
-#include "service/errors.h"
-#include "service/http_transfer.h"
+#include "service/addresses.h"
+#include "service/database_record.h"
 #include "service/json_answer.h"
 #include "ui_tfmain.h"
 
@@ -155,6 +156,10 @@ void TFMain::DriveComboBox1Change() {
     ui->LabeledEdit6->clear();
 }
 
+void TFMain::Panel9Click() {
+    DriveComboBox1Change();
+}
+
 void TFMain::DriveComboBox1Enter() {
     bDrCheck = true;
 }
@@ -177,11 +182,7 @@ void TFMain::FbbSave(const QString& FileName) {
 
 QString TFMain::FGetIP() {
     try {
-        const HttpRequest request{
-            QStringLiteral("http://") + Config::instance().ipEchoHost + QStringLiteral("/json"),
-            false,
-            {},
-            {}};
+        const HttpRequest request{addresses::ipEcho(), false, {}, {}};
         const HttpResponse response = httpExchange(request, TransferLimits{5000, 5000, 64 * 1024});
         if (!isSuccessStatus(response.status))
             return QString();
@@ -195,11 +196,10 @@ bool TFMain::getData2(const QString& JsonString) {
     const std::optional<JsonAnswer> answer = JsonAnswer::parse(JsonString);
     if (!answer || !answer->success())
         return false;
-    try {
-        takeDatabaseRecord(*answer);
-    } catch (const JsonAccessError&) {
-        // The values before the unreadable key stand.
-    }
+    const DatabaseRecord record = readDatabaseRecord(*answer);
+    record.applyTo(UserInfo);
+    if (record.Version)
+        ui->LabeledEdit7->setText(*record.Version);
     return true;
 }
 
@@ -221,9 +221,8 @@ void TFMain::Image2Click() {
 
     const QString serial = cellText(std::as_const(bb).sn());
     const QString ip = FGetIP();
-    FHttpPost(
-        card::downloadRequestUrl(MainUrl, UserInfo.UserID, UserInfo.bb_Model_Name, serial, ip), {},
-        7);
+    FHttpPost(addresses::databaseRequest(UserInfo.UserID, UserInfo.bb_Model_Name, serial, ip), {},
+              7);
 
     const QString root = selectedRoot(ui->DriveComboBox1);
     if (root.isEmpty())
@@ -233,8 +232,7 @@ void TFMain::Image2Click() {
     const QString target = card::cardFilePath(root, folder, kDatabaseName);
 
     bool downloaded = false;
-    const std::optional<QString> url =
-        card::databaseUrl(Config::instance().serviceHost, UserInfo.Path, UserInfo.FileName);
+    const std::optional<QString> url = addresses::databaseFile(UserInfo.Path, UserInfo.FileName);
     if (url && driveStillPresent(root)) {
         downloaded = platform::current().downloadToFile(*url, target, {}).ok;
     }

@@ -4,7 +4,7 @@
 #include <QList>
 #include <QString>
 
-#include "service/http_transfer.h"
+#include "base/http_transfer.h"
 
 class QWidget;
 

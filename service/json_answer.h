@@ -47,3 +47,14 @@ QString asciiUpper(const QString& text);
 
 // The success rule on a flag's text.
 bool flagMeansSuccess(const QString& flag);
+
+// An answer that is judged by its flag alone: the flag's text, whether it means success and,
+// only then, the message.
+struct FlagAnswer {
+    QString flag;
+    bool accepted = false;
+    QString msg;  // read only when accepted
+};
+// Empty when the text is not JSON. Throws JsonAccessError when the flag is missing, or the
+// message of an accepted answer.
+std::optional<FlagAnswer> readFlagAnswer(const QString& json);

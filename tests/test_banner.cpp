@@ -12,9 +12,12 @@
 #include <thread>
 
 #include "banner/banner_picture.h"
+#include "base/errors.h"
 #include "platform/downloads.h"
-#include "service/errors.h"
+#include "service/addresses.h"
 #include "support/app_fixture.h"
+#include "support/controls.h"
+#include "support/main_window_state.h"
 
 namespace {
 
@@ -164,7 +167,7 @@ TEST_P(BannerAtStartUp, DownloadsSilently) {
     const QByteArray held = fileBytes(bannerFile());
     EXPECT_TRUE(held == pictures().named(c.fileHolds))
         << "a.jpg holds " << held.left(40).toStdString();
-    EXPECT_EQ(window->ui->Image8->pixmap().size(), c.strip);
+    EXPECT_EQ(UI(window, Image8)->pixmap().size(), c.strip);
 
     EXPECT_TRUE(downloads.boxes.isEmpty());
     EXPECT_TRUE(fake.boxes.isEmpty());
@@ -220,12 +223,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BannerAddress, OnlyAPathOnTheServiceHost) {
-    const QString host = QStringLiteral("svc.example:8080");
-    EXPECT_EQ(bannerPictureUrl(host, QStringLiteral("/img/b 1.jpg")),
+    const ConfigOverride config(QStringLiteral("svc.example:8080"));
+    EXPECT_EQ(addresses::bannerPicture(QStringLiteral("/img/b 1.jpg")),
               QStringLiteral("https://svc.example:8080/img/b 1.jpg"));
     for (const char* unsafe : {"@evil.example/x.jpg", ".evil.example/x.jpg", "x.jpg", "",
                                ":1@evil.example/", "\\\\evil.example/x"}) {
-        EXPECT_FALSE(bannerPictureUrl(host, QString::fromUtf8(unsafe))) << unsafe;
+        EXPECT_FALSE(addresses::bannerPicture(QString::fromUtf8(unsafe))) << unsafe;
     }
 }
 
@@ -234,11 +237,11 @@ class Banner : public AppFixture {};
 TEST_F(Banner, ClickOpensTheSupportPageWithoutAnyAnswer) {
     // The fixture's service answers the banner request with 404.
     ASSERT_TRUE(fake.downloadedUrls.isEmpty());
-    emit window->ui->Image8->clicked();
+    emit UI(window, Image8)->clicked();
     const QString faq = QStringLiteral("https://") + server.host() +
                         QStringLiteral("/board/faq/list.html?board_no=3");
     EXPECT_EQ(fake.openedUrls, QStringList{faq});
-    EXPECT_EQ(window->bannerlink, faq);
+    EXPECT_EQ(state(window).bannerlink, faq);
     EXPECT_TRUE(fake.boxes.isEmpty());
 }
 
@@ -268,7 +271,7 @@ TEST_F(Banner, SilentPictureServerTimesOut) {
     EXPECT_LT(clock.elapsed(), 20000) << "the download waited for the server to hang up";
     *release = true;
     EXPECT_FALSE(QFile::exists(fake.exeDir + QStringLiteral("a.jpg")));
-    EXPECT_EQ(window->ui->Image8->pixmap().size(), kBuiltIn);
+    EXPECT_EQ(UI(window, Image8)->pixmap().size(), kBuiltIn);
 }
 
 TEST(BannerPicture, DecodesByContentWithinBounds) {

@@ -11,9 +11,9 @@
 #include <QTemporaryDir>
 #include <utility>
 
+#include "base/errors.h"
 #include "card/card_info.h"
 #include "platform/codepage.h"
-#include "service/errors.h"
 
 namespace {
 

@@ -13,8 +13,10 @@
 #include "service/config.h"
 #include "support/app_fixture.h"
 #include "support/card_example.h"
+#include "support/controls.h"
 #include "support/files.h"
 #include "support/gate.h"
+#include "support/main_window_state.h"
 
 // Readable failure messages.
 void PrintTo(const QString& text, std::ostream* os) {
@@ -70,12 +72,12 @@ class CardWindow : public AppFixture {
 
     void SetUp() override {
         AppFixture::SetUp();
-        window->UserInfo.UserID = QStringLiteral("kim");
-        window->UserInfo.bb_Model_Name = QStringLiteral("QZ24001");
-        window->UserInfo.FileName = QStringLiteral("rp_v1.idb");
-        window->UserInfo.Path = QStringLiteral("/files/v1/");
-        window->UserInfo.Version = QStringLiteral("1.0");
-        window->UserInfo.DownDir = QStringLiteral("root");
+        state(window).UserInfo.UserID = QStringLiteral("kim");
+        state(window).UserInfo.bb_Model_Name = QStringLiteral("QZ24001");
+        state(window).UserInfo.FileName = QStringLiteral("rp_v1.idb");
+        state(window).UserInfo.Path = QStringLiteral("/files/v1/");
+        state(window).UserInfo.Version = QStringLiteral("1.0");
+        state(window).UserInfo.DownDir = QStringLiteral("root");
         rootA = driveA.path() + QLatin1Char('/');
         rootB = driveB.path() + QLatin1Char('/');
     }
@@ -96,21 +98,21 @@ class CardWindow : public AppFixture {
         window->fillDriveList();
     }
     void pick(int index) {
-        window->ui->DriveComboBox1->setCurrentIndex(index);
-        emit window->ui->DriveComboBox1->activated(index);
+        UI(window, DriveComboBox1)->setCurrentIndex(index);
+        emit UI(window, DriveComboBox1)->activated(index);
     }
     void focusDriveList() {
         QFocusEvent focus(QEvent::FocusIn);
-        QCoreApplication::sendEvent(window->ui->DriveComboBox1, &focus);
+        QCoreApplication::sendEvent(UI(window, DriveComboBox1), &focus);
     }
-    void click() { emit window->ui->Image2->clicked(); }
+    void click() { emit UI(window, Image2)->clicked(); }
     bool buttonActive() const {
-        return window->ui->Image2->isEnabled() &&
-               window->ui->Image2->pixmap().toImage() == window->ImageList1.at(0).toImage();
+        return UI(window, Image2)->isEnabled() &&
+               UI(window, Image2)->pixmap().toImage() == state(window).ImageList1.at(0).toImage();
     }
     bool buttonGrey() const {
-        return !window->ui->Image2->isEnabled() &&
-               window->ui->Image2->pixmap().toImage() == window->ImageList1.at(1).toImage();
+        return !UI(window, Image2)->isEnabled() &&
+               UI(window, Image2)->pixmap().toImage() == state(window).ImageList1.at(1).toImage();
     }
     std::vector<TestServer::Request> requestsTo(const std::string& prefix) const {
         std::vector<TestServer::Request> found;
@@ -149,9 +151,9 @@ class CardWindow : public AppFixture {
 
 TEST_F(CardWindow, FirstFillSelectsTheCurrentFolderDriveAndReadsOnce) {
     fillDrives();
-    EXPECT_EQ(window->ui->DriveComboBox1->count(), 2);
-    EXPECT_EQ(window->ui->DriveComboBox1->currentData().toString(), rootA);
-    EXPECT_EQ(window->ui->DriveComboBox1->itemText(1), QStringLiteral("B [DASHCAM]"));
+    EXPECT_EQ(UI(window, DriveComboBox1)->count(), 2);
+    EXPECT_EQ(UI(window, DriveComboBox1)->currentData().toString(), rootA);
+    EXPECT_EQ(UI(window, DriveComboBox1)->itemText(1), QStringLiteral("B [DASHCAM]"));
     EXPECT_EQ(logLines(), (QStringList{kNoCard, rootA + "/backbbinfo.cfg"}));
     EXPECT_TRUE(buttonGrey());
 }
@@ -160,21 +162,21 @@ TEST_F(CardWindow, FirstFillFallsBackToTheVolumeAboveOrTheFirst) {
     fake.driveList = {platform::Drive{rootA, "A"}, platform::Drive{"/", "/"}};
     fake.currentRoot = rootA + "deeper/";
     window->fillDriveList();
-    EXPECT_EQ(window->ui->DriveComboBox1->currentIndex(), 0);
+    EXPECT_EQ(UI(window, DriveComboBox1)->currentIndex(), 0);
 
     fake.driveList = {platform::Drive{rootB, "B"}, platform::Drive{rootA, "A"}};
     fake.currentRoot = QStringLiteral("/nowhere/listed/");
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     window->fillDriveList();
-    EXPECT_EQ(window->ui->DriveComboBox1->currentIndex(), 0);
+    EXPECT_EQ(UI(window, DriveComboBox1)->currentIndex(), 0);
     EXPECT_EQ(logLines().size(), 2);
 
     // No volume at all: nothing to read, so no card.
     fake.driveList.clear();
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     window->setDownloadButton(0);
     window->fillDriveList();
-    EXPECT_EQ(window->ui->DriveComboBox1->currentIndex(), -1);
+    EXPECT_EQ(UI(window, DriveComboBox1)->currentIndex(), -1);
     EXPECT_EQ(logLines(), QStringList{kNoCard});
     EXPECT_TRUE(buttonGrey());
 }
@@ -183,27 +185,27 @@ TEST_F(CardWindow, ReadShowsModelAndSerialAndEnablesTheButton) {
     fillDrives();
     pick(1);
     EXPECT_EQ(logLines().front(), rootB + "/backbbinfo.cfg");
-    EXPECT_EQ(window->ui->LabeledEdit5->text(), QStringLiteral("TESTCAM1"));
-    EXPECT_EQ(window->ui->LabeledEdit6->text(), QStringLiteral("0000000000"));
+    EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
+    EXPECT_EQ(UI(window, LabeledEdit6)->text(), QStringLiteral("0000000000"));
     EXPECT_TRUE(buttonActive());
-    EXPECT_EQ(window->cfgData.model, QStringLiteral("가 MODEL"));
+    EXPECT_EQ(state(window).cfgData.model, QStringLiteral("가 MODEL"));
 
     // A failed read clears both fields and greys the button; a good one restores them.
     pick(0);
-    EXPECT_TRUE(window->ui->LabeledEdit5->text().isEmpty());
-    EXPECT_TRUE(window->ui->LabeledEdit6->text().isEmpty());
+    EXPECT_TRUE(UI(window, LabeledEdit5)->text().isEmpty());
+    EXPECT_TRUE(UI(window, LabeledEdit6)->text().isEmpty());
     EXPECT_TRUE(buttonGrey());
     window->Panel9Click();
     EXPECT_TRUE(buttonGrey());
     writeFile(rootA + "backbbinfo.cfg", kCardFile);
     window->Panel9Click();  // re-read after inserting the card, without picking again
-    EXPECT_EQ(window->ui->LabeledEdit5->text(), QStringLiteral("TESTCAM1"));
+    EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
     EXPECT_TRUE(buttonActive());
 }
 
 TEST_F(CardWindow, FailedReadWordingFollowsTheFocus) {
     fillDrives();
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     struct Step {
         const char* name;
         std::function<void()> act;
@@ -256,8 +258,8 @@ TEST_F(CardWindow, CardFolderRule) {
         writeFile(root + c.fileAt + "backbbinfo.cfg", kCardFile);
         fake.driveList = {platform::Drive{root, "X"}};
         window->fillDriveList();
-        window->ui->Memo1->clear();
-        window->UserInfo.DownDir = QString::fromUtf8(c.downDir);
+        UI(window, Memo1)->clear();
+        state(window).UserInfo.DownDir = QString::fromUtf8(c.downDir);
         window->Panel9Click();
         EXPECT_EQ(logLines(), QStringList{root + QString::fromUtf8(c.logged)}) << c.downDir;
         EXPECT_TRUE(buttonActive()) << c.downDir;
@@ -271,32 +273,32 @@ TEST_F(CardWindow, CardFolderThatLeavesTheCardIsRefused) {
     pick(0);
     for (const char* dir :
          {"..", "../", "a/../..", "..\\", "/", "/etc", "\\x", "c:", "C:\\x", "D:DCIM", "a\nb"}) {
-        window->ui->Memo1->clear();
+        UI(window, Memo1)->clear();
         fake.boxes.clear();
-        window->UserInfo.DownDir = QString::fromUtf8(dir);
-        emit window->ui->Panel9->clicked();
+        state(window).UserInfo.DownDir = QString::fromUtf8(dir);
+        emit UI(window, Panel9)->clicked();
         EXPECT_TRUE(logLines().isEmpty()) << dir;
         ASSERT_EQ(fake.errorTexts().size(), 1) << dir;
         EXPECT_TRUE(fake.errorTexts().front().contains(QStringLiteral("SD카드 안의 폴더가 아니")));
-        EXPECT_TRUE(window->ui->LabeledEdit5->text().isEmpty()) << dir;
+        EXPECT_TRUE(UI(window, LabeledEdit5)->text().isEmpty()) << dir;
     }
 }
 
 TEST_F(CardWindow, UnreadableCardFileEndsTheReadInTheErrorBox) {
     fillDrives();
     pick(1);
-    const TcfgData before = window->cfgData;
+    const TcfgData before = state(window).cfgData;
     QFile huge(rootA + "backbbinfo.cfg");
     ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
     ASSERT_TRUE(huge.resize(qint64{1} << 32));
     huge.close();
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     pick(0);
     EXPECT_EQ(logLines(), QStringList{rootA + "/backbbinfo.cfg"});
     ASSERT_EQ(fake.errorTexts().size(), 1);
     EXPECT_TRUE(fake.errorTexts().front().startsWith("Cannot open file"));
-    EXPECT_EQ(window->cfgData.bbinfo, before.bbinfo);
-    EXPECT_EQ(window->ui->LabeledEdit5->text(), QStringLiteral("TESTCAM1"));
+    EXPECT_EQ(state(window).cfgData.bbinfo, before.bbinfo);
+    EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
     EXPECT_TRUE(buttonActive());
 }
 
@@ -337,12 +339,12 @@ TEST_F(CardWindow, SwappedCardKeepsItsOwnLines) {
 TEST_F(CardWindow, WindowActivationDoesNotCountAsEnteringTheList) {
     for (const Qt::FocusReason reason : {Qt::ActiveWindowFocusReason, Qt::PopupFocusReason}) {
         QFocusEvent focus(QEvent::FocusIn, reason);
-        QCoreApplication::sendEvent(window->ui->DriveComboBox1, &focus);
-        EXPECT_FALSE(window->bDrCheck) << reason;
+        QCoreApplication::sendEvent(UI(window, DriveComboBox1), &focus);
+        EXPECT_FALSE(state(window).bDrCheck) << reason;
     }
     QFocusEvent focus(QEvent::FocusIn, Qt::MouseFocusReason);
-    QCoreApplication::sendEvent(window->ui->DriveComboBox1, &focus);
-    EXPECT_TRUE(window->bDrCheck);
+    QCoreApplication::sendEvent(UI(window, DriveComboBox1), &focus);
+    EXPECT_TRUE(state(window).bDrCheck);
 }
 
 TEST_F(CardWindow, ListIsReadAgainWhenTheUserOpensItAndKeepsTheSelection) {
@@ -353,9 +355,9 @@ TEST_F(CardWindow, ListIsReadAgainWhenTheUserOpensItAndKeepsTheSelection) {
     fake.driveList = {platform::Drive{rootC, "C"}, platform::Drive{rootB, "B"}};
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(window->ui->DriveComboBox1, &press);
+    QCoreApplication::sendEvent(UI(window, DriveComboBox1), &press);
     QCoreApplication::processEvents();
-    QComboBox* box = window->ui->DriveComboBox1;
+    QComboBox* box = UI(window, DriveComboBox1);
     box->hidePopup();
     EXPECT_EQ(box->count(), 2);
     EXPECT_EQ(box->itemData(0).toString(), rootC);
@@ -374,17 +376,17 @@ TEST_F(CardWindow, ListIsReadAgainWhenTheUserOpensItAndKeepsTheSelection) {
 TEST_F(CardWindow, DownloadPutsTheDatabaseOnTheCardAndRewritesTheCardFile) {
     fillDrives();
     pick(1);
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     click();
 
     EXPECT_TRUE(fake.boxes.isEmpty());
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(database));
     EXPECT_EQ(logLines(), (QStringList{rootB + "/rp_cam.idb" + kDone,
                                        QStringLiteral("최신 DB를 내려받습니다")}));
-    EXPECT_EQ(window->UserInfo.Version, QStringLiteral("2.5"));
-    EXPECT_EQ(window->ui->LabeledEdit7->text(), QStringLiteral("2.5"));
-    EXPECT_EQ(window->UserInfo.FileName, QStringLiteral("rp_v2.idb"));
-    EXPECT_EQ(window->UserInfo.Path, QStringLiteral("/files/v2/"));
+    EXPECT_EQ(state(window).UserInfo.Version, QStringLiteral("2.5"));
+    EXPECT_EQ(UI(window, LabeledEdit7)->text(), QStringLiteral("2.5"));
+    EXPECT_EQ(state(window).UserInfo.FileName, QStringLiteral("rp_v2.idb"));
+    EXPECT_EQ(state(window).UserInfo.Path, QStringLiteral("/files/v2/"));
     EXPECT_EQ(requestsTo("/files/").size(), 1u);
 
     // The card file: today's date and the version, lines 2-5 byte for byte.
@@ -427,8 +429,8 @@ TEST_F(CardWindow, RequestCarriesTheFourValuesPercentEncoded) {
             echo = c.echoBody;
             echoStatus = c.echoStatus;
         }
-        window->UserInfo.UserID = c.user;
-        window->UserInfo.bb_Model_Name = c.model;
+        state(window).UserInfo.UserID = c.user;
+        state(window).UserInfo.bb_Model_Name = c.model;
         click();
         const auto posts = requestsTo("/mobile/back_c/sdcard_down.json");
         ASSERT_FALSE(posts.empty());
@@ -441,7 +443,7 @@ TEST_F(CardWindow, RequestCarriesTheFourValuesPercentEncoded) {
 TEST_F(CardWindow, SerialIsEmptyBeforeAnyCardRead) {
     fake.driveList = {platform::Drive{rootB, "B"}};
     fake.currentRoot = rootB;
-    window->ui->DriveComboBox1->addItem("B", rootB);
+    UI(window, DriveComboBox1)->addItem("B", rootB);
     click();
     EXPECT_EQ(requestsTo("/mobile/").back().query,
               "mem_ID=kim&bInfo_modelName=QZ24001&bInfo_serialno=&Con_IP=203.0.113.7");
@@ -474,13 +476,13 @@ TEST_F(CardWindow, ModeSevenRunsBothHandlers) {
                "only.idb",
                {"m"}},
           Case{"not JSON", "<html>busy</html>", false, "rp_v1.idb", {}}}) {
-        window->UserInfo.FileName = QStringLiteral("rp_v1.idb");
-        window->ui->Memo1->clear();
+        state(window).UserInfo.FileName = QStringLiteral("rp_v1.idb");
+        UI(window, Memo1)->clear();
         serve(c.body);
         EXPECT_EQ(window->FHttpPost(server.url("/mobile/back_c/sdcard_down.json?a=1"), {}, 7),
                   c.result)
             << c.name;
-        EXPECT_EQ(window->UserInfo.FileName, QString::fromUtf8(c.fileName)) << c.name;
+        EXPECT_EQ(state(window).UserInfo.FileName, QString::fromUtf8(c.fileName)) << c.name;
         EXPECT_EQ(logLines(), c.log) << c.name;
     }
 }
@@ -506,7 +508,7 @@ TEST_P(CardDownloadAnswer, DecidesWhatIsFetched) {
         std::lock_guard<std::mutex> lock(mutex);
         filePath = c.requestedPath ? c.requestedPath : "";
     }
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     click();
     if (c.error) {
         ASSERT_EQ(fake.errorTexts().size(), 1);
@@ -519,7 +521,7 @@ TEST_P(CardDownloadAnswer, DecidesWhatIsFetched) {
     if (c.downloads && !files.empty()) {
         EXPECT_EQ(files.front().path, c.requestedPath);
     }
-    EXPECT_EQ(window->UserInfo.Version, QString::fromUtf8(c.version));
+    EXPECT_EQ(state(window).UserInfo.Version, QString::fromUtf8(c.version));
     if (c.downloads) {
         EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kDone);
         EXPECT_TRUE(readAll(rootB + "backbbinfo.cfg").contains("3230323530333134"));
@@ -559,7 +561,7 @@ TEST_F(CardWindow, FailedDownloadKeepsTheOldDatabaseAndTheCardFile) {
         std::lock_guard<std::mutex> lock(mutex);
         filePath = "/files/elsewhere";  // the answer's file gets a 404
     }
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     click();
     EXPECT_TRUE(fake.boxes.isEmpty());
     EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kFailed);
@@ -580,10 +582,10 @@ TEST_F(CardWindow, NewCardFolderReceivesBothFiles) {
     EXPECT_TRUE(
         readAll(rootB + "NEW/backbbinfo.cfg").endsWith("SW\x80\xFF\r\nFW 3.4\r\nSPACE\r\n"));
     EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile);
-    EXPECT_EQ(window->UserInfo.DownDir, QStringLiteral("NEW"));
+    EXPECT_EQ(state(window).UserInfo.DownDir, QStringLiteral("NEW"));
 
     // The next card read looks in the new folder.
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     window->Panel9Click();
     EXPECT_EQ(logLines().back(), rootB + "NEW/backbbinfo.cfg");
 }
@@ -600,7 +602,7 @@ TEST_F(CardWindow, MissingCardFolderFailsWithoutWritingAnything) {
 
 TEST_F(CardWindow, RootFolderPutsBothFilesAtTheDriveRoot) {
     fillDrives();
-    window->UserInfo.DownDir = QStringLiteral("DCIM");
+    state(window).UserInfo.DownDir = QStringLiteral("DCIM");
     writeFile(rootB + "DCIM/backbbinfo.cfg", kCardFile);
     pick(1);
     serve(answerJson("true", "/files/v2/", "root"));
@@ -627,7 +629,7 @@ TEST_F(CardWindow, AnswerThatWouldLeaveTheCardOrTheHostIsRefused) {
           Case{"path to another host", answerJson("true", hostile.c_str()), false},
           Case{"path without slash", answerJson("true", "files/v2/"), false}}) {
         fake.boxes.clear();
-        window->ui->Memo1->clear();
+        UI(window, Memo1)->clear();
         serve(c.body);
         click();
         EXPECT_EQ(fake.errorTexts().size(), c.errorBox ? 1 : 0) << c.name;
@@ -638,8 +640,8 @@ TEST_F(CardWindow, AnswerThatWouldLeaveTheCardOrTheHostIsRefused) {
         EXPECT_EQ(filesUnder(outside.path()), outsideBefore) << c.name;
         EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase) << c.name;
         EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile) << c.name;
-        window->UserInfo.DownDir = QStringLiteral("root");
-        window->UserInfo.Path = QStringLiteral("/files/v1/");
+        state(window).UserInfo.DownDir = QStringLiteral("root");
+        state(window).UserInfo.Path = QStringLiteral("/files/v1/");
     }
 }
 
@@ -650,7 +652,7 @@ TEST_F(CardWindow, CardPulledOutWritesNothingIntoTheLeftOverFolder) {
     QFile::remove(rootB + "rp_cam.idb");
     QFile::remove(rootB + "backbbinfo.cfg");
     fake.driveList = {platform::Drive{rootA, "A"}};
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     click();
     EXPECT_TRUE(buttonActive());
     EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kFailed);
@@ -672,18 +674,18 @@ TEST_F(CardWindow, EachClickRunsTheWholeSequence) {
 TEST_F(CardWindow, ProgressAnimationStepsToFullAndStopsOnTheFifthTick) {
     fillDrives();
     pick(1);
-    QProgressBar* bar = window->ui->ProgressBar1;
+    QProgressBar* bar = UI(window, ProgressBar1);
     for (int round = 0; round < 2; ++round) {
         click();
         EXPECT_EQ(bar->value(), 0);
         EXPECT_EQ(bar->maximum(), 4);
-        EXPECT_TRUE(window->Timer1->isActive());
+        EXPECT_TRUE(state(window).Timer1->isActive());
         for (int tick = 1; tick <= 5; ++tick) {
             window->Timer1Timer();
             EXPECT_EQ(bar->value(), std::min(tick, 4)) << tick;
-            EXPECT_EQ(window->Timer1->isActive(), tick < 5) << tick;
+            EXPECT_EQ(state(window).Timer1->isActive(), tick < 5) << tick;
         }
-        EXPECT_EQ(window->DownProgress, 5);
+        EXPECT_EQ(state(window).DownProgress, 5);
     }
 }
 

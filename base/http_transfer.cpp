@@ -1,4 +1,4 @@
-#include "service/http_transfer.h"
+#include "base/http_transfer.h"
 
 #include <curl/curl.h>
 
@@ -9,7 +9,7 @@
 #include <mutex>
 #include <new>
 
-#include "service/errors.h"
+#include "base/errors.h"
 
 namespace {
 

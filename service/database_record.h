@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+#include "service/json_answer.h"
+#include "service/user_info.h"
+
+// The current database as the login and download answers name it. The keys are read in
+// this order up to the first one that cannot be read; that one and the later ones stay
+// empty, and no error is raised.
+struct DatabaseRecord {
+    std::optional<QString> FileName;  // "sfd_filename"
+    std::optional<QString> Path;      // "sfd_filepath"
+    std::optional<QString> Version;   // "sfd_version"
+    std::optional<QString> DownDir;   // "bInfo_scdown_directory"
+
+    // Sets the account's fields that were read; the others keep their values.
+    void applyTo(TUserInfo& info) const;
+};
+
+DatabaseRecord readDatabaseRecord(const JsonAnswer& answer);
