@@ -8,6 +8,7 @@
 #include "app/guard.h"
 #include "app/widgets.h"
 #include "base/http_transfer.h"
+#include "card/database_run.h"
 #include "platform/platform.h"
 #include "service/addresses.h"
 #include "service/config.h"
@@ -46,9 +47,6 @@ TFMain::TFMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TFMai
                   QPixmap(QStringLiteral(":/pictures/download_off.jpg"))};
     ui->Image2->setEnabled(false);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(300);
-
     connectHandlers();
     runGuarded([this] { FormCreate(); });
 }
@@ -70,7 +68,6 @@ void TFMain::connectHandlers() {
     connectGuarded(ui->Panel9, &ClickLabel::clicked, this, [this] { Panel9Click(); });
     connectGuarded(ui->DriveComboBox1, &QComboBox::activated, this,
                    [this] { DriveComboBox1Change(); });
-    connectGuarded(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     ui->Panel1->installEventFilter(this);
     ui->DriveComboBox1->installEventFilter(this);
 }

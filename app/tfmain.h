@@ -2,7 +2,6 @@
 
 #include <QPixmap>
 #include <QStringList>
-#include <QTimer>
 #include <QWidget>
 #include <memory>
 
@@ -13,6 +12,10 @@ class QPlainTextEdit;
 namespace Ui {
 class TFMain;
 }
+namespace card {
+class DatabaseRun;
+struct DatabaseOutcome;
+}  // namespace card
 
 // The main window: the hub that owns the shared state, the request dispatcher and every
 // answer handler, whichever window sends the request. Handlers are defined beside their
@@ -74,16 +77,20 @@ class TFMain : public QWidget {
     void Panel9Click();           // 다시읽기 button (card/)
     void DriveComboBox1Change();  // drive list, a drive picked (card/)
     void DriveComboBox1Enter();   // drive list, focus moved to it (card/)
-    void Timer1Timer();           // progress timer tick (card/)
 
     // Fills the drive list and runs the first card read for the current folder's drive.
     // (card/)
     void fillDriveList();
     // The download button's two faces: 0 active, 1 greyed. (app/)
     void setDownloadButton(int face);
+    // A database is on its way to the card. (card/)
+    bool isDownloading() const;
 
   protected:
     void showEvent(QShowEvent* event) override;
+    // While a download runs, asks whether to stop it; the window closes only after it has
+    // stopped cleanly. (card/)
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -91,6 +98,12 @@ class TFMain : public QWidget {
     friend struct TFMainTestAccess;
 
     void connectHandlers();
+    // The download's controls: the button, the drive list and the re-read button rest while
+    // it runs. (card/)
+    void setDownloading(bool running);
+    void showDownloadProgress(std::int64_t received, std::int64_t total);
+    void finishDownload(const QString& root, const QString& folder,
+                        const card::DatabaseOutcome& outcome);
 
     // State, in the order the program declares it.
     bool bDrCheck = false;
@@ -101,16 +114,16 @@ class TFMain : public QWidget {
     TUserInfo UserInfo;
     qint32 upCode = 0;
     TbbData bb;
-    qint32 DownProgress = 0;
 
     std::unique_ptr<Ui::TFMain> ui;
-    QTimer* Timer1 = nullptr;
     QList<QPixmap> ImageList1;
 
     bool drivesFilled_ = false;
     // The bytes of the card info file last read or written, to tell whether the file on the
     // card is still the one the program holds. (card/)
     QByteArray cardInfoBytes_;
+    // The database download that is running, if any. (card/)
+    std::unique_ptr<card::DatabaseRun> download_;
 };
 
 extern TFMain* FMain;

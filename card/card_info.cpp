@@ -2,7 +2,9 @@
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "card/card_paths.h"
 #include "platform/codepage.h"
+#include "platform/folder_handle.h"
 #include "platform/replacing_file.h"
 #include "platform/small_file.h"
 #include "platform/text_file.h"
@@ -70,13 +72,19 @@ void appendPair(QString& line, char16_t code) {
     line.append(QLatin1Char(digits[low8 & 0x0F]));
 }
 
+QString tooLargeForCardInfo() {
+    return QStringLiteral("The file is larger than %1 KiB; it is not a card information file.")
+        .arg(kMaxCardInfoBytes / 1024);
+}
+
 }  // namespace
 
 QByteArray loadCardInfoFile(const QString& path) {
-    return platform::readSmallFile(
-        path, kMaxCardInfoBytes,
-        QStringLiteral("The file is larger than %1 KiB; it is not a card information file.")
-            .arg(kMaxCardInfoBytes / 1024));
+    return platform::readSmallFile(path, kMaxCardInfoBytes, tooLargeForCardInfo());
+}
+
+QByteArray loadCardInfoFile(const platform::FolderHandle& folder, const QString& name) {
+    return folder.readSmallFile(name, kMaxCardInfoBytes, tooLargeForCardInfo());
 }
 
 TbbData decodeDeviceRecord(const QString& bbinfo) {
@@ -153,6 +161,11 @@ QByteArray encodeCardInfo(const TcfgData& cfg, const QDate& date, const QString&
 
 void saveCardInfoFile(const QString& path, const QByteArray& bytes) {
     platform::replaceFileContents(path, bytes);
+}
+
+void saveCardInfoFile(const platform::FolderHandle& folder, const QByteArray& bytes,
+                      const QString& name) {
+    platform::replaceFileContents(folder, name, bytes);
 }
 
 }  // namespace card

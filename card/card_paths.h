@@ -5,6 +5,9 @@
 // Where the card's files are: the card folder named by the service, under the drive root.
 namespace card {
 
+inline const QString kCardInfoName = QStringLiteral("backbbinfo.cfg");
+inline const QString kDatabaseName = QStringLiteral("rp_cam.idb");
+
 // The card folder: DownDir, except that exactly "root" (and the empty text) mean the drive
 // root itself.
 QString cardFolder(const QString& downDir);

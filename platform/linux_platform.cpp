@@ -23,6 +23,14 @@ void LinuxPlatform::errorBox(const QString& text) {
     box.exec();
 }
 
+bool LinuxPlatform::askYesNo(QWidget* owner, const QString& text, const QString& caption) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    owner);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void LinuxPlatform::openUrl(QWidget*, const QString& url) {
     QDesktopServices::openUrl(QUrl(url, QUrl::TolerantMode));
 }
@@ -34,6 +42,11 @@ QString LinuxPlatform::executableDir() {
 QString LinuxPlatform::savedLoginPath() {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     return base + QStringLiteral("/MORVEL_Drivoro/tindrakhid.ini");
+}
+
+QString LinuxPlatform::cacheFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/MORVEL_Drivoro/");
 }
 
 QDateTime LinuxPlatform::now() {

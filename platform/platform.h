@@ -36,6 +36,8 @@ class Platform {
     // The application's standard error box: application title, stop icon, OK. The text is
     // shown as standardErrorText() makes it.
     virtual void errorBox(const QString& text) = 0;
+    // A question with Yes and No, No the default; true for Yes. Modal.
+    virtual bool askYesNo(QWidget* owner, const QString& text, const QString& caption) = 0;
     // Shows a web address in the default browser; failures are not reported.
     virtual void openUrl(QWidget* owner, const QString& url) = 0;
 
@@ -43,6 +45,9 @@ class Platform {
     virtual QString executableDir() = 0;
     // Full path of the saved-login file.
     virtual QString savedLoginPath() = 0;
+    // The user's cache folder for the program's own files, ending in a separator; it may not
+    // exist yet.
+    virtual QString cacheFolder() = 0;
     virtual QDateTime now() = 0;
 
     // Volumes that can hold a card, and the one that holds the current folder.

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "base/errors.h"
+#include "base/sha256.h"
 
 namespace platform {
 namespace {
@@ -37,16 +38,6 @@ int writeAll(int fd, const char* data, std::size_t size) {
         size -= static_cast<std::size_t>(n);
     }
     return 0;
-}
-
-void syncFolderOf(const QByteArray& path) {
-    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(path)).absolutePath());
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        // Best effort: the rename itself has already happened.
-        (void)::fsync(dir);
-        ::close(dir);
-    }
 }
 
 }  // namespace
@@ -128,34 +119,57 @@ ReplacingFile::ReplacingFile() = default;
 
 ReplacingFile::~ReplacingFile() {
     discard();
+    if (folderFd_ >= 0)
+        ::close(folderFd_);
 }
 
-bool ReplacingFile::fail(const QString& what) {
+bool ReplacingFile::fail(const QString& what, Failure kind) {
     error_ = what;
+    failure_ = kind;
     discard();
     return false;
 }
 
 bool ReplacingFile::open(const QString& targetPath, Access access) {
-    discard();
-    error_.clear();
-    targetPath_ = targetPath;
-    // One fixed name beside the target: what a killed or powered-off download left behind is
-    // reused by the next one instead of piling up on the card.
-    const QByteArray name = QFile::encodeName(targetPath) + ".part";
-    const int fd =
-        ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        error_ = systemErrorText(errno);
+    const QFileInfo info(targetPath);
+    try {
+        return open(FolderHandle::open(info.path(), targetPath), info.fileName(), access);
+    } catch (const FileError& e) {
+        error_ = e.text();
+        failure_ = Failure::Write;
         return false;
     }
+}
+
+bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access access) {
+    discard();
+    if (folderFd_ >= 0)
+        ::close(folderFd_);
+    error_.clear();
+    failure_ = Failure::None;
+    folderFd_ = ::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0);
+    if (folderFd_ < 0)
+        return fail(systemErrorText(errno));
+    targetName_ = name;
+    // One fixed name beside the target: what a killed or powered-off download left behind is
+    // reused by the next one instead of piling up on the card.
+    tempName_ = name + QStringLiteral(".part");
+    const QByteArray temp = QFile::encodeName(tempName_);
+    // Never written through: whatever has the name goes, and the file is created anew.
+    if (!folder.removeFile(tempName_))
+        return fail(systemErrorText(errno));
+    const int fd = ::openat(folderFd_, temp.constData(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return fail(systemErrorText(errno));
     fd_ = fd;
-    tempPath_ = QFile::decodeName(name);
+    tempPath_ = folder.filePath(tempName_);
     // Give it the mode of the file it replaces.
+    mode_t mode = 0644;
     struct stat old {};
-    const bool replacing =
-        ::stat(QFile::encodeName(targetPath).constData(), &old) == 0 && S_ISREG(old.st_mode);
-    mode_t mode = replacing ? (old.st_mode & 07777) : 0644;
+    if (::fstatat(folderFd_, QFile::encodeName(name).constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(old.st_mode))
+        mode = old.st_mode & 07777;
     if (access == Access::OwnerOnly)
         mode = 0600;
     (void)::fchmod(fd_, mode);
@@ -207,7 +221,32 @@ bool ReplacingFile::write(const char* data, std::size_t size) {
     return true;
 }
 
-bool ReplacingFile::commit() {
+bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
+    // The cached pages would only show what was handed to the system, not what the card kept.
+    (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+    Sha256 hash;
+    std::vector<char> piece(kBufferBytes);
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd_, piece.data(), piece.size(), offset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(systemErrorText(errno), Failure::ReadBack);
+        }
+        if (n == 0)
+            break;
+        hash.add(piece.data(), static_cast<std::size_t>(n));
+        offset += n;
+    }
+    if (hash.result() != expectedSha256)
+        return fail(
+            QStringLiteral("The file read back from the medium differs from what was written"),
+            Failure::ReadBack);
+    return true;
+}
+
+bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     if (fd_ < 0) {
         if (error_.isEmpty())
             error_ = QStringLiteral("The file is not open");
@@ -217,23 +256,22 @@ bool ReplacingFile::commit() {
         return false;
     if (::fsync(fd_) != 0 && !syncUnsupported(errno))
         return fail(systemErrorText(errno));
+    if (!expectedSha256.isEmpty() && !readBackMatches(expectedSha256))
+        return false;
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) {
         // A FUSE file system may report a failed write only here.
         return fail(systemErrorText(errno));
     }
-    const QByteArray temp = QFile::encodeName(tempPath_);
-    const QByteArray target = QFile::encodeName(targetPath_);
-    if (::rename(temp.constData(), target.constData()) != 0) {
-        error_ = systemErrorText(errno);
-        ::unlink(temp.constData());
-        tempPath_.clear();
-        return false;
-    }
+    const QByteArray temp = QFile::encodeName(tempName_);
+    const QByteArray target = QFile::encodeName(targetName_);
+    if (::renameat(folderFd_, temp.constData(), folderFd_, target.constData()) != 0)
+        return fail(systemErrorText(errno));
     tempPath_.clear();
     buffer_ = {};
-    syncFolderOf(target);
+    // Best effort: the rename itself has already happened.
+    (void)::fsync(folderFd_);
     return true;
 }
 
@@ -246,12 +284,18 @@ void ReplacingFile::discard() {
         ::close(fd_);
         fd_ = -1;
     }
-    if (!tempPath_.isEmpty()) {
-        ::unlink(QFile::encodeName(tempPath_).constData());
+    if (!tempPath_.isEmpty() && folderFd_ >= 0) {
+        ::unlinkat(folderFd_, QFile::encodeName(tempName_).constData(), 0);
         tempPath_.clear();
     }
     buffer_ = {};
     used_ = 0;
+}
+
+void replaceFileContents(const FolderHandle& folder, const QString& name, const QByteArray& bytes) {
+    ReplacingFile file;
+    if (!file.open(folder, name) || !file.write(bytes) || !file.commit())
+        throw FileError::cannotCreate(folder.filePath(name), file.errorText());
 }
 
 void replaceFileContents(const QString& path, const QByteArray& bytes,

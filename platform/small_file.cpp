@@ -1,49 +1,15 @@
 #include "platform/small_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <QFileInfo>
 
-#include <QFile>
-#include <cerrno>
-
-#include "base/errors.h"
+#include "platform/folder_handle.h"
 
 namespace platform {
 
 QByteArray readSmallFile(const QString& path, qint64 maxBytes, const QString& tooLargeReason) {
-    // Non-blocking, so that a pipe put in the file's place cannot hang the program.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        throw FileError::cannotOpen(path, systemErrorText(errno));
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat info {};
-    if (::fstat(fd, &info) != 0)
-        throw FileError::cannotOpen(path, systemErrorText(errno));
-    if (!S_ISREG(info.st_mode))
-        throw FileError::cannotOpen(path, QStringLiteral("Not a regular file."));
-    if (info.st_size > maxBytes)
-        throw FileError::cannotOpen(path, tooLargeReason);
-    QByteArray bytes(maxBytes + 1, Qt::Uninitialized);
-    qsizetype used = 0;
-    while (used < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + used, static_cast<size_t>(bytes.size() - used));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            throw FileError::cannotRead(path, systemErrorText(errno));
-        }
-        if (n == 0)
-            break;
-        used += n;
-    }
-    if (used > maxBytes)
-        throw FileError::cannotOpen(path, tooLargeReason);
-    bytes.truncate(used);
-    return bytes;
+    const QFileInfo info(path);
+    return FolderHandle::open(info.path(), path)
+        .readSmallFile(info.fileName(), maxBytes, tooLargeReason);
 }
 
 }  // namespace platform

@@ -14,6 +14,10 @@ struct DatabaseRecord {
     std::optional<QString> Path;      // "sfd_filepath"
     std::optional<QString> Version;   // "sfd_version"
     std::optional<QString> DownDir;   // "bInfo_scdown_directory"
+    // Optional, and read whenever the file is named: the file's size and SHA-256 as sent,
+    // empty when absent. A value that is not text stands as "?", which no check accepts.
+    std::optional<QString> FileSize;    // "sfd_size"
+    std::optional<QString> FileSha256;  // "sfd_sha256"
 
     // Sets the account's fields that were read; the others keep their values.
     void applyTo(TUserInfo& info) const;

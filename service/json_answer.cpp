@@ -36,6 +36,10 @@ const rapidjson::Value& JsonNode::member(const char* key) const {
     throw JsonAccessError(QStringLiteral("Value '%1' not found").arg(QString::fromUtf8(key)));
 }
 
+bool JsonNode::has(const char* key) const {
+    return value_->IsObject() && value_->FindMember(key) != value_->MemberEnd();
+}
+
 QString JsonNode::text(const char* key) const {
     const rapidjson::Value& v = member(key);
     if (v.IsString()) {

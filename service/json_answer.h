@@ -14,6 +14,7 @@ class JsonNode {
     explicit JsonNode(const rapidjson::Value* value) : value_(value) {}
 
     QString text(const char* key) const;
+    bool has(const char* key) const;
     JsonNode array(const char* key) const;  // the member, which must be an array
 
     bool isObject() const { return value_->IsObject(); }

@@ -137,6 +137,7 @@ TEST_F(EndToEnd, LogInDownloadListPaymentsSignUpAndLogInAgain) {
     ASSERT_TRUE(UI(&w, Image2)->isEnabled());
 
     w.Image2Click();
+    waitForDownload(w);
     const QByteArray served =
         fetch("http://" + standin->host() + state(w).UserInfo.Path + state(w).UserInfo.FileName);
     ASSERT_GT(served.size(), 1024 * 1024);

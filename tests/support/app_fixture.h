@@ -8,6 +8,7 @@
 #include "service/config.h"
 #include "support/controls.h"
 #include "support/fake_platform.h"
+#include "support/main_window_state.h"
 #include "support/test_server.h"
 #include "ui_tfmain.h"
 
@@ -27,6 +28,8 @@ class AppFixture : public ::testing::Test {
         config.reset();
     }
     virtual void setUpServer(TestServer&) {}
+
+    void waitForDownload() { ::waitForDownload(*window); }
 
     // The main log, newest line first, without the time stamps.
     QStringList logLines(QPlainTextEdit* memo = nullptr) const {

@@ -5,6 +5,7 @@
 FakePlatform::FakePlatform() {
     exeDir = scratch_.path() + QStringLiteral("/exe/");
     loginPath = scratch_.path() + QStringLiteral("/config/MORVEL_Drivoro/tindrakhid.ini");
+    cacheDir = scratch_.path() + QStringLiteral("/cache/MORVEL_Drivoro/");
     previous_ = platform::install(this);
 }
 
@@ -22,6 +23,13 @@ void FakePlatform::errorBox(const QString& text) {
     boxes.append(Box{platform::standardErrorText(text), platform::applicationTitle(), true});
     if (onBox)
         onBox();
+}
+
+bool FakePlatform::askYesNo(QWidget*, const QString& text, const QString&) {
+    questions.append(text);
+    if (onBox)
+        onBox();
+    return answerYes;
 }
 
 void FakePlatform::openUrl(QWidget*, const QString& url) {

@@ -1,5 +1,9 @@
 #pragma once
 
+#include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include "app/tfmain.h"
 
 // The main window's private state, for tests that set up or check it.
@@ -13,8 +17,6 @@ struct TFMainTestAccess {
           UserInfo(w.UserInfo),
           upCode(w.upCode),
           bb(w.bb),
-          DownProgress(w.DownProgress),
-          Timer1(w.Timer1),
           ImageList1(w.ImageList1) {}
 
     bool& bDrCheck;
@@ -25,10 +27,17 @@ struct TFMainTestAccess {
     TUserInfo& UserInfo;
     qint32& upCode;
     TbbData& bb;
-    qint32& DownProgress;
-    QTimer*& Timer1;
     QList<QPixmap>& ImageList1;
 };
+
+// Lets a database download that runs in the background come to its end.
+inline void waitForDownload(const TFMain& window) {
+    QElapsedTimer waited;
+    waited.start();
+    while (window.isDownloading() && waited.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_FALSE(window.isDownloading());
+}
 
 inline TFMainTestAccess state(TFMain& window) {
     return TFMainTestAccess(window);
