@@ -1,12 +1,15 @@
 // The card in the main window: picking a drive, reading the card, and the database download,
 // against temporary folders standing in for drives and a real HTTP server.
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFocusEvent>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
 #include <mutex>
 
 #include "app/widgets.h"
@@ -17,6 +20,7 @@
 #include "support/files.h"
 #include "support/gate.h"
 #include "support/main_window_state.h"
+#include "support/raw_server.h"
 
 // Readable failure messages.
 void PrintTo(const QString& text, std::ostream* os) {
@@ -686,6 +690,202 @@ TEST_F(CardWindow, IpLookupGivesUpOnASilentService) {
     Config::instance().ipEchoHost = silent.host();
     EXPECT_EQ(window->FGetIP(), QString());
     silence.open();
+}
+
+// ------------------------------------------------------------------ a misbehaving file host
+
+// The service, the IP echo and a file host that sends exactly the bytes a case scripts.
+class CardWindowBadHost : public CardWindow {
+  protected:
+    void SetUp() override {
+        CardWindow::SetUp();
+        raw = std::make_unique<RawServer>([this](const std::string&, const std::string& path) {
+            std::lock_guard<std::mutex> lock(rawMutex);
+            if (path.rfind("/mobile/back_c/sdcard_down.json", 0) == 0)
+                return RawServer::Reply{RawServer::answer(200, rawAnswer, "application/json")};
+            if (path == "/json")
+                return RawServer::Reply{RawServer::answer(200, R"({"ip":"10.0.0.7"})")};
+            if (path == "/files/v2/rp_v2.idb")
+                return fileReply;
+            return RawServer::Reply{RawServer::answer(404, "no")};
+        });
+        Config::instance().serviceHost = raw->host();
+        Config::instance().ipEchoHost = raw->host();
+        fillDrives();
+        pick(1);
+    }
+    void TearDown() override {
+        CardWindow::TearDown();
+        raw.reset();
+    }
+    // The download answer, with the size and hash it declares (null: the key is absent).
+    void declare(const char* size, const char* sha256) {
+        std::string json =
+            R"({"flag":"true","sfd_filename":"rp_v2.idb","sfd_filepath":"/files/v2/",)"
+            R"("sfd_version":"2.5","bInfo_scdown_directory":"root","msg":"m")";
+        if (size)
+            json += std::string(R"(,"sfd_size":")") + size + "\"";
+        if (sha256)
+            json += std::string(R"(,"sfd_sha256":")") + sha256 + "\"";
+        std::lock_guard<std::mutex> lock(rawMutex);
+        rawAnswer = json + "}";
+    }
+    void sendFile(RawServer::Reply reply) {
+        std::lock_guard<std::mutex> lock(rawMutex);
+        fileReply = std::move(reply);
+    }
+
+    std::mutex rawMutex;
+    std::string rawAnswer;
+    RawServer::Reply fileReply;
+    std::unique_ptr<RawServer> raw;
+};
+
+const std::string kNewDatabase(300 * 1024, 'N');
+std::string sha256Hex(const std::string& bytes) {
+    return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+std::string headWithoutLength(const char* extra = "") {
+    return std::string("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n") + extra +
+           "Connection: close\r\n\r\n";
+}
+
+TEST_F(CardWindowBadHost, NothingButAWholeVerifiedFileReplacesTheDatabase) {
+    const std::string half = kNewDatabase.substr(0, kNewDatabase.size() / 2);
+    const std::string size = std::to_string(kNewDatabase.size());
+    const std::string otherSha = sha256Hex("another file");
+    struct Case {
+        const char* name;
+        const char* size;
+        const char* sha256;
+        std::string reply;
+        const char* reason;  // part of the reason line
+    };
+    const Case cases[] = {
+        {"empty 200", nullptr, nullptr, RawServer::answer(200, ""), "빈 파일"},
+        {"204", nullptr, nullptr, "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n",
+         "HTTP 204"},
+        {"206 with part of the file", nullptr, nullptr,
+         RawServer::answer(206, half, "application/octet-stream",
+                           "Content-Range: bytes 0-153599/307200\r\n"),
+         "HTTP 206"},
+        {"length-less cut short", nullptr, nullptr, headWithoutLength() + half, "끝까지 받았는지"},
+        {"length-less with only a size", size.c_str(), nullptr, headWithoutLength() + kNewDatabase,
+         "끝까지 받았는지"},
+        {"length announced, connection closed half-way", nullptr, nullptr,
+         "HTTP/1.1 200 OK\r\nContent-Length: " + size + "\r\nConnection: close\r\n\r\n" + half,
+         "일부만"},
+        {"chunked body without its end", nullptr, nullptr,
+         headWithoutLength("Transfer-Encoding: chunked\r\n") + "10\r\n0123456789abcdef\r\n",
+         "일부만"},
+        {"hotel log-in page", nullptr, nullptr,
+         RawServer::answer(200, "<html><body>Log in to the Wi-Fi</body></html>",
+                           "text/html; charset=utf-8"),
+         "웹 페이지"},
+        {"unrequested gzip", nullptr, nullptr,
+         RawServer::answer(200, kNewDatabase, "application/octet-stream",
+                           "Content-Encoding: gzip\r\n"),
+         "압축"},
+        {"size mismatch", "307201", nullptr, RawServer::answer(200, kNewDatabase), "크기"},
+        {"hash mismatch", size.c_str(), otherSha.c_str(), RawServer::answer(200, kNewDatabase),
+         "SHA-256 불일치"},
+        {"malformed hash", nullptr, "abc123", RawServer::answer(200, kNewDatabase),
+         "올바르지 않습니다"},
+        {"malformed size", "12kB", nullptr, RawServer::answer(200, kNewDatabase),
+         "올바르지 않습니다"},
+        {"longer than declared", "1000", nullptr, headWithoutLength() + kNewDatabase, "커서"},
+    };
+    for (const Case& c : cases) {
+        declare(c.size, c.sha256);
+        sendFile({c.reply});
+        UI(window, Memo1)->clear();
+        click();
+        EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase) << c.name;
+        EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile) << c.name;
+        EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"})) << c.name;
+        const QStringList log = logLines();
+        ASSERT_GE(log.size(), 2) << c.name;
+        EXPECT_EQ(log.at(0), rootB + "/rp_cam.idb" + kFailed) << c.name;
+        EXPECT_TRUE(log.at(1).contains(QString::fromUtf8(c.reason)))
+            << c.name << ": " << log.at(1).toStdString();
+        EXPECT_EQ(UI(window, ProgressBar1)->value(), 0) << c.name;
+        EXPECT_TRUE(fake.boxes.isEmpty()) << c.name;
+    }
+}
+
+TEST_F(CardWindowBadHost, LengthlessBodyWithMatchingSizeAndHashIsAccepted) {
+    declare(std::to_string(kNewDatabase.size()).c_str(),
+            QByteArray::fromStdString(sha256Hex(kNewDatabase)).toUpper().constData());
+    sendFile({headWithoutLength() + kNewDatabase});
+    UI(window, Memo1)->clear();
+    click();
+    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(kNewDatabase));
+    EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kDone);
+    EXPECT_NE(readAll(rootB + "backbbinfo.cfg"), kCardFile);
+    EXPECT_EQ(UI(window, ProgressBar1)->value(), UI(window, ProgressBar1)->maximum());
+    EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
+}
+
+// The file trickles in; the window keeps handling events, the bar follows the bytes and the
+// controls that could disturb the download rest until it is over.
+TEST_F(CardWindowBadHost, WindowAnswersWhileTheProgressFollowsTheBytes) {
+    declare(nullptr, nullptr);
+    RawServer::Reply slow{RawServer::answer(200, kNewDatabase)};
+    slow.pieceBytes = 16 * 1024;
+    slow.pieceDelayMs = 60;  // about 1.2 s in all
+    sendFile(slow);
+    QProgressBar* bar = UI(window, ProgressBar1);
+    emit UI(window, Image2)->clicked();
+    ASSERT_TRUE(window->isDownloading());
+    EXPECT_FALSE(UI(window, Image2)->isEnabled());
+    EXPECT_FALSE(UI(window, DriveComboBox1)->isEnabled());
+    EXPECT_FALSE(UI(window, Panel9)->isEnabled());
+
+    QList<int> values;
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++ticks;
+        if (values.isEmpty() || values.back() != bar->value())
+            values.append(bar->value());
+    });
+    ticker.start(20);
+    waitForDownload();
+    ticker.stop();
+
+    EXPECT_GT(ticks, 20);  // the event loop ran all along
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    EXPECT_GT(values.size(), 4);  // several steps between empty and full
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(UI(window, Image2)->isEnabled());
+    EXPECT_TRUE(UI(window, DriveComboBox1)->isEnabled());
+    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(kNewDatabase));
+}
+
+// Closing the window during a download asks first; stopping keeps the old database.
+TEST_F(CardWindowBadHost, ClosingDuringADownloadAsksAndStopsCleanly) {
+    declare(nullptr, nullptr);
+    RawServer::Reply slow{RawServer::answer(200, kNewDatabase)};
+    slow.pieceBytes = 8 * 1024;
+    slow.pieceDelayMs = 50;
+    sendFile(slow);
+    window->show();
+    emit UI(window, Image2)->clicked();
+    ASSERT_TRUE(window->isDownloading());
+
+    fake.answerYes = false;
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(fake.questions.size(), 1);
+    EXPECT_TRUE(window->isDownloading());
+
+    fake.answerYes = true;
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->isDownloading());
+    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
+    EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile);
+    EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
 }
 
 }  // namespace
