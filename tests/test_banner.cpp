@@ -145,6 +145,9 @@ class BannerAtStartUp : public AppFixture, public ::testing::WithParamInterface<
         for (const char* name : {"a", "b", "broken", "max", "big"}) {
             s.serveFile(std::string("/p/") + name + ".jpg", pictures().named(name).toStdString());
         }
+        // A network's log-in page, and nothing at all, where a picture should be.
+        s.answer("/p/page.jpg", "<html>log in first</html>", 200, "text/html; charset=utf-8");
+        s.answer("/p/empty.jpg", "", 200, "image/jpeg");
     }
     QString bannerFile() const { return downloads.exeDir + QStringLiteral("a.jpg"); }
 
@@ -214,6 +217,16 @@ INSTANTIATE_TEST_SUITE_P(
                    data({element("/p/max.jpg")}),
                    {"/p/max.jpg"},
                    "max",
+                   {10, 10}},
+        BannerCase{"WebPageInsteadOfAPictureIsNotKept",
+                   data({element("/p/a.jpg"), element("/p/page.jpg"), element("/p/b.jpg")}),
+                   {"/p/a.jpg", "/p/page.jpg"},
+                   "a",
+                   {10, 10}},
+        BannerCase{"EmptyPictureIsNotKept",
+                   data({element("/p/a.jpg"), element("/p/empty.jpg")}),
+                   {"/p/a.jpg", "/p/empty.jpg"},
+                   "a",
                    {10, 10}},
         BannerCase{"UndecodableFileShowsTheBuiltInPicture",
                    data({element("/p/a.jpg"), element("/p/broken.jpg")}),
