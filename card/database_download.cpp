@@ -121,11 +121,18 @@ std::optional<StagedCopy> stagedCopyFor(const QString& folder, const DatabaseSou
     return std::nullopt;
 }
 
+// What a killed or powered-off attempt left beside the database is ours, and takes room the
+// new file needs.
+void removeLeftover(const FolderHandle& card) {
+    card.removeFile(kDatabaseName + QStringLiteral(".part"));
+}
+
 // Moves a checked copy from the computer onto a card that has room for it only once the
 // old database is gone.
 DatabaseOutcome installStagedCopy(const FolderHandle& card, const StagedCopy& copy,
                                   const DatabaseProgress& progress,
                                   const std::atomic<bool>& cancel) {
+    removeLeftover(card);
     qint64 oldBytes = 0;
     try {
         oldBytes = card.regularFileSize(kDatabaseName).value_or(0);
@@ -179,7 +186,9 @@ DatabaseOutcome installStagedCopy(const FolderHandle& card, const StagedCopy& co
     }
     if (!file.commit(copy.sha256))
         return afterRemoval(failed(writeFault(file), file.errorText()));
-    return DatabaseOutcome{};
+    DatabaseOutcome done;
+    done.readBackMs = file.readBackMs();
+    return done;
 }
 
 }  // namespace
@@ -210,6 +219,7 @@ DatabaseOutcome downloadDatabase(const DatabaseSource& source, const DatabaseTar
     qint64 oldBytes = 0;
     try {
         card = FolderHandle::openBeneath(target.driveRoot, target.folder);
+        removeLeftover(card);
         oldBytes = card.regularFileSize(kDatabaseName).value_or(0);
     } catch (const FileError& e) {
         return failed(BodyFault::Storage, e.text());
@@ -335,7 +345,9 @@ DatabaseOutcome downloadDatabase(const DatabaseSource& source, const DatabaseTar
     if (*plan == Plan::Beside) {
         if (!file.commit(digest))
             return failed(writeFault(file), file.errorText());
-        return DatabaseOutcome{};
+        DatabaseOutcome done;
+        done.readBackMs = file.readBackMs();
+        return done;
     }
     // Checked, and kept on the computer until the card has taken it.
     if (!file.commit())

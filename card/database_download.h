@@ -44,7 +44,8 @@ struct DatabaseOutcome {
     // The card had room only without the old database: it was removed, the new one could not
     // be written, and the checked copy waits on the computer for the next attempt.
     bool oldRemoved = false;
-    QString detail;  // the system's or the transport's own words, for the log's reader
+    QString detail;         // the system's or the transport's own words, for the log's reader
+    qint64 readBackMs = 0;  // how long reading the new file back from the card took
 
     bool ok() const { return fault == platform::BodyFault::None; }
 };

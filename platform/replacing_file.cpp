@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
@@ -256,8 +257,14 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
         return false;
     if (::fsync(fd_) != 0 && !syncUnsupported(errno))
         return fail(systemErrorText(errno));
-    if (!expectedSha256.isEmpty() && !readBackMatches(expectedSha256))
-        return false;
+    if (!expectedSha256.isEmpty()) {
+        QElapsedTimer timer;
+        timer.start();
+        const bool same = readBackMatches(expectedSha256);
+        readBackMs_ = timer.elapsed();
+        if (!same)
+            return false;
+    }
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) {

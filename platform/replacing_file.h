@@ -58,6 +58,8 @@ class ReplacingFile {
     // Why the last operation failed (the system's text).
     QString errorText() const { return error_; }
     Failure failure() const { return failure_; }
+    // How long the last commit's read-back took, in milliseconds (for the benchmark).
+    qint64 readBackMs() const { return readBackMs_; }
     QString temporaryPath() const { return tempPath_; }
 
   private:
@@ -74,6 +76,7 @@ class ReplacingFile {
     QString tempName_;
     QString tempPath_;  // for messages; empty when there is no temporary file
     Failure failure_ = Failure::None;
+    qint64 readBackMs_ = 0;
     std::vector<char> buffer_;
     std::size_t used_ = 0;
     QString error_;

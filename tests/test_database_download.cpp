@@ -167,6 +167,17 @@ TEST_F(NearlyFullCard, KeptCopyOfAnotherVersionIsNotWritten) {
     EXPECT_EQ(fileRequests(), 2);
 }
 
+// A killed attempt's temporary file takes room the next one needs: it is ours to remove.
+TEST_F(NearlyFullCard, LeftoverOfAKilledAttemptDoesNotStandInTheWay) {
+    writeFile(card + "rp_cam.idb.part", pattern(1024 * 1024 + 256 * 1024, 'k'));
+    const QByteArray fresh = pattern(3 * 1024 * 1024 + 256 * 1024, 'n');
+    publish(fresh);
+    const card::DatabaseOutcome outcome = run();
+    ASSERT_TRUE(outcome.ok()) << card::failureReason(outcome).toStdString();
+    EXPECT_TRUE(readAll(card + "rp_cam.idb") == fresh);
+    EXPECT_EQ(entries(card), (QStringList{"REC_0001.avi", "backbbinfo.cfg", "rp_cam.idb"}));
+}
+
 TEST_F(NearlyFullCard, NoRoomForEitherWritesNothingAndNamesTheMegabytes) {
     const QByteArray big = pattern(7 * 1024 * 1024, 'b');
     publish(big);
