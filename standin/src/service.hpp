@@ -4,9 +4,12 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
+#include <string_view>
 
+#include "form.hpp"
 #include "store.hpp"
 
 namespace drivoro::standin {
@@ -36,7 +39,25 @@ class Service {
     void stop();
 
   private:
-    void routes();
+    using FormHandler =
+        std::function<void(const Form&, const httplib::Request&, httplib::Response&)>;
+
+    // How the server answers what no route takes: refusals, errors, bodiless POSTs.
+    void server_rules();
+    // Registers a GET (and HEAD) address; other methods get 405.
+    void only_get(std::string_view path, httplib::Server::Handler handler);
+    // Registers a form POST address; other methods get 405, a malformed form 400 or 415.
+    void only_post(std::string_view path, FormHandler handler);
+
+    // The routes by resource, one function each.
+    void member_routes();
+    void catalogue_routes();
+    void database_routes();
+    void payment_routes();
+    void banner_routes();
+    void ip_echo_routes();
+    void page_routes();
+    void unknown_routes();
 
     Store& store_;
     Options options_;
