@@ -58,6 +58,8 @@ void Service::database_routes() {
                 .text("sfd_filename", file.filename)
                 .text("sfd_filepath", file.filepath)
                 .text("sfd_version", file.version)
+                .text("sfd_size", std::to_string(file.size))
+                .text("sfd_sha256", file.sha256)
                 .text("bInfo_scdown_directory", account->model.scdown_directory)
                 .send(res);
         });

@@ -69,6 +69,8 @@ void Service::member_routes() {
                       .text("sfd_filename", file ? file->filename : "")
                       .text("sfd_filepath", file ? file->filepath : "")
                       .text("sfd_version", file ? file->version : "")
+                      .text("sfd_size", file ? std::to_string(file->size) : "")
+                      .text("sfd_sha256", file ? file->sha256 : "")
                       .text("bInfo_scdown_directory", account->model.scdown_directory)
                       .send(res);
               });

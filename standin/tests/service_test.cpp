@@ -133,6 +133,9 @@ TEST_F(StandinService, LoginAnswersEveryAccountKey) {
     EXPECT_EQ(text_of(answer, "sfd_filename"), "TESTCAM1_2.5.idb");
     EXPECT_EQ(text_of(answer, "sfd_filepath"), "/upload/sfd/101/2.5/");
     EXPECT_EQ(text_of(answer, "sfd_version"), "2.5");
+    EXPECT_EQ(text_of(answer, "sfd_size"), "3145728");
+    EXPECT_EQ(text_of(answer, "sfd_sha256"),
+              "813b1dc222c7114b029dc08e3f5a6b259568bc6ac4e65f30c4ce1d134095c7ca");
     EXPECT_EQ(text_of(answer, "bInfo_scdown_directory"), "root");
 }
 
@@ -324,6 +327,9 @@ TEST_F(StandinService, DownloadAnswersTheCurrentFileAndRecordsTheQuery) {
     EXPECT_EQ(file->get_header_value("Content-Type"), "application/octet-stream");
     EXPECT_TRUE(file->body == camera_db_bytes("TESTCAM1", "2.5", seed::kCameraDbSize))
         << "the downloaded bytes differ from the seeded file";
+    // The size and the digest the program checks the received bytes against.
+    EXPECT_EQ(text_of(answer, "sfd_size"), std::to_string(file->body.size()));
+    EXPECT_EQ(text_of(answer, "sfd_sha256"), digest_of(file->body).sha256);
 
     const auto records = store_->downloads();
     ASSERT_EQ(records.size(), recorded_before + 1);
@@ -412,6 +418,23 @@ TEST_F(StandinService, PublishedVersionIsAnsweredAtTheNextRequest) {
         client_->Get((text_of(before, "sfd_filepath") + text_of(before, "sfd_filename")).c_str());
     ASSERT_TRUE(old_file);
     EXPECT_EQ(old_file->status, 200);
+}
+
+TEST_F(StandinService, DownloadAnswerTellsTheDigestTakenAtPublication) {
+    const fs::path source = dir_->path() / "drivoro3-2.7.idb";
+    const std::string bytes = camera_db_bytes("DRIVORO3", "2.7", 50000);
+    std::ofstream(source, std::ios::binary) << bytes;
+    const DbFile published = publish(*store_, files_, "DRIVORO3", "2.7", source);
+    ASSERT_EQ(text_of(join("digest01", "password1", "102"), "flag"), "true");
+    const std::string query = "mem_ID=digest01&bInfo_modelName=DRIVORO3&bInfo_serialno=1&Con_IP=";
+
+    const auto answer = sdcard_down(query);
+    EXPECT_EQ(text_of(answer, "sfd_size"), "50000");
+    EXPECT_EQ(text_of(answer, "sfd_sha256"), digest_of(bytes).sha256);
+    // Recorded once: a served file changed behind the service's back is not hashed again.
+    write_file_atomically(served_file(files_, published.filepath + published.filename),
+                          std::string(50000, 'x'));
+    EXPECT_EQ(text_of(sdcard_down(query), "sfd_sha256"), digest_of(bytes).sha256);
 }
 
 // ---- payments, banner, IP echo, pages ----
