@@ -1,7 +1,5 @@
 #include "service.hpp"
 
-#include <sys/socket.h>
-
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
@@ -37,7 +35,8 @@ httplib::Server::Handler not_allowed(std::string allow) {
 
 }  // namespace
 
-Service::Service(Store& store, Options options) : store_(store), options_(std::move(options)) {
+Service::Service(Store& store, Options options)
+    : store_(store), options_(std::move(options)), server_(options_.limits) {
     std::filesystem::create_directories(options_.files_dir / "upload");
     server_rules();
     member_routes();
@@ -47,18 +46,17 @@ Service::Service(Store& store, Options options) : store_(store), options_(std::m
     banner_routes();
     ip_echo_routes();
     page_routes();
+    file_routes();
     // Last: the routes are tried in the order they were added.
     unknown_routes();
 }
 
 int Service::bind(const std::string& host, int port) {
-    if (port == 0)
-        return server_.bind_to_any_port(host);
-    return server_.bind_to_port(host, port) ? port : -1;
+    return server_.bind(host, port);
 }
 
 bool Service::serve() {
-    return server_.listen_after_bind();
+    return server_.serve();
 }
 
 void Service::stop() {
@@ -66,23 +64,13 @@ void Service::stop() {
 }
 
 void Service::server_rules() {
-    // cpp-httplib's default also sets SO_REUSEPORT, which lets a second stand-in bind the same
-    // port and silently take half of the connections; a taken port must fail instead.
-    server_.set_socket_options([](socket_t sock) {
-        const int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    server_.set_payload_max_length(kMaxBodyBytes);
-    server_.set_file_extension_and_mimetype_mapping("idb", "application/octet-stream");
-    if (!server_.set_mount_point(std::string(kServedPrefix),
-                                 (options_.files_dir / "upload").string())) {
-        throw std::runtime_error("cannot serve files from " + options_.files_dir.string());
-    }
-
     if (options_.log_requests) {
         server_.set_logger([](const Request& req, const Response& res) {
             std::fprintf(stderr, "%s %s %s -> %d\n", req.remote_addr.c_str(), req.method.c_str(),
                          req.target.c_str(), res.status);
+        });
+        server_.set_refusal_logger([](const std::string& address, int status) {
+            std::fprintf(stderr, "%s (refused unread) -> %d\n", address.c_str(), status);
         });
     }
     server_.set_exception_handler([](const Request& req, Response& res, std::exception_ptr ep) {
@@ -167,7 +155,7 @@ void Service::only_post(std::string_view path, FormHandler handler) {
 }
 
 void Service::unknown_routes() {
-    // Whatever no route above took: files for GET are answered by the mount point first.
+    // Whatever no route above took.
     const httplib::Server::Handler unknown = [](const Request& req, Response& res) {
         const bool file_area = req.path.rfind(kServedPrefix, 0) == 0;
         if (file_area && req.method != "GET" && req.method != "HEAD") {

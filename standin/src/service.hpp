@@ -10,13 +10,10 @@
 #include <string_view>
 
 #include "form.hpp"
+#include "guard.hpp"
 #include "store.hpp"
 
 namespace drivoro::standin {
-
-// Larger request bodies are refused with 413. cpp-httplib itself refuses form bodies above
-// 8 KiB (CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH, fixed in the shared library).
-inline constexpr std::size_t kMaxBodyBytes = 64 * 1024;
 
 // The HTTP face of the stand-in: every address the update manager uses, the database files and
 // banner pictures below files_dir, the IP echo and the web pages the program opens.
@@ -26,6 +23,9 @@ class Service {
         std::filesystem::path files_dir;
         // One line per request on stderr.
         bool log_requests = false;
+        // Bodies over limits.max_body_bytes are refused with 413; cpp-httplib itself refuses
+        // form bodies above 8 KiB (fixed in Debian's shared library).
+        GuardLimits limits = {};
     };
 
     Service(Store& store, Options options);
@@ -57,11 +57,12 @@ class Service {
     void banner_routes();
     void ip_echo_routes();
     void page_routes();
+    void file_routes();
     void unknown_routes();
 
     Store& store_;
     Options options_;
-    httplib::Server server_;
+    GuardedServer server_;
     // The form addresses by path, for POST requests that come without any body framing.
     std::map<std::string, httplib::Server::Handler> bodiless_posts_;
 };

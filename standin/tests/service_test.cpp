@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -325,6 +326,7 @@ TEST_F(StandinService, DownloadAnswersTheCurrentFileAndRecordsTheQuery) {
     ASSERT_TRUE(file);
     EXPECT_EQ(file->status, 200);
     EXPECT_EQ(file->get_header_value("Content-Type"), "application/octet-stream");
+    EXPECT_EQ(file->get_header_value("Content-Length"), "3145728");
     EXPECT_TRUE(file->body == camera_db_bytes("TESTCAM1", "2.5", seed::kCameraDbSize))
         << "the downloaded bytes differ from the seeded file";
     // The size and the digest the program checks the received bytes against.
@@ -608,6 +610,21 @@ TEST_F(StandinService, FilesOutsideTheServedFolderStayHidden) {
         ASSERT_TRUE(res) << target;
         EXPECT_GE(res->status, 400) << target;
         EXPECT_LT(res->status, 500) << target;
+        EXPECT_EQ(res->body.find("SQLite format"), std::string::npos) << target;
+    }
+    // Nor anything inside it that is not a plain file of its own: a link out, a FIFO (which
+    // must not be waited on), a publication's temporary file, a folder.
+    const fs::path upload = files_ / "upload";
+    fs::create_symlink(dir_->path() / "standin.db", upload / "link.idb");
+    fs::create_directory_symlink(dir_->path(), upload / "linked");
+    ASSERT_EQ(mkfifo((upload / "pipe.idb").c_str(), 0644), 0);
+    std::ofstream(upload / ".rp_cam.idb.tmp-0123abcd") << "half a file";
+    for (const char* target : {"/upload/link.idb", "/upload/linked/standin.db", "/upload/pipe.idb",
+                               "/upload/.rp_cam.idb.tmp-0123abcd", "/upload/sfd", "/upload/sfd/",
+                               "/upload//sfd/101/2.5/TESTCAM1_2.5.idb"}) {
+        const auto res = client_->Get(target);
+        ASSERT_TRUE(res) << target;
+        EXPECT_EQ(res->status, 404) << target;
         EXPECT_EQ(res->body.find("SQLite format"), std::string::npos) << target;
     }
 }
