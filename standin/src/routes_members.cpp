@@ -1,7 +1,9 @@
 // Members: login, the sign-up's duplicate check and join, the model catalogue.
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
+#include <variant>
 
 #include "answers.hpp"
 #include "password.hpp"
@@ -29,6 +31,13 @@ constexpr std::string_view kPwEmpty = "패스워드를 입력하세요.";
 constexpr std::string_view kPwTooLong = "패스워드는 128자 이하로 입력하세요.";
 constexpr std::string_view kUnknownModel = "등록되지 않은 블랙박스 모델입니다.";
 constexpr std::string_view kJoined = "회원가입이 완료되었습니다. 로그인 후 이용하세요.";
+constexpr std::string_view kBusy =
+    "요청이 많아 지금은 처리할 수 없습니다. 잠시 후 다시 시도하세요.";
+
+std::string too_many_failures(std::chrono::seconds wait) {
+    return "로그인 실패가 너무 많습니다. " + std::to_string(wait.count()) +
+           "초 후에 다시 시도하세요.";
+}
 }  // namespace msg
 
 // Letting blanks at either end or control characters into an ID would make two IDs that look
@@ -44,18 +53,33 @@ bool usable_id(const std::string& id) {
 
 void Service::member_routes() {
     only_post("/mobile/back_c/getLogin.json",
-              [this](const Form& form, const Request&, Response& res) {
+              [this](const Form& form, const Request& req, Response& res) {
                   const auto values = require<2>(form, {"mem_ID", "mem_pw"}, res);
                   if (!values)
                       return;
                   const auto& [id, password] = *values;
+                  // Over the limit: answered at once, without looking at the password.
+                  auto admitted = login_limiter_.begin(id, req.remote_addr);
+                  if (const auto* wait = std::get_if<std::chrono::seconds>(&admitted))
+                      return refuse(res, msg::too_many_failures(*wait));
+                  auto& attempt = std::get<LoginLimiter::Attempt>(admitted);
                   const auto account = store_.find_account(id);
-                  if (!account) {
-                      burn_password_check(password);
-                      return refuse(res, msg::kLoginRefused);
+                  bool accepted = false;
+                  {
+                      const auto pass = options_.password_gate->enter();
+                      if (!pass) {
+                          attempt.cancelled();
+                          return refuse(res, msg::kBusy);
+                      }
+                      if (account) {
+                          accepted = verify_password(password, account->pw_hash);
+                      } else {
+                          burn_password_check(password);
+                      }
                   }
-                  if (!verify_password(password, account->pw_hash))
+                  if (!accepted)
                       return refuse(res, msg::kLoginRefused);
+                  attempt.succeeded();
                   const auto& file = account->file;
                   JsonAnswer()
                       .text("flag", "true")
@@ -109,9 +133,16 @@ void Service::member_routes() {
         if (!maker_code || !model_idx || !store_.find_model(*maker_code, *model_idx)) {
             return refuse(res, msg::kUnknownModel);
         }
+        std::string pw_hash;
+        {
+            const auto pass = options_.password_gate->enter();
+            if (!pass)
+                return refuse(res, msg::kBusy);
+            pw_hash = hash_password(password);
+        }
         const auto [start, end] = service_period(std::time(nullptr));
-        const auto result = store_.add_member(NewMember{
-            id, hash_password(password), bu_date, *maker_code, *model_idx, cp_no, start, end});
+        const auto result = store_.add_member(
+            NewMember{id, std::move(pw_hash), bu_date, *maker_code, *model_idx, cp_no, start, end});
         switch (result) {
             case AddMemberResult::Added:
                 break;

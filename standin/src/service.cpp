@@ -26,6 +26,9 @@ std::string regex_escape(std::string_view text) {
     return out;
 }
 
+// Each waiting check holds a worker thread; the rest stay free for other requests.
+constexpr std::size_t kPasswordChecksWaiting = 16;
+
 httplib::Server::Handler not_allowed(std::string allow) {
     return [allow](const Request& req, Response& res) {
         res.set_header("Allow", allow);
@@ -36,7 +39,14 @@ httplib::Server::Handler not_allowed(std::string allow) {
 }  // namespace
 
 Service::Service(Store& store, Options options)
-    : store_(store), options_(std::move(options)), server_(options_.limits) {
+    : store_(store),
+      options_(std::move(options)),
+      login_limiter_(options_.login_limits),
+      server_(options_.limits) {
+    if (!options_.password_gate) {
+        options_.password_gate =
+            std::make_shared<PasswordGate>(PasswordGate::default_running(), kPasswordChecksWaiting);
+    }
     std::filesystem::create_directories(options_.files_dir / "upload");
     server_rules();
     member_routes();

@@ -6,11 +6,13 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "form.hpp"
 #include "guard.hpp"
+#include "login_limits.hpp"
 #include "store.hpp"
 
 namespace drivoro::standin {
@@ -26,6 +28,9 @@ class Service {
         // Bodies over limits.max_body_bytes are refused with 413; cpp-httplib itself refuses
         // form bodies above 8 KiB (fixed in Debian's shared library).
         GuardLimits limits = {};
+        LoginLimits login_limits = {};
+        // Shared by logins and sign-ups; by default PasswordGate::default_running() at once.
+        std::shared_ptr<PasswordGate> password_gate = {};
     };
 
     Service(Store& store, Options options);
@@ -62,6 +67,7 @@ class Service {
 
     Store& store_;
     Options options_;
+    LoginLimiter login_limiter_;
     GuardedServer server_;
     // The form addresses by path, for POST requests that come without any body framing.
     std::map<std::string, httplib::Server::Handler> bodiless_posts_;
