@@ -1,5 +1,6 @@
 #include "guard.hpp"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -126,6 +127,30 @@ std::string refusal(int status, const std::string& why) {
 }
 
 }  // namespace
+
+bool is_loopback_host(const std::string& host) {
+    if (host.empty())
+        return false;
+    addrinfo hints{};
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0)
+        return false;
+    bool loopback = found != nullptr;
+    for (const addrinfo* a = found; a; a = a->ai_next) {
+        if (a->ai_family == AF_INET) {
+            const auto* v4 = reinterpret_cast<const sockaddr_in*>(a->ai_addr);
+            loopback = loopback && (ntohl(v4->sin_addr.s_addr) >> 24) == 127;
+        } else if (a->ai_family == AF_INET6) {
+            const auto* v6 = reinterpret_cast<const sockaddr_in6*>(a->ai_addr);
+            loopback = loopback && IN6_IS_ADDR_LOOPBACK(&v6->sin6_addr);
+        } else {
+            loopback = false;
+        }
+    }
+    ::freeaddrinfo(found);
+    return loopback;
+}
 
 struct GuardedServer::Connection {
     enum class State { Idle, Reading, Working, Draining };

@@ -17,6 +17,10 @@
 
 namespace drivoro::standin {
 
+// True when every address `host` stands for is a loopback address (127.0.0.0/8, ::1), so
+// that only this machine can connect; false for wildcards and any other address.
+bool is_loopback_host(const std::string& host);
+
 // What one client may send and how long it may take. cpp-httplib 0.11 (Debian's, built as a
 // shared library) reads any number of headers, buffers chunked bodies whole, and gives each
 // connection a thread that waits as long as bytes keep trickling in; these limits are kept in

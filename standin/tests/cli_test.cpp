@@ -147,6 +147,23 @@ TEST(StandinProgram, ParallelDownloadsOfALargeFileKeepMemoryFlat) {
     EXPECT_EQ(server.stop(), 0);
 }
 
+TEST(StandinProgram, WarnsWhenListeningBeyondThisMachine) {
+    TempDir dir;
+    const std::string db = (dir.path() / "host.db").string();
+    for (const char* host : {"127.0.0.1", "0.0.0.0"}) {
+        {
+            ServerProcess server({"--db", db, "--port", "0", "--host", host},
+                                 dir.path() / "serve.err");
+            ASSERT_GT(server.port(), 0) << server.first_line();
+            EXPECT_EQ(server.stop(), 0);
+        }
+        const std::string err = standin_test::read_file(dir.path() / "serve.err");
+        const bool warned = err.find("warning: ") != std::string::npos &&
+                            err.find("plain HTTP") != std::string::npos;
+        EXPECT_EQ(warned, std::string(host) != "127.0.0.1") << host << ": " << err;
+    }
+}
+
 TEST(StandinProgram, RefusesWrongCommandLines) {
     TempDir dir;
     const std::string db = (dir.path() / "cli.db").string();

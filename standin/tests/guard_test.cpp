@@ -17,6 +17,7 @@
 namespace {
 
 using namespace std::chrono_literals;
+using drivoro::standin::is_loopback_host;
 using drivoro::standin::Service;
 using standin_test::body_of;
 using standin_test::RawClient;
@@ -209,6 +210,20 @@ TEST(GuardLimits, RefusesConnectionsBeyondTheCap) {
             std::this_thread::sleep_for(100ms);
     }
     EXPECT_TRUE(answered) << "closed connections did not free their places";
+}
+
+TEST(LoopbackHost, TellsLocalOnlyAddressesFromOthers) {
+    const struct {
+        const char* host;
+        bool loopback;
+    } cases[] = {
+        {"127.0.0.1", true}, {"127.8.9.10", true},    {"::1", true},
+        {"localhost", true}, {"0.0.0.0", false},      {"::", false},
+        {"", false},         {"192.168.1.20", false}, {"10.0.0.1", false},
+        {"8.8.8.8", false},  {"2001:db8::1", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(is_loopback_host(c.host), c.loopback) << c.host;
 }
 
 }  // namespace
