@@ -48,12 +48,13 @@ std::chrono::seconds LoginLimiter::wait_for(const Entry& entry, Clock::time_poin
     const std::size_t counted = entry.failures.size() + entry.pending;
     if (counted < limits_.max_failures)
         return std::chrono::seconds(0);
-    // The failure whose end brings the count below the limit; attempts still running are
-    // assumed to fail.
+    // The failure whose end brings the count below the limit. When the attempts still running
+    // are what fills it, they end within about a second, with a failure or not.
     const std::size_t k = counted - limits_.max_failures;
-    const auto until =
-        k < entry.failures.size() ? entry.failures[k] + limits_.window : now + limits_.window;
-    return std::max(std::chrono::seconds(1), std::chrono::ceil<std::chrono::seconds>(until - now));
+    if (k >= entry.failures.size())
+        return std::chrono::seconds(1);
+    const auto left = entry.failures[k] + limits_.window - now;
+    return std::max(std::chrono::seconds(1), std::chrono::ceil<std::chrono::seconds>(left));
 }
 
 std::variant<LoginLimiter::Attempt, std::chrono::seconds> LoginLimiter::begin(
