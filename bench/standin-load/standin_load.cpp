@@ -355,8 +355,10 @@ int load(int clients, int seconds) {
         all.login_retries += r.login_retries;
         all.bytes += r.bytes;
     }
-    std::printf("\n%d clients; logins took %.1f s in all (%ld busy refusals retried), %ld errors\n",
-                clients, login_seconds, all.login_retries, all.login.errors);
+    std::printf(
+        "\n%d clients; logins took %.1f s in all (%ld refusals retried: checks busy or "
+        "ten running for one address), %ld errors\n",
+        clients, login_seconds, all.login_retries, all.login.errors);
     std::printf("login, per client until accepted: median %.0f ms, p99 %.0f ms\n",
                 all.login.percentile(0.5), all.login.percentile(0.99));
     std::printf("\nloop of %.1f s:\n%-28s %9s %9s %10s %10s %7s\n", elapsed, "step", "requests",
