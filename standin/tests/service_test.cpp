@@ -423,12 +423,16 @@ TEST_F(StandinService, PublishedVersionIsAnsweredAtTheNextRequest) {
 }
 
 TEST_F(StandinService, DownloadAnswerTellsTheDigestTakenAtPublication) {
-    const fs::path source = dir_->path() / "drivoro3-2.7.idb";
-    const std::string bytes = camera_db_bytes("DRIVORO3", "2.7", 50000);
+    // A maker and model of their own: the other tests see the seeded catalogue and databases.
+    store_->add_maker(379, "DIGEST");
+    const Model model = store_->add_model(379, "DIGESTCAM", "root");
+    const fs::path source = dir_->path() / "digestcam-2.7.idb";
+    const std::string bytes = camera_db_bytes("DIGESTCAM", "2.7", 50000);
     std::ofstream(source, std::ios::binary) << bytes;
-    const DbFile published = publish(*store_, files_, "DRIVORO3", "2.7", source);
-    ASSERT_EQ(text_of(join("digest01", "password1", "102"), "flag"), "true");
-    const std::string query = "mem_ID=digest01&bInfo_modelName=DRIVORO3&bInfo_serialno=1&Con_IP=";
+    const DbFile published = publish(*store_, files_, "DIGESTCAM", "2.7", source);
+    ASSERT_EQ(text_of(join("digest01", "password1", std::to_string(model.idx), "379"), "flag"),
+              "true");
+    const std::string query = "mem_ID=digest01&bInfo_modelName=DIGESTCAM&bInfo_serialno=1&Con_IP=";
 
     const auto answer = sdcard_down(query);
     EXPECT_EQ(text_of(answer, "sfd_size"), "50000");
