@@ -61,6 +61,10 @@ QString LinuxPlatform::currentDriveRoot() {
     return volumeRootOf(QDir::currentPath());
 }
 
+std::unique_ptr<QObject> LinuxPlatform::watchDrives(std::function<void()>) {
+    return nullptr;
+}
+
 DownloadResult LinuxPlatform::downloadToFile(const QString& url, const QString& targetPath,
                                              const DownloadOptions& options) {
     return downloadUrlToFile(url, targetPath, options);

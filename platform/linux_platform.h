@@ -17,6 +17,7 @@ class LinuxPlatform : public Platform {
     QDateTime now() override;
     QList<Drive> drives() override;
     QString currentDriveRoot() override;
+    std::unique_ptr<QObject> watchDrives(std::function<void()> onChange) override;
     DownloadResult downloadToFile(const QString& url, const QString& targetPath,
                                   const DownloadOptions& options) override;
 };

@@ -3,9 +3,12 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <functional>
+#include <memory>
 
 #include "base/http_transfer.h"
 
+class QObject;
 class QWidget;
 
 namespace platform {
@@ -53,6 +56,9 @@ class Platform {
     // Volumes that can hold a card, and the one that holds the current folder.
     virtual QList<Drive> drives() = 0;
     virtual QString currentDriveRoot() = 0;
+    // Calls onChange from the calling thread's event loop whenever a volume is mounted or
+    // unmounted, until the returned object is destroyed; null when the system cannot tell.
+    virtual std::unique_ptr<QObject> watchDrives(std::function<void()> onChange) = 0;
 
     // Fetches url into targetPath, replacing it only once the whole file has arrived.
     virtual DownloadResult downloadToFile(const QString& url, const QString& targetPath,

@@ -1,5 +1,7 @@
 #include "support/fake_platform.h"
 
+#include <QObject>
+
 #include "platform/downloads.h"
 
 FakePlatform::FakePlatform() {
@@ -40,6 +42,16 @@ platform::DownloadResult FakePlatform::downloadToFile(const QString& url, const 
                                                       const platform::DownloadOptions& options) {
     downloadedUrls.append(url);
     return platform::downloadUrlToFile(url, targetPath, options);
+}
+
+std::unique_ptr<QObject> FakePlatform::watchDrives(std::function<void()> onChange) {
+    onDrivesChanged = std::move(onChange);
+    return std::make_unique<QObject>();
+}
+
+void FakePlatform::drivesChanged() {
+    if (onDrivesChanged)
+        onDrivesChanged();
 }
 
 QStringList FakePlatform::errorTexts() const {

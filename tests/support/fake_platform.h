@@ -30,6 +30,9 @@ class FakePlatform : public platform::Platform {
     QDateTime now() override { return clock; }
     QList<platform::Drive> drives() override { return driveList; }
     QString currentDriveRoot() override { return currentRoot; }
+    std::unique_ptr<QObject> watchDrives(std::function<void()> onChange) override;
+    // What the watcher reports when the test mounts or unmounts a volume.
+    void drivesChanged();
     platform::DownloadResult downloadToFile(const QString& url, const QString& targetPath,
                                             const platform::DownloadOptions& options) override;
 
@@ -47,7 +50,8 @@ class FakePlatform : public platform::Platform {
     QStringList questions;
     QList<platform::Drive> driveList;
     QString currentRoot;
-    std::function<void()> onBox;  // runs while a box is "open", e.g. to count or act
+    std::function<void()> onBox;            // runs while a box is "open", e.g. to count or act
+    std::function<void()> onDrivesChanged;  // the watcher's callback, while one watches
 
   private:
     QTemporaryDir scratch_;
