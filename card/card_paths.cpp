@@ -8,11 +8,20 @@
 namespace card {
 
 QString cardFolder(const QString& downDir) {
-    return downDir == QStringLiteral("root") ? QString() : downDir;
+    if (downDir == QStringLiteral("root"))
+        return QString();
+    const auto separator = [](QChar c) { return c == QLatin1Char('/') || c == QLatin1Char('\\'); };
+    qsizetype begin = 0;
+    qsizetype end = downDir.size();
+    while (begin < end && separator(downDir.at(begin)))
+        ++begin;
+    while (end > begin && separator(downDir.at(end - 1)))
+        --end;
+    return downDir.mid(begin, end - begin);
 }
 
 bool isSafeCardFolder(const QString& folder) {
-    if (folder.startsWith(QLatin1Char('/')) || folder.startsWith(QLatin1Char('\\')))
+    if (folder.size() > kMaxCardFolderLength)
         return false;
     // "c:", "c:\x" and the like; a colon has no place in a FAT name anyway.
     if (folder.contains(QLatin1Char(':')))
@@ -21,8 +30,10 @@ bool isSafeCardFolder(const QString& folder) {
         return false;
     QString unified = folder;
     unified.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    const QStringList segments = unified.split(QLatin1Char('/'));
-    return !segments.contains(QStringLiteral(".."));
+    if (unified.startsWith(QLatin1Char('/')))
+        return false;
+    const QStringList segments = unified.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    return segments.size() <= kMaxCardFolderLevels && !segments.contains(QStringLiteral(".."));
 }
 
 void requireSafeCardFolder(const QString& folder) {

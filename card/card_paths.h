@@ -8,12 +8,16 @@ namespace card {
 inline const QString kCardInfoName = QStringLiteral("backbbinfo.cfg");
 inline const QString kDatabaseName = QStringLiteral("rp_cam.idb");
 
-// The card folder: DownDir, except that exactly "root" (and the empty text) mean the drive
-// root itself.
+// The card folder: DownDir without leading or trailing "\" or "/" (it is always beneath the
+// drive root), except that exactly "root" (and the empty text) mean the drive root itself.
 QString cardFolder(const QString& downDir);
 
-// The card folder comes from the service: one that is absolute, names a drive, climbs out
-// with "..", or holds control characters would lead outside the card.
+// Limits of a card folder: a dashcam's folders are few and short.
+constexpr int kMaxCardFolderLevels = 8;
+constexpr int kMaxCardFolderLength = 240;
+
+// The card folder comes from the service: one that names a drive, climbs out with "..",
+// holds control characters, or is deeper or longer than the limits is refused.
 bool isSafeCardFolder(const QString& folder);
 // Throws AppError with a message for the user when the folder is not safe.
 void requireSafeCardFolder(const QString& folder);

@@ -1,5 +1,7 @@
 #include "service/addresses.h"
 
+#include <cstring>
+
 #include "service/config.h"
 #include "service/form_encoding.h"
 
@@ -44,16 +46,39 @@ QString databaseRequest(const QString& userId, const QString& modelName, const Q
            urlQueryValue(ip);
 }
 
+QString urlPath(const QString& path) {
+    static const char hex[] = "0123456789ABCDEF";
+    const QByteArray utf8 = path.toUtf8();
+    QString out;
+    out.reserve(utf8.size());
+    for (const char ch : utf8) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                                c == '~';
+        // RFC 3986 pchar and "/": sub-delims, ":" and "@".
+        const bool allowed = unreserved || std::strchr("!$&'()*+,;=:@/", ch) != nullptr;
+        if (allowed && c != 0) {
+            out.append(QLatin1Char(ch));
+        } else {
+            out.append(QLatin1Char('%'));
+            out.append(QLatin1Char(hex[c >> 4]));
+            out.append(QLatin1Char(hex[c & 0x0F]));
+        }
+    }
+    return out;
+}
+
 std::optional<QString> databaseFile(const QString& path, const QString& fileName) {
     if (!path.startsWith(QLatin1Char('/')))
         return std::nullopt;
-    return http(config().serviceHost, path + fileName);
+    return http(config().serviceHost, urlPath(path + fileName));
 }
 
 std::optional<QString> bannerPicture(const QString& imgPath) {
     if (!imgPath.startsWith(QLatin1Char('/')))
         return std::nullopt;
-    return https(config().serviceHost, imgPath);
+    return https(config().serviceHost, urlPath(imgPath));
 }
 
 QString homepage() {

@@ -20,12 +20,18 @@ QString ipEcho();
 // that "&", "=", a blank or Korean text can neither break nor forge the request.
 QString databaseRequest(const QString& userId, const QString& modelName, const QString& serial,
                         const QString& ip);
-// "http://" + service host + path + file name. The path must begin with "/": anything else
-// (such as "@other.host/") could move the address off the service host, and gives nothing.
+// "http://" + service host + path + file name, the path part percent-encoded (urlPath). The
+// path must begin with "/": anything else (such as "@other.host/") could move the address off
+// the service host, and gives nothing.
 std::optional<QString> databaseFile(const QString& path, const QString& fileName);
-// "https://" + service host + path, or nothing when the path does not begin with "/":
-// anything else could end the host name early or add to it ("@other.host/x.jpg").
+// "https://" + service host + path, percent-encoded, or nothing when the path does not begin
+// with "/": anything else could end the host name early or add to it ("@other.host/x.jpg").
 std::optional<QString> bannerPicture(const QString& imgPath);
+
+// A path as a URL carries it, so that every name reaches exactly its file: UTF-8, with "/"
+// and the other characters a path allows kept, and everything else ("%", "#", "?", blanks,
+// backslashes, non-ASCII) percent-encoded.
+QString urlPath(const QString& path);
 
 // Pages opened in the browser.
 QString homepage();       // https, from the main window's bottom bar

@@ -238,7 +238,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(BannerAddress, OnlyAPathOnTheServiceHost) {
     const ConfigOverride config(QStringLiteral("svc.example:8080"));
     EXPECT_EQ(addresses::bannerPicture(QStringLiteral("/img/b 1.jpg")),
-              QStringLiteral("https://svc.example:8080/img/b 1.jpg"));
+              QStringLiteral("https://svc.example:8080/img/b%201.jpg"));
     for (const char* unsafe : {"@evil.example/x.jpg", ".evil.example/x.jpg", "x.jpg", "",
                                ":1@evil.example/", "\\\\evil.example/x"}) {
         EXPECT_FALSE(addresses::bannerPicture(QString::fromUtf8(unsafe))) << unsafe;

@@ -254,12 +254,17 @@ TEST_F(CardWindow, CardFolderRule) {
         const char* fileAt;  // where the card file is put, under the drive root
         const char* logged;  // the path as logged, after the drive root
     };
-    for (const Case c : {Case{"root", "", "/backbbinfo.cfg"}, Case{"", "", "/backbbinfo.cfg"},
-                         Case{"Root", "Root/", "Root/backbbinfo.cfg"},
-                         Case{"DCIM", "DCIM/", "DCIM/backbbinfo.cfg"},
-                         Case{"DCIM/", "DCIM/", "DCIM//backbbinfo.cfg"},
-                         Case{"DCIM\\DATA\\", "DCIM/DATA/", "DCIM/DATA//backbbinfo.cfg"},
-                         Case{"새 폴더", "새 폴더/", "새 폴더/backbbinfo.cfg"}}) {
+    for (const Case c :
+         {Case{"root", "", "/backbbinfo.cfg"}, Case{"", "", "/backbbinfo.cfg"},
+          Case{"Root", "Root/", "Root/backbbinfo.cfg"},
+          Case{"DCIM", "DCIM/", "DCIM/backbbinfo.cfg"},
+          Case{"DCIM/", "DCIM/", "DCIM/backbbinfo.cfg"},
+          Case{"DCIM\\DATA\\", "DCIM/DATA/", "DCIM/DATA/backbbinfo.cfg"},
+          // Always beneath the drive root: outer separators are dropped.
+          Case{"/DCIM", "DCIM/", "DCIM/backbbinfo.cfg"},
+          Case{"\\DCIM\\", "DCIM/", "DCIM/backbbinfo.cfg"}, Case{"/", "", "/backbbinfo.cfg"},
+          Case{"a/b/c/d/e/f/g/h", "a/b/c/d/e/f/g/h/", "a/b/c/d/e/f/g/h/backbbinfo.cfg"},
+          Case{"새 폴더", "새 폴더/", "새 폴더/backbbinfo.cfg"}}) {
         QTemporaryDir drive;
         const QString root = drive.path() + "/";
         writeFile(root + c.fileAt + "backbbinfo.cfg", kCardFile);
@@ -279,7 +284,12 @@ TEST_F(CardWindow, CardFolderThatLeavesTheCardIsRefused) {
     writeFile(outside.path() + "/backbbinfo.cfg", kCardFile);
     pick(0);
     for (const char* dir :
-         {"..", "../", "a/../..", "..\\", "/", "/etc", "\\x", "c:", "C:\\x", "D:DCIM", "a\nb"}) {
+         {"..", "../", "a/../..", "..\\", "/..", "c:", "C:\\x", "D:DCIM", "a\nb", "a\tb",
+          "a/b/c/d/e/f/g/h/i", "x/x/x/x/x/x/x/x/x/x",
+          "A234567890123456789012345678901234567890123456789012345678901234567890123456789"
+          "A234567890123456789012345678901234567890123456789012345678901234567890123456789"
+          "A234567890123456789012345678901234567890123456789012345678901234567890123456789"
+          "A2345"}) {  // 242 characters
         UI(window, Memo1)->clear();
         fake.boxes.clear();
         state(window).UserInfo.DownDir = QString::fromUtf8(dir);
@@ -631,7 +641,7 @@ TEST_F(CardWindow, AnswerThatWouldLeaveTheCardOrTheHostIsRefused) {
     const std::string hostile = "@" + server.host().toStdString() + "/files/v2/";
     for (const Case& c :
          {Case{"folder climbs out", answerJson("true", "/files/v2/", "../"), true},
-          Case{"folder absolute", answerJson("true", "/files/v2/", "/tmp"), true},
+          Case{"folder too deep", answerJson("true", "/files/v2/", "1/2/3/4/5/6/7/8/9"), true},
           Case{"folder names a drive", answerJson("true", "/files/v2/", "C:\\\\x"), true},
           Case{"path to another host", answerJson("true", hostile.c_str()), false},
           Case{"path without slash", answerJson("true", "files/v2/"), false}}) {
