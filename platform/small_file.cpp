@@ -11,9 +11,12 @@
 
 namespace platform {
 
-QByteArray readSmallFile(const QString& path, qint64 maxBytes, const QString& tooLargeReason) {
+QByteArray readSmallFile(const QString& path, qint64 maxBytes, const QString& tooLargeReason,
+                         FinalLink finalLink) {
     // Non-blocking, so that a pipe put in the file's place cannot hang the program.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int flags =
+        O_RDONLY | O_NONBLOCK | O_CLOEXEC | (finalLink == FinalLink::Refuse ? O_NOFOLLOW : 0);
+    const int fd = ::open(QFile::encodeName(path).constData(), flags);
     if (fd < 0)
         throw FileError::cannotOpen(path, systemErrorText(errno));
     struct Closer {

@@ -8,6 +8,9 @@ namespace platform {
 // Reads a small settings or card file whole. Throws FileError ("Cannot open file ...") when it
 // cannot be opened or read, is not a regular file (a pipe in its place cannot hang the
 // program) or is larger than maxBytes; tooLargeReason then ends the text.
-QByteArray readSmallFile(const QString& path, qint64 maxBytes, const QString& tooLargeReason);
+// With FinalLink::Refuse a symbolic link in the file's place is not followed: the read fails.
+enum class FinalLink { Follow, Refuse };
+QByteArray readSmallFile(const QString& path, qint64 maxBytes, const QString& tooLargeReason,
+                         FinalLink finalLink = FinalLink::Follow);
 
 }  // namespace platform
