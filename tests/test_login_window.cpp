@@ -1,7 +1,9 @@
 // The login window: the saved-login file, the login request and its outcomes, the links.
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QPointer>
 
 #include "account/tflogin.h"
@@ -235,6 +237,24 @@ TEST_F(LoginWindow, ExitAndLinks) {
                            "https://" + server.host() + "/mobile/pages/lumvik_manual"}));
     login->Panel6Click();
     EXPECT_EQ(login->result(), QDialog::Rejected);
+    EXPECT_EQ(FLogin, nullptr);
+}
+
+// Only the exit button and the title bar's close leave the window; Esc does nothing.
+TEST_F(LoginWindow, EscapeDoesNotLeaveTheWindow) {
+    open();
+    login->show();
+    UI(login, LabeledEdit1)->setFocus();
+    for (QWidget* target :
+         {static_cast<QWidget*>(UI(login, LabeledEdit1)), static_cast<QWidget*>(login.data())}) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(target, &press);
+        QApplication::processEvents();
+        ASSERT_NE(FLogin, nullptr);
+        EXPECT_TRUE(login->isVisible());
+    }
+    login->close();
+    EXPECT_EQ(login.data() ? login->result() : QDialog::Rejected, QDialog::Rejected);
     EXPECT_EQ(FLogin, nullptr);
 }
 
