@@ -68,8 +68,11 @@ void TFMain::connectHandlers() {
     connectGuarded(ui->Panel6, &ClickLabel::clicked, this, [this] { Panel6Click(); });
     connectGuarded(ui->Panel8, &ClickLabel::clicked, this, [this] { Panel8Click(); });
     connectGuarded(ui->Panel9, &ClickLabel::clicked, this, [this] { Panel9Click(); });
-    connectGuarded(ui->DriveComboBox1, &QComboBox::activated, this,
-                   [this] { DriveComboBox1Change(); });
+    // Only a change of the selection reads the card; "다시읽기" reads the same drive again.
+    connect(ui->DriveComboBox1, &QComboBox::activated, this, [this](int index) {
+        if (ui->DriveComboBox1->itemData(index).toString() != driveRootRead_)
+            runGuarded([this] { DriveComboBox1Change(); });
+    });
     connectGuarded(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     ui->Panel1->installEventFilter(this);
     ui->DriveComboBox1->installEventFilter(this);
