@@ -72,7 +72,8 @@ bool isSystemMountPoint(const QString& mountPoint) {
 }
 
 bool canHoldCard(const MountEntry& m, const RemovableLookup& isRemovable) {
-    if (isSystemMountPoint(m.mountPoint))
+    // The system's root is never a card, whatever its file system.
+    if (m.mountPoint == QStringLiteral("/") || isSystemMountPoint(m.mountPoint))
         return false;
     const bool onDevice = m.source.startsWith(QStringLiteral("/dev/"));
     const bool wholeVolume = m.root == QStringLiteral("/");
@@ -80,8 +81,8 @@ bool canHoldCard(const MountEntry& m, const RemovableLookup& isRemovable) {
         return wholeVolume;
     if (isDiskFileSystem(m.fsType))
         // btrfs mounts its subvolumes, whose root is not "/".
-        return onDevice && (wholeVolume || m.fsType == QStringLiteral("btrfs")) &&
-               m.mountPoint != QStringLiteral("/") && isRemovable && isRemovable(m.deviceId);
+        return onDevice && (wholeVolume || m.fsType == QStringLiteral("btrfs")) && isRemovable &&
+               isRemovable(m.deviceId);
     if (m.fsType.startsWith(QStringLiteral("fuse.")))
         return onDevice && wholeVolume && isRemovable && isRemovable(m.deviceId);
     return false;

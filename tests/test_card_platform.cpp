@@ -87,8 +87,10 @@ const char* const kRemovableMounts[] = {
     "141 22 179:9 / /media/kim/LINUXSD rw,relatime shared:801 - ext4 /dev/mmcblk1p1 rw",
     // A second fixed disk: never offered, even mounted under /media.
     "142 22 8:81 / /media/kim/DATA rw,relatime shared:802 - xfs /dev/sdf1 rw",
-    // A system booted from a removable disk: its own root is still not offered.
+    // A system booted from a removable disk: its own root is still not offered, nor a FAT
+    // volume mounted as the root.
     "143 1 8:97 / / rw,relatime shared:803 - ext4 /dev/sdg1 rw",
+    "144 1 8:113 / / rw,relatime shared:804 - vfat /dev/sdh1 rw",
 };
 
 // What sysfs would say for the devices of the fixtures above.
