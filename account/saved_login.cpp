@@ -1,5 +1,8 @@
 #include "account/saved_login.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,11 +19,24 @@ namespace {
 // Far beyond two lines; a larger file is not ours to load into memory.
 constexpr qint64 kMaxFileBytes = 64 * 1024;
 
+// A folder of the user's that others may enter or list is closed to them; a folder of
+// someone else's, or a link, is left as it is.
+void tightenFolder(const QString& folder) {
+    const QByteArray name = QFile::encodeName(folder);
+    struct stat info {};
+    if (::lstat(name.constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
+        info.st_uid != ::getuid() || (info.st_mode & 077) == 0)
+        return;
+    ::chmod(name.constData(), info.st_mode & 0700);
+}
+
 }  // namespace
 
 std::optional<QStringList> read(const QString& path) {
     const QFileInfo info(path);
-    if (!info.exists() || info.isDir()) {
+    // A link put in the file's place is never ours: it could show another file's lines in the
+    // fields. The next save replaces the link itself.
+    if (info.isSymLink() || !info.exists() || info.isDir()) {
         return std::nullopt;
     }
     const QByteArray bytes = platform::readSmallFile(
@@ -36,8 +52,9 @@ void write(const QString& path, const QString& id, const QString& password) {
         if (!QDir().mkpath(folder)) {
             throw FileError::cannotCreate(path, QStringLiteral("The folder could not be created."));
         }
-        QFile::setPermissions(
-            folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        ::chmod(QFile::encodeName(folder).constData(), 0700);
+    } else {
+        tightenFolder(folder);
     }
     // The password is written to a file only the user can read.
     platform::replaceFileContents(

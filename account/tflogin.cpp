@@ -1,5 +1,7 @@
 #include "account/tflogin.h"
 
+#include <QKeyEvent>
+
 #include "account/saved_login.h"
 #include "account/tfmember.h"
 #include "app/guard.h"
@@ -75,6 +77,14 @@ void TFLogin::Panel5Click() {
                                        FMain->messageTitle());
         FMain->showLoginRequest();
     }
+}
+
+void TFLogin::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TFLogin::Panel6Click() {

@@ -26,6 +26,10 @@ class TFLogin : public QDialog {
     // Every way of closing ends here; the window then releases itself (FormClose).
     void done(int result) override;
 
+  protected:
+    // Esc does nothing: the window is left only by its exit button and its title-bar close.
+    void keyPressEvent(QKeyEvent* event) override;
+
   private:
     std::unique_ptr<Ui::TFLogin> ui;
 };

@@ -4,11 +4,15 @@
 #include <QScreen>
 
 #include "account/tflogin.h"
+#include "app/guard.h"
 #include "app/tfmain.h"
+#include "platform/codepage.h"
 #include "platform/platform.h"
 
 int runProgram() {
     QApplication::setQuitOnLastWindowClosed(false);
+    // Said once, before anything is read or written in the code page.
+    runGuarded([] { platform::checkAnsiCodePage(); });
 
     auto* mainWindow = new TFMain;  // its creation sends the banner request
     new TFLogin;

@@ -66,8 +66,11 @@ void TFMain::connectHandlers() {
     connectGuarded(ui->Panel6, &ClickLabel::clicked, this, [this] { Panel6Click(); });
     connectGuarded(ui->Panel8, &ClickLabel::clicked, this, [this] { Panel8Click(); });
     connectGuarded(ui->Panel9, &ClickLabel::clicked, this, [this] { Panel9Click(); });
-    connectGuarded(ui->DriveComboBox1, &QComboBox::activated, this,
-                   [this] { DriveComboBox1Change(); });
+    // Only a change of the selection reads the card; "다시읽기" reads the same drive again.
+    connect(ui->DriveComboBox1, &QComboBox::activated, this, [this](int index) {
+        if (ui->DriveComboBox1->itemData(index).toString() != driveRootRead_)
+            runGuarded([this] { DriveComboBox1Change(); });
+    });
     ui->Panel1->installEventFilter(this);
     ui->DriveComboBox1->installEventFilter(this);
 }
@@ -109,36 +112,43 @@ bool TFMain::FHttpPost(const QString& Url, const QStringList& sParam, int Mode) 
         int mode;
         Handler first;
         Handler second;
+        // The largest answer the request can need; a larger one is refused as it arrives.
+        std::int64_t maxAnswerBytes;
     };
+    constexpr std::int64_t MiB = 1024 * 1024;
     static constexpr Route routes[] = {
-        {1, &TFMain::getData1, nullptr},
-        {2, &TFMain::FduCkeck, nullptr},
-        {4, &TFMain::FMemSave, nullptr},
-        {6, &TFMain::FbbModelList, nullptr},
-        {7, &TFMain::getData2, &TFMain::FDbDownload},
-        {9, &TFMain::FuPaymentList, nullptr},
-        {88, &TFMain::FBanner, nullptr},
+        {1, &TFMain::getData1, nullptr, 1 * MiB},
+        {2, &TFMain::FduCkeck, nullptr, 1 * MiB},
+        {4, &TFMain::FMemSave, nullptr, 1 * MiB},
+        {6, &TFMain::FbbModelList, nullptr, 8 * MiB},
+        {7, &TFMain::getData2, &TFMain::FDbDownload, 1 * MiB},
+        {9, &TFMain::FuPaymentList, nullptr, 8 * MiB},
+        {88, &TFMain::FBanner, nullptr, 1 * MiB},
     };
+    const Route* route = nullptr;
+    for (const Route& candidate : routes) {
+        if (candidate.mode == Mode)
+            route = &candidate;
+    }
 
     HttpRequest request{Url, true, formEncodeList(sParam),
                         QByteArrayLiteral("application/x-www-form-urlencoded")};
-    HttpResponse response = httpExchange(request);
+    TransferLimits limits;
+    limits.maxBodyBytes = route ? route->maxAnswerBytes : 1 * MiB;
+    HttpResponse response = httpExchange(request, limits);
     if (!isSuccessStatus(response.status)) {
         return false;
     }
     const QString answer = QString::fromUtf8(response.body);
     response.body.clear();
 
-    for (const Route& route : routes) {
-        if (route.mode != Mode)
-            continue;
-        bool accepted = (this->*route.first)(answer);
-        if (route.second) {
-            accepted = (this->*route.second)(answer) || accepted;
-        }
-        return accepted;
+    if (!route)
+        return false;
+    bool accepted = (this->*route->first)(answer);
+    if (route->second) {
+        accepted = (this->*route->second)(answer) || accepted;
     }
-    return false;
+    return accepted;
 }
 
 void TFMain::FMsg(QPlainTextEdit* Memo, const QString& Msg) {

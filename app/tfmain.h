@@ -119,6 +119,8 @@ class TFMain : public QWidget {
     QList<QPixmap> ImageList1;
 
     bool drivesFilled_ = false;
+    // The drive the change handler last read: picking it again is no change. (card/)
+    QString driveRootRead_;
     // The bytes of the card info file last read or written, to tell whether the file on the
     // card is still the one the program holds. (card/)
     QByteArray cardInfoBytes_;

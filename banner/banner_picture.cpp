@@ -1,5 +1,6 @@
 #include "banner/banner_picture.h"
 
+#include <QFile>
 #include <QImageReader>
 
 namespace {
@@ -17,9 +18,24 @@ platform::DownloadOptions bannerDownloadOptions() {
     return options;
 }
 
+QByteArray bannerPictureFormat(const QByteArray& head) {
+    if (head.startsWith("\xFF\xD8\xFF"))
+        return QByteArrayLiteral("jpeg");
+    if (head.startsWith("\x89PNG\r\n\x1A\n"))
+        return QByteArrayLiteral("png");
+    return {};
+}
+
 QImage decodeBannerPicture(const QString& fileName) {
-    QImageReader reader(fileName);
-    reader.setDecideFormatFromContent(true);
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    // Downloaded bytes reach no image plugin but the one their content names.
+    const QByteArray format = bannerPictureFormat(file.peek(8));
+    if (format.isEmpty())
+        return {};
+    QImageReader reader(&file, format);
+    reader.setAutoDetectImageFormat(false);
     // A picture that claims more memory than QImageReader's allocation limit is refused.
     const QSize size = reader.size();
     if (size.isValid() && (size.width() > kMaxShownWidth || size.height() > kMaxShownHeight))

@@ -1,30 +1,21 @@
 #include "app/tfmain.h"
+#include "banner/banner_answer.h"
 #include "banner/banner_picture.h"
 #include "base/errors.h"
 #include "platform/platform.h"
 #include "service/addresses.h"
-#include "service/json_answer.h"
 #include "ui_tfmain.h"
 
 bool TFMain::FBanner(const QString& JsonString) {
     // Nothing of the banner is ever reported: every failure ends it quietly, and what was
     // downloaded before stays.
     try {
-        const std::optional<JsonAnswer> answer = JsonAnswer::parse(JsonString);
+        const std::optional<BannerAnswer> answer = readBannerAnswer(JsonString);
         if (!answer)
             return false;
-        const JsonNode data = answer->array("data");
-        for (int i = 0; i < data.size(); ++i) {
-            const JsonNode element = data.at(i);
-            const std::optional<QString> url = addresses::bannerPicture(element.text("img_path"));
-            element.text("link_path");  // must be there; the click opens the support page
-            if (!url) {
-                throw TransportError(
-                    QStringLiteral("The banner picture is not on the service host"));
-            }
-            FImgDown(*url);
-        }
-        return true;
+        for (const QString& url : answer->pictures)
+            FImgDown(url);
+        return answer->complete;
     } catch (const std::exception&) {
         return false;
     }

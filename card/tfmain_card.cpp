@@ -156,6 +156,7 @@ void TFMain::fillDriveList() {
 }
 
 void TFMain::DriveComboBox1Change() {
+    driveRootRead_ = selectedRoot(ui->DriveComboBox1);
     const QString folder = card::cardFolder(UserInfo.DownDir);
     card::requireSafeCardFolder(folder);
     const QString root = selectedRoot(ui->DriveComboBox1);

@@ -2,23 +2,20 @@
 #include "app/widgets.h"
 #include "base/errors.h"
 #include "payments/pay_method.h"
+#include "payments/payment_answer.h"
 #include "payments/tfpaymentlist.h"
-#include "service/json_answer.h"
 
 bool TFMain::FuPaymentList(const QString& JsonString) {
-    const std::optional<JsonAnswer> answer = JsonAnswer::parse(JsonString);
+    const std::optional<PaymentAnswer> answer = readPaymentAnswer(JsonString);
     if (!answer)
         return false;
-    const JsonNode list = answer->array("list");
-    for (int index = 0; index < list.size(); ++index) {
+    if (!FPaymentList)
+        return true;
+    for (int index = 0; index < answer->elements.size(); ++index) {
+        const PaymentElement& element = answer->elements.at(index);
         const int i = index + 1;
-        if (!FPaymentList)
-            continue;
-        const JsonNode element = list.at(index);
-        if (element.isArray()) {
-            throw JsonAccessError(
-                QStringLiteral("Conversion from array to object is not supported"));
-        }
+        if (element.isArray)
+            throw JsonAccessError(*element.error);
         StringGrid* grid = FPaymentList->grid();
         grid->setGridRowCount(i + 1);
         grid->setCell(0, i, QString::number(i));
@@ -26,9 +23,12 @@ bool TFMain::FuPaymentList(const QString& JsonString) {
         // answer's cells beside its new number.
         for (int col = 1; col < 4; ++col)
             grid->setCell(col, i, QString());
-        grid->setCell(1, i, element.text("regdate"));
-        grid->setCell(2, i, payMethodName(element.text("paymethod")));
-        grid->setCell(3, i, element.text("amount"));
+        for (int col = 1; col <= element.cells.size(); ++col) {
+            const QString& cell = element.cells.at(col - 1);
+            grid->setCell(col, i, col == 2 ? payMethodName(cell) : cell);
+        }
+        if (element.error)
+            throw JsonAccessError(*element.error);
     }
     return true;
 }

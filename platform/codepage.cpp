@@ -5,14 +5,31 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "base/errors.h"
+
 namespace platform {
 namespace {
 
-constexpr const char* kAnsiName = "CP949";
+const char* ansiName = "CP949";
+
+[[noreturn]] void unavailable() {
+    throw AppError(
+        QStringLiteral("The conversion to and from the code page %1 is not available on this "
+                       "system; text in that code page cannot be read or written")
+            .arg(QLatin1String(ansiName)));
+}
+
+bool isAscii(const QByteArray& bytes) {
+    return std::all_of(bytes.begin(), bytes.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
 
 class Converter {
   public:
-    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+        if (cd_ == reinterpret_cast<iconv_t>(-1))
+            unavailable();
+    }
     ~Converter() {
         if (cd_ != reinterpret_cast<iconv_t>(-1))
             iconv_close(cd_);
@@ -24,8 +41,6 @@ class Converter {
     template <typename Skip>
     QByteArray run(const QByteArray& in, const QByteArray& replacement, Skip skipLength) {
         QByteArray out;
-        if (cd_ == reinterpret_cast<iconv_t>(-1))
-            return out;
         out.reserve(in.size() * 2 + 8);
         char* src = const_cast<char*>(in.constData());
         size_t srcLeft = static_cast<size_t>(in.size());
@@ -72,13 +87,29 @@ size_t ansiSequenceLength(unsigned char lead, size_t left) {
 }  // namespace
 
 QByteArray toAnsi(const QString& text) {
-    Converter c(kAnsiName, "UTF-8");
-    return c.run(text.toUtf8(), QByteArrayLiteral("?"), utf8SequenceLength);
+    QByteArray utf8 = text.toUtf8();
+    if (isAscii(utf8))
+        return utf8;
+    Converter c(ansiName, "UTF-8");
+    return c.run(utf8, QByteArrayLiteral("?"), utf8SequenceLength);
 }
 
 QString fromAnsi(const QByteArray& bytes) {
-    Converter c("UTF-8", kAnsiName);
+    if (isAscii(bytes))
+        return QString::fromLatin1(bytes);
+    Converter c("UTF-8", ansiName);
     return QString::fromUtf8(c.run(bytes, QByteArrayLiteral("\xEF\xBF\xBD"), ansiSequenceLength));
+}
+
+void checkAnsiCodePage() {
+    Converter to(ansiName, "UTF-8");
+    Converter from("UTF-8", ansiName);
+}
+
+const char* useAnsiCodePage(const char* name) {
+    const char* previous = ansiName;
+    ansiName = name;
+    return previous;
 }
 
 bool isAnsiLeadByte(unsigned char byte) {

@@ -7,9 +7,19 @@
 // dashcam and the saved-login file get the bytes a Korean PC would write.
 namespace platform {
 
-// Characters the code page cannot hold become "?", as Windows converts them.
+// Characters the code page cannot hold become "?", as Windows converts them. Text of ASCII
+// alone needs no converter (every ANSI code page keeps ASCII as it is); other text throws
+// AppError naming the code page when its converter cannot be opened, never giving empty text.
 QByteArray toAnsi(const QString& text);
 QString fromAnsi(const QByteArray& bytes);
+
+// Throws the same AppError when the code page's converter cannot be opened: checked once at
+// start-up, so that the user learns of it before anything is read or written.
+void checkAnsiCodePage();
+
+// Selects the code page behind the functions above and returns the previous one. The program
+// keeps CP949; tests choose one that cannot be opened.
+const char* useAnsiCodePage(const char* name);
 bool isAnsiLeadByte(unsigned char byte);
 
 }  // namespace platform

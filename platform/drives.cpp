@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSet>
 #include <algorithm>
 
@@ -70,8 +71,9 @@ bool isSystemMountPoint(const QString& mountPoint) {
                        [&](const QString& folder) { return isUnder(mountPoint, folder); });
 }
 
-bool canHoldCard(const MountEntry& m) {
-    if (isSystemMountPoint(m.mountPoint))
+bool canHoldCard(const MountEntry& m, const RemovableLookup& isRemovable) {
+    // The system's root is never a card, whatever its file system.
+    if (m.mountPoint == QStringLiteral("/") || isSystemMountPoint(m.mountPoint))
         return false;
     const bool onDevice = m.source.startsWith(QStringLiteral("/dev/"));
     const bool wholeVolume = m.root == QStringLiteral("/");
@@ -79,10 +81,18 @@ bool canHoldCard(const MountEntry& m) {
         return wholeVolume;
     if (isDiskFileSystem(m.fsType))
         // btrfs mounts its subvolumes, whose root is not "/".
-        return onDevice && (wholeVolume || m.fsType == QStringLiteral("btrfs"));
+        return onDevice && (wholeVolume || m.fsType == QStringLiteral("btrfs")) && isRemovable &&
+               isRemovable(m.deviceId);
     if (m.fsType.startsWith(QStringLiteral("fuse.")))
-        return onDevice && wholeVolume;
+        return onDevice && wholeVolume && isRemovable && isRemovable(m.deviceId);
     return false;
+}
+
+QByteArray readSysfsValue(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.read(64).trimmed();
 }
 
 QString rootOf(const QString& mountPoint) {
@@ -133,7 +143,8 @@ QList<MountEntry> parseMountInfo(const QByteArray& text) {
     return mounts;
 }
 
-QList<Drive> cardVolumes(const QList<MountEntry>& mounts, const LabelLookup& labelOf) {
+QList<Drive> cardVolumes(const QList<MountEntry>& mounts, const LabelLookup& labelOf,
+                         const RemovableLookup& isRemovable) {
     // A later mount on the same point hides the earlier one.
     QHash<QString, qsizetype> visible;
     for (qsizetype i = 0; i < mounts.size(); ++i)
@@ -148,7 +159,7 @@ QList<Drive> cardVolumes(const QList<MountEntry>& mounts, const LabelLookup& lab
     QSet<QString> volumesSeen;
     for (qsizetype i = 0; i < mounts.size(); ++i) {
         const MountEntry& m = mounts.at(i);
-        if (visible.value(m.mountPoint) != i || !canHoldCard(m))
+        if (visible.value(m.mountPoint) != i || !canHoldCard(m, isRemovable))
             continue;
         // The same volume mounted twice is listed once, at its first mount point.
         const QString volume = m.deviceId + QLatin1Char(' ') + m.root;
@@ -203,12 +214,33 @@ QString decodeUdevName(const QString& name) {
     return QString::fromUtf8(out);
 }
 
+bool isRemovableBlockDevice(const QString& sysRoot, const QString& deviceId) {
+    static const QRegularExpression numbers(QStringLiteral("^[0-9]+:[0-9]+$"));
+    if (!numbers.match(deviceId).hasMatch())
+        return false;
+    QString device =
+        QFileInfo(sysRoot + QStringLiteral("/dev/block/") + deviceId).canonicalFilePath();
+    if (device.isEmpty())
+        return false;
+    // A partition's folder lies inside its disk's folder.
+    if (QFileInfo::exists(device + QStringLiteral("/partition")))
+        device = QFileInfo(device).path();
+    if (QFileInfo(device).fileName().startsWith(QStringLiteral("mmcblk")))
+        return true;
+    return readSysfsValue(device + QStringLiteral("/removable")) == "1";
+}
+
 QList<Drive> mountedCardVolumes() {
     const QHash<QString, QString> labels = labelsByDevice();
-    return cardVolumes(readMountInfo(), [&labels](const QString& source) {
-        const QString device = QFileInfo(source).canonicalFilePath();
-        return labels.value(device.isEmpty() ? source : device);
-    });
+    return cardVolumes(
+        readMountInfo(),
+        [&labels](const QString& source) {
+            const QString device = QFileInfo(source).canonicalFilePath();
+            return labels.value(device.isEmpty() ? source : device);
+        },
+        [](const QString& deviceId) {
+            return isRemovableBlockDevice(QStringLiteral("/sys"), deviceId);
+        });
 }
 
 QString volumeRootOf(const QString& path) {

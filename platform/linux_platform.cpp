@@ -14,12 +14,15 @@ namespace platform {
 
 void LinuxPlatform::messageBox(QWidget* owner, const QString& text, const QString& caption) {
     QMessageBox box(QMessageBox::NoIcon, caption, text, QMessageBox::Ok, owner);
+    // Texts come from the service and from folder names: never taken for markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
 void LinuxPlatform::errorBox(const QString& text) {
     QMessageBox box(QMessageBox::Critical, applicationTitle(), standardErrorText(text),
                     QMessageBox::Ok, QApplication::activeWindow());
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 

@@ -2,6 +2,8 @@
 
 #include "base/errors.h"
 
+#include <algorithm>
+
 namespace {
 
 const char* kindName(const rapidjson::Value& v) {
@@ -69,8 +71,51 @@ JsonNode JsonNode::at(int index) const {
     return JsonNode(&(*value_)[static_cast<rapidjson::SizeType>(index)]);
 }
 
+namespace {
+
+// The deepest nesting of arrays and objects, brackets inside strings not counted. Stops
+// counting once past the limit.
+int nestingDepth(const QByteArray& utf8, int limit) {
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (const char c : utf8) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+            if (deepest > limit)
+                return deepest;
+        } else if ((c == ']' || c == '}') && depth > 0) {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+}  // namespace
+
 std::optional<JsonAnswer> JsonAnswer::parse(const QString& text) {
     const QByteArray utf8 = text.toUtf8();
+    // The parser takes a NUL for the end of the text; JSON allows none anywhere, so whatever
+    // follows one would be silently ignored.
+    if (utf8.contains('\0')) {
+        return std::nullopt;
+    }
+    if (nestingDepth(utf8, kMaxNesting) > kMaxNesting) {
+        throw TransportError(
+            QStringLiteral("The answer is nested deeper than %1 levels").arg(kMaxNesting));
+    }
     auto doc = std::make_shared<rapidjson::Document>();
     // Iterative parsing keeps a hostile, deeply nested answer from exhausting the stack.
     constexpr unsigned flags =

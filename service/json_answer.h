@@ -29,7 +29,11 @@ class JsonNode {
 
 class JsonAnswer {
   public:
-    // Empty when the text is not exactly one complete JSON value.
+    // No service answer nests deeper; a deeper one is refused before it is built.
+    static constexpr int kMaxNesting = 64;
+
+    // Empty when the text is not exactly one complete JSON value. Throws TransportError when
+    // arrays and objects nest deeper than kMaxNesting.
     static std::optional<JsonAnswer> parse(const QString& text);
 
     JsonNode root() const { return JsonNode(doc_.get()); }

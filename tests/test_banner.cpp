@@ -228,6 +228,20 @@ INSTANTIATE_TEST_SUITE_P(
                    {"/p/a.jpg", "/p/empty.jpg"},
                    "a",
                    {10, 10}},
+        BannerCase{"OnlyTheFirstSixteenElements",
+                   data(std::vector<std::string>(20, element("/p/a.jpg"))),
+                   std::vector<std::string>(16, "/p/a.jpg"),
+                   "a",
+                   {10, 10}},
+        BannerCase{"ElementsAfterTheSixteenthAreNotRead",
+                   data([] {
+                       std::vector<std::string> list(16, element("/p/a.jpg"));
+                       list.push_back(element("/p/b.jpg"));
+                       return list;
+                   }()),
+                   std::vector<std::string>(16, "/p/a.jpg"),
+                   "a",
+                   {10, 10}},
         BannerCase{"UndecodableFileShowsTheBuiltInPicture",
                    data({element("/p/a.jpg"), element("/p/broken.jpg")}),
                    {"/p/a.jpg", "/p/broken.jpg"},
@@ -297,6 +311,13 @@ TEST(BannerPicture, DecodesByContentWithinBounds) {
         return path;
     };
     EXPECT_EQ(decodeBannerPicture(write(pictures().b)).size(), QSize(20, 10));
+    EXPECT_EQ(decodeBannerPicture(write(pictures().a)).size(), QSize(10, 10));
+    // Pictures of any other format are never handed to their plugins.
+    for (const char* other : {"BMP", "PPM", "XPM", "XBM"}) {
+        const QByteArray bytes = encoded({10, 10}, other);
+        ASSERT_FALSE(bytes.isEmpty()) << other;
+        EXPECT_TRUE(decodeBannerPicture(write(bytes)).isNull()) << other;
+    }
     EXPECT_TRUE(decodeBannerPicture(write(pictures().broken)).isNull());
     EXPECT_TRUE(decodeBannerPicture(write(QByteArray())).isNull());
     EXPECT_TRUE(decodeBannerPicture(dir.filePath(QStringLiteral("none.jpg"))).isNull());
@@ -307,6 +328,19 @@ TEST(BannerPicture, DecodesByContentWithinBounds) {
     EXPECT_FALSE(wide.isNull());
     EXPECT_LE(wide.width(), 2 * 566);
     EXPECT_LE(wide.height(), 2 * 111);
+}
+
+TEST(BannerPicture, FormatFromTheFirstBytes) {
+    struct Case {
+        QByteArray head;
+        QByteArray format;
+    };
+    for (const Case& c :
+         {Case{pictures().a.left(8), "jpeg"}, Case{pictures().b.left(8), "png"},
+          Case{"\xFF\xD8\xFF", "jpeg"}, Case{"\xFF\xD8", ""}, Case{"\x89PNG\r\n\x1A", ""},
+          Case{"GIF89a", ""}, Case{"BM", ""}, Case{"", ""}}) {
+        EXPECT_EQ(bannerPictureFormat(c.head), c.format) << c.head.toHex().toStdString();
+    }
 }
 
 }  // namespace

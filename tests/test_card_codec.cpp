@@ -106,6 +106,26 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // 65 pairs are decoded, not 66: the last cell of the version stays 0.
+// Line 1 is hexadecimal ASCII: reading and rewriting it never needs the code page, so a
+// converter that cannot be opened never costs the card its identity; other text fails clearly.
+TEST(CardInfoCodec, LineOneNeedsNoCodePage) {
+    const struct Restore {
+        const char* previous = platform::useAnsiCodePage("NO-SUCH-CODEPAGE");
+        ~Restore() { platform::useAnsiCodePage(previous); }
+    } restore;
+    const QByteArray file = fileOf({kExampleLine, "SPACE", "MODEL-X", "SW 1.2", "FW 3.4"});
+    TcfgData cfg;
+    TbbData bb;
+    card::readCardInfo(file, cfg, bb);
+    EXPECT_EQ(modelOf(bb), QStringLiteral("TESTCAM1"));
+    const QByteArray saved = card::encodeCardInfo(cfg, kSaveDay, QStringLiteral("2.5"));
+    EXPECT_TRUE(saved.startsWith(kExampleLine.left(100).toLatin1() + "32303235303331343"))
+        << saved.left(140).toStdString();
+    cfg.model = QStringLiteral("모델");
+    cfg.modelBytes.reset();
+    EXPECT_THROW(card::encodeCardInfo(cfg, kSaveDay, QStringLiteral("2.5")), AppError);
+}
+
 TEST(CardInfoCodec, PairsFiftyToSixtyFourDecodeToTheirBytes) {
     QString line;
     for (int v = 0; v < 66; ++v)

@@ -81,15 +81,94 @@ QStringList rootsOf(const QList<platform::Drive>& drives) {
     return roots;
 }
 
+const char* const kRemovableMounts[] = {
+    // A USB stick formatted ext4, and an SD card formatted ext4 in the laptop's slot.
+    "140 22 8:65 / /media/kim/STICK rw,relatime shared:800 - ext4 /dev/sde1 rw",
+    "141 22 179:9 / /media/kim/LINUXSD rw,relatime shared:801 - ext4 /dev/mmcblk1p1 rw",
+    // A second fixed disk: never offered, even mounted under /media.
+    "142 22 8:81 / /media/kim/DATA rw,relatime shared:802 - xfs /dev/sdf1 rw",
+    // A system booted from a removable disk: its own root is still not offered, nor a FAT
+    // volume mounted as the root.
+    "143 1 8:97 / / rw,relatime shared:803 - ext4 /dev/sdg1 rw",
+    "144 1 8:113 / / rw,relatime shared:804 - vfat /dev/sdh1 rw",
+};
+
+// What sysfs would say for the devices of the fixtures above.
+bool removableInFixtures(const QString& deviceId) {
+    return QStringList{"8:65", "179:9", "8:97"}.contains(deviceId);
+}
+
 TEST(DriveList, OffersCardVolumesFirstAndLeavesOutPseudoAndSystemMounts) {
     const auto mounts = platform::parseMountInfo(joined(kDesktopMounts));
-    EXPECT_EQ(rootsOf(platform::cardVolumes(mounts, {})),
-              (QStringList{"/media/kim/DASHCAM/", "/media/kim/SD CARD/", "/"}));
+    EXPECT_EQ(rootsOf(platform::cardVolumes(mounts, {}, removableInFixtures)),
+              (QStringList{"/media/kim/DASHCAM/", "/media/kim/SD CARD/"}));
 
     const auto others = platform::parseMountInfo(joined(kOtherMounts));
-    EXPECT_EQ(rootsOf(platform::cardVolumes(others, {})),
-              (QStringList{"/media/kim/WIN/", "/mnt/again/", "/mnt/card/", "/run/media/lee/BACKUP/",
-                           "/", "/home/"}));
+    EXPECT_EQ(
+        rootsOf(platform::cardVolumes(others, {}, removableInFixtures)),
+        (QStringList{"/media/kim/WIN/", "/mnt/again/", "/mnt/card/", "/run/media/lee/BACKUP/"}));
+}
+
+// The system's own disks are offered on no condition; other file systems only on a
+// removable or SD/MMC device.
+TEST(DriveList, OtherFileSystemsOnlyOnRemovableDevices) {
+    const auto mounts = platform::parseMountInfo(joined(kDesktopMounts) + joined(kOtherMounts) +
+                                                 joined(kRemovableMounts));
+    EXPECT_EQ(
+        rootsOf(platform::cardVolumes(mounts, {}, removableInFixtures)),
+        (QStringList{"/media/kim/DASHCAM/", "/media/kim/SD CARD/", "/media/kim/WIN/", "/mnt/card/",
+                     "/run/media/lee/BACKUP/", "/media/kim/LINUXSD/", "/media/kim/STICK/"}));
+    // Every device fixed: the card file systems alone.
+    EXPECT_EQ(
+        rootsOf(platform::cardVolumes(platform::parseMountInfo(joined(kRemovableMounts)), {}, {})),
+        QStringList{});
+}
+
+// A small sysfs: /sys/dev/block/M:m links to the device's folder, a partition's folder lies
+// inside its disk's.
+TEST(DriveList, RemovableDevicesAsSysfsTellsThem) {
+    QTemporaryDir sys;
+    ASSERT_TRUE(sys.isValid());
+    const QString devices = sys.filePath("devices/pci0000:00");
+    const auto disk = [&](const QString& name, const char* removable, QStringList partitions) {
+        QDir().mkpath(devices + "/block/" + name);
+        QFile f(devices + "/block/" + name + "/removable");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(removable);
+        for (const QString& p : partitions) {
+            QDir().mkpath(devices + "/block/" + name + "/" + p);
+            QFile part(devices + "/block/" + name + "/" + p + "/partition");
+            ASSERT_TRUE(part.open(QIODevice::WriteOnly));
+            part.write("1\n");
+        }
+    };
+    const auto link = [&](const char* id, const QString& target) {
+        QDir().mkpath(sys.filePath("dev/block"));
+        ASSERT_TRUE(QFile::link(devices + "/block/" + target, sys.filePath("dev/block/") + id));
+    };
+    disk("sda", "0\n", {"sda1", "sda2"});
+    disk("sdb", "1\n", {"sdb1"});
+    disk("mmcblk0", "0\n", {"mmcblk0p1"});
+    disk("sdc", "0\n", {});
+    link("8:1", "sda/sda1");
+    link("8:2", "sda/sda2");
+    link("8:0", "sda");
+    link("8:17", "sdb/sdb1");
+    link("8:16", "sdb");
+    link("179:1", "mmcblk0/mmcblk0p1");
+    link("8:32", "sdc");
+    struct Case {
+        const char* deviceId;
+        bool removable;
+    };
+    for (const Case c :
+         {Case{"8:1", false}, Case{"8:2", false}, Case{"8:0", false}, Case{"8:17", true},
+          Case{"8:16", true}, Case{"179:1", true}, Case{"8:32", false}, Case{"0:31", false},
+          Case{"../../x", false}, Case{"", false}}) {
+        EXPECT_EQ(platform::isRemovableBlockDevice(sys.path(), QString::fromUtf8(c.deviceId)),
+                  c.removable)
+            << c.deviceId;
+    }
 }
 
 TEST(DriveList, ShowsMountPointAndLabel) {
@@ -97,7 +176,7 @@ TEST(DriveList, ShowsMountPointAndLabel) {
     const auto drives = platform::cardVolumes(mounts, [](const QString& source) {
         return source == QStringLiteral("/dev/mmcblk0p1") ? QStringLiteral("블랙박스") : QString();
     });
-    ASSERT_EQ(drives.size(), 3);
+    ASSERT_EQ(drives.size(), 2);
     EXPECT_EQ(drives.at(0).display, QStringLiteral("/media/kim/DASHCAM [블랙박스]"));
     EXPECT_EQ(drives.at(1).display, QStringLiteral("/media/kim/SD CARD"));
 }

@@ -212,6 +212,7 @@ TEST_F(CardWindow, ReadShowsModelAndSerialAndEnablesTheButton) {
 
 TEST_F(CardWindow, FailedReadWordingFollowsTheFocus) {
     fillDrives();
+    pick(1);
     UI(window, Memo1)->clear();
     struct Step {
         const char* name;
@@ -227,13 +228,20 @@ TEST_F(CardWindow, FailedReadWordingFollowsTheFocus) {
              pick(0);
          },
          {pathA, kNotRecognised, kInsert}},
-        {"again while focused", [&] { pick(0); }, {pathA, kNoCard}},
+        {"the same drive picked again reads nothing", [&] { pick(0); }, {}},
+        {"re-read while focused", [&] { window->Panel9Click(); }, {pathA, kNoCard}},
         {"focus, a card",
          [&] {
              focusDriveList();
              pick(1);
          },
          {pathB}},
+        {"the card's drive picked again reads nothing",
+         [&] {
+             focusDriveList();
+             pick(1);
+         },
+         {}},
         {"then no card", [&] { pick(0); }, {pathA, kNotRecognised, kInsert}},
         {"re-read button", [&] { window->Panel9Click(); }, {pathA, kNoCard}},
     };

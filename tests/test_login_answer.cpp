@@ -89,12 +89,24 @@ TEST_F(LoginAnswer, MissingEndDateEmptiesOnlyItsGroup) {
 }
 
 TEST_F(LoginAnswer, MissingBrandLeavesGroupOneAndEmptiesStartDate) {
+    // An earlier account's values, so that "left as it was" differs from "cleared".
+    TUserInfo& info = state(window).UserInfo;
+    info.bb_make_Name = "OLD MAKER";
+    info.bb_make_id = "111";
+    info.bb_Model_Name = "OLDCAM";
+    info.bb_model_id = "9";
+    info.user_sDate = "2020-01-01";
+    UI(window, LabeledEdit3)->setText("OLD MAKER");
+    UI(window, LabeledEdit4)->setText("OLDCAM");
+    UI(window, LabeledEdit1)->setText("2020-01-01");
     EXPECT_TRUE(window->getData1(answer({{"mInfo_NAME", nullptr}})));
-    EXPECT_EQ(state(window).UserInfo.bb_make_id, "");
-    EXPECT_EQ(state(window).UserInfo.bb_Model_Name, "");
-    EXPECT_EQ(state(window).UserInfo.user_sDate, "");
-    EXPECT_EQ(panel(), (QStringList{"", "", "", "2026-01-04", "2.5"}));
-    EXPECT_EQ(logLines().value(1), " 브랜드의  모델 정보로 등록되었습니다");
+    EXPECT_EQ(info.bb_make_Name, "OLD MAKER");
+    EXPECT_EQ(info.bb_make_id, "111");
+    EXPECT_EQ(info.bb_Model_Name, "OLDCAM");
+    EXPECT_EQ(info.bb_model_id, "9");
+    EXPECT_EQ(info.user_sDate, "");
+    EXPECT_EQ(panel(), (QStringList{"OLD MAKER", "OLDCAM", "", "2026-01-04", "2.5"}));
+    EXPECT_EQ(logLines().value(1), "OLD MAKER 브랜드의 OLDCAM 모델 정보로 등록되었습니다");
 }
 
 TEST_F(LoginAnswer, LaterKeyMissingInGroupOneKeepsEarlierOnes) {

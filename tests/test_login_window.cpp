@@ -1,7 +1,9 @@
 // The login window: the saved-login file, the login request and its outcomes, the links.
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QPointer>
 
 #include "account/tflogin.h"
@@ -121,6 +123,48 @@ TEST_F(LoginWindow, SavedFileIsForTheUserAloneAndInTheAnsiCodePage) {
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"tindrakhid.ini"});
 }
 
+// A link put at the file's place is neither read nor written through: the save replaces the
+// link itself, and the file it pointed to stays as it was.
+TEST_F(LoginWindow, LinkAtTheSavedFileIsNeverFollowed) {
+    const QString folder = QFileInfo(fake.loginPath).absolutePath();
+    const QString elsewhere = QDir::cleanPath(folder + "/../other.txt");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    writeFile(elsewhere, "victim\r\nhunter2\r\n");
+    ASSERT_TRUE(QFile::link(elsewhere, fake.loginPath));
+    open();
+    EXPECT_EQ(UI(login, LabeledEdit1)->text(), "");
+    EXPECT_EQ(UI(login, LabeledEdit2)->text(), "");
+    EXPECT_FALSE(UI(login, CheckBox1)->isChecked());
+    EXPECT_TRUE(fake.boxes.isEmpty());
+
+    UI(login, LabeledEdit1)->setText("user01");
+    UI(login, LabeledEdit2)->setText("secret");
+    UI(login, CheckBox1)->setChecked(true);
+    login->Panel5Click();
+    ASSERT_TRUE(accepted());
+    EXPECT_FALSE(QFileInfo(fake.loginPath).isSymLink());
+    EXPECT_EQ(readAll(fake.loginPath), QByteArray("user01\r\nsecret\r\n"));
+    EXPECT_EQ(readAll(elsewhere), QByteArray("victim\r\nhunter2\r\n"));
+}
+
+// A folder left open to others by an earlier version or by hand is closed on the next save.
+TEST_F(LoginWindow, SavingTightensAnOpenFolderOfTheUsers) {
+    const QString folder = QFileInfo(fake.loginPath).absolutePath();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner | QFileDevice::ReadGroup |
+                                                  QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                                  QFileDevice::ExeOther));
+    open();
+    UI(login, LabeledEdit1)->setText("user01");
+    UI(login, CheckBox1)->setChecked(true);
+    login->Panel5Click();
+    ASSERT_TRUE(accepted());
+    EXPECT_EQ(QFile::permissions(folder) &
+                  ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser),
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
 TEST_F(LoginWindow, UntickedLeavesAnOldFileInPlace) {
     writeFile(fake.loginPath, "old\r\nold\r\n");
     open();
@@ -193,6 +237,24 @@ TEST_F(LoginWindow, ExitAndLinks) {
                            "https://" + server.host() + "/mobile/pages/lumvik_manual"}));
     login->Panel6Click();
     EXPECT_EQ(login->result(), QDialog::Rejected);
+    EXPECT_EQ(FLogin, nullptr);
+}
+
+// Only the exit button and the title bar's close leave the window; Esc does nothing.
+TEST_F(LoginWindow, EscapeDoesNotLeaveTheWindow) {
+    open();
+    login->show();
+    UI(login, LabeledEdit1)->setFocus();
+    for (QWidget* target :
+         {static_cast<QWidget*>(UI(login, LabeledEdit1)), static_cast<QWidget*>(login.data())}) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(target, &press);
+        QApplication::processEvents();
+        ASSERT_NE(FLogin, nullptr);
+        EXPECT_TRUE(login->isVisible());
+    }
+    login->close();
+    EXPECT_EQ(login.data() ? login->result() : QDialog::Rejected, QDialog::Rejected);
     EXPECT_EQ(FLogin, nullptr);
 }
 

@@ -42,6 +42,9 @@ TEST_F(MainWindow, LogPutsNewestLineFirstWithItsOwnTime) {
 }
 
 TEST_F(MainWindow, ClicksOpenTheirPages) {
+    // Three hosts of their own, so that a page opened on the wrong one shows.
+    Config::instance().makerDownloadHost = "download.maker.example";
+    Config::instance().makerSupportHost = "support.maker.example";
     state(window).UserInfo.UserID = "a b&c#d ";
     window->Image1Click();
     window->Image3Click();
@@ -52,10 +55,10 @@ TEST_F(MainWindow, ClicksOpenTheirPages) {
     EXPECT_EQ(
         fake.openedUrls,
         (QStringList{
-            "https://" + host,
+            "https://download.maker.example",
             // escaped, so that "&" and "#" cannot change the address; nothing trimmed
             "http://" + host + "/mobile/back_c/ex_payment_loader_back?mem_ID=a%20b%26c%23d%20",
-            "https://" + host + "/board/faq/list.html?board_no=3", "https://" + host}));
+            "https://support.maker.example/board/faq/list.html?board_no=3", "https://" + host}));
 }
 
 TEST_F(MainWindow, BottomBarShowsThePhoneNumbers) {
@@ -81,6 +84,29 @@ TEST_F(MainWindow, ResizingChangesOnlyTheLogHeight) {
     EXPECT_EQ(UI(window, Panel2)->width(), 700);
 }
 
+// The button row's panels keep the ordinary raised bevel, and each picture fills the inside
+// of its bevel: the download button's faces show at their own 127 x 34.
+TEST_F(MainWindow, ButtonPanelsKeepTheirBevelAndPicturesFillTheInside) {
+    window->show();
+    QApplication::processEvents();
+    struct Case {
+        QFrame* panel;
+        QWidget* picture;
+        QSize inside;
+    };
+    for (const Case& c : {Case{UI(window, Panel11), UI(window, Image2), {127, 34}},
+                          Case{UI(window, Panel12), UI(window, Image3), {127, 35}},
+                          Case{UI(window, Panel13), UI(window, Image4), {127, 35}},
+                          Case{UI(window, Panel14), UI(window, Image5), {127, 35}}}) {
+        const std::string name = c.panel->objectName().toStdString();
+        EXPECT_EQ(c.panel->frameShape(), QFrame::Panel) << name;
+        EXPECT_EQ(c.panel->frameShadow(), QFrame::Raised) << name;
+        EXPECT_EQ(c.panel->frameWidth(), 1) << name;
+        EXPECT_EQ(c.picture->geometry(), QRect(QPoint(1, 1), c.inside)) << name;
+    }
+    EXPECT_EQ(state(window).ImageList1.at(0).size(), QSize(127, 34));
+}
+
 TEST(ErrorBox, AppendsFullStopAfterCharactersSortingAboveIt) {
     struct Case {
         const char* in;
@@ -97,16 +123,20 @@ TEST(ErrorBox, AppendsFullStopAfterCharactersSortingAboveIt) {
 
 TEST(Guard, FailureEndsTheActionShowsOneBoxAndCarriesOn) {
     FakePlatform fake;
-    bool after = false;
-    runGuarded([&] {
-        throw TransportError("Could not connect to server");
-        after = true;
-    });
+    bool restOfTheAction = false;
+    const auto fail = [&](bool really) {
+        if (really)
+            throw TransportError("Could not connect to server");
+        restOfTheAction = true;
+    };
+    runGuarded([&] { fail(true); });
+    EXPECT_FALSE(restOfTheAction) << "the action went on after its failure";
     runGuarded([] { throw std::runtime_error("plain"); });
-    runGuarded([&] { after = true; });
-    EXPECT_FALSE(fake.boxes.isEmpty());
+    // Each failure's box is shown, once, before the next action runs.
+    qsizetype boxesAtNextAction = -1;
+    runGuarded([&] { boxesAtNextAction = fake.boxes.size(); });
+    EXPECT_EQ(boxesAtNextAction, 2);
     EXPECT_EQ(fake.errorTexts(), (QStringList{"Could not connect to server.", "plain."}));
-    EXPECT_TRUE(after);
 }
 
 }  // namespace

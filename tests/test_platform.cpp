@@ -1,10 +1,50 @@
-// The platform layer's pure parts: the ANSI code page and text files of lines.
+// The platform layer: the ANSI code page, text files of lines, and the real platform's boxes
+// and folders.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QWidget>
+
+#include "base/errors.h"
 #include "platform/codepage.h"
+#include "platform/linux_platform.h"
 #include "platform/text_file.h"
 
 namespace {
+
+// While the tests below run, the code page behind toAnsi and fromAnsi cannot be opened.
+class CodePageMissing : public ::testing::Test {
+  protected:
+    void SetUp() override { previous = platform::useAnsiCodePage("NO-SUCH-CODEPAGE"); }
+    void TearDown() override { platform::useAnsiCodePage(previous); }
+    const char* previous = nullptr;
+};
+
+TEST_F(CodePageMissing, IsAClearErrorNamingItNeverEmptyText) {
+    const auto expectError = [](const std::function<void()>& action, const char* what) {
+        try {
+            action();
+            ADD_FAILURE() << "no error: " << what;
+        } catch (const AppError& e) {
+            EXPECT_TRUE(e.text().contains("NO-SUCH-CODEPAGE")) << e.text().toStdString();
+        }
+    };
+    expectError([] { platform::toAnsi("한글"); }, "toAnsi");
+    expectError([] { platform::fromAnsi("\xC7\xD1"); }, "fromAnsi");
+    expectError([] { platform::encodeAnsiLines({"id", "비밀"}); }, "encodeAnsiLines");
+    expectError([] { platform::decodeTextLines("\xC7\xD1\r\n"); }, "decodeTextLines");
+    expectError([] { platform::checkAnsiCodePage(); }, "checkAnsiCodePage");
+}
+
+// Every ANSI code page keeps ASCII as it is: such text needs no converter at all.
+TEST_F(CodePageMissing, AsciiNeedsNoConverter) {
+    EXPECT_EQ(platform::toAnsi("00AB5F_x"), QByteArray("00AB5F_x"));
+    EXPECT_EQ(platform::fromAnsi("00AB5F_x\t"), QStringLiteral("00AB5F_x\t"));
+    EXPECT_EQ(platform::encodeAnsiLines({"id", "pw"}), QByteArray("id\r\npw\r\n"));
+}
 
 TEST(AnsiCodePage, IsCp949) {
     EXPECT_EQ(platform::toAnsi("한글 ID"), QByteArray("\xC7\xD1\xB1\xDB ID"));
@@ -39,6 +79,51 @@ TEST(TextLines, EncodingsAndLineBreaks) {
         EXPECT_EQ(platform::decodeTextLines(c.bytes), c.lines) << c.name;
     }
     EXPECT_EQ(platform::encodeAnsiLines({"한", ""}), QByteArray("\xC7\xD1\r\n\r\n"));
+}
+
+// The real platform layer's boxes, offscreen: found while exec() runs and closed with OK.
+TEST(RealPlatform, BoxesShowPlainTextWithTheirCaptionAndIcon) {
+    struct Seen {
+        QString caption;
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        Qt::TextFormat format = Qt::AutoText;
+        int buttons = 0;
+    };
+    const auto watch = [](Seen& seen) {
+        QTimer::singleShot(0, [&seen] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            seen = Seen{box->windowTitle(), box->text(), box->icon(), box->textFormat(),
+                        static_cast<int>(box->buttons().size())};
+            box->button(QMessageBox::Ok)->click();
+        });
+    };
+    platform::LinuxPlatform system;
+    const QString markup = QStringLiteral("<b>폴더</b> <a href=\"http://x\">x</a>");
+    QWidget owner;
+    Seen message;
+    watch(message);
+    system.messageBox(&owner, markup, QStringLiteral("제목"));
+    EXPECT_EQ(message.caption, QStringLiteral("제목"));
+    EXPECT_EQ(message.text, markup);
+    EXPECT_EQ(message.icon, QMessageBox::NoIcon);
+    EXPECT_EQ(message.format, Qt::PlainText);
+    EXPECT_EQ(message.buttons, 1);
+
+    Seen error;
+    watch(error);
+    system.errorBox(markup);
+    EXPECT_EQ(error.caption, platform::applicationTitle());
+    EXPECT_EQ(error.text, platform::standardErrorText(markup));
+    EXPECT_EQ(error.icon, QMessageBox::Critical);
+    EXPECT_EQ(error.format, Qt::PlainText);
+    EXPECT_EQ(error.buttons, 1);
+}
+
+TEST(RealPlatform, ExecutableDirIsTheProgramsOwnFolder) {
+    platform::LinuxPlatform system;
+    EXPECT_EQ(system.executableDir(), QCoreApplication::applicationDirPath() + QLatin1Char('/'));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "account/tflogin.h"
 #include "app/startup.h"
+#include "platform/codepage.h"
 #include "service/addresses.h"
 #include "support/app_fixture.h"
 #include "support/controls.h"
@@ -75,9 +76,12 @@ TEST_F(Startup, AcceptedLoginShowsTheMainWindowUntilItCloses) {
             EXPECT_TRUE(FMain->isVisible());
             EXPECT_TRUE(addresses::MainUrl().endsWith("/mobile/"));
             EXPECT_EQ(state(FMain).upCode, 378);
+            EXPECT_EQ(state(FMain).sExeDir, fake.exeDir);
+            // The record starts zeroed anyway: soil it, so that the creation must clear it.
+            state(FMain).bb.Barray.fill(u'7');
+            FMain->FormCreate();
             EXPECT_TRUE(std::all_of(state(FMain).bb.Barray.begin(), state(FMain).bb.Barray.end(),
                                     [](char16_t c) { return c == 0; }));
-            EXPECT_TRUE(state(FMain).sExeDir.endsWith('/'));
             checked = true;
             FMain->Image5Click();
         });
@@ -86,6 +90,21 @@ TEST_F(Startup, AcceptedLoginShowsTheMainWindowUntilItCloses) {
     EXPECT_TRUE(checked);
     EXPECT_TRUE(watcher.mainShown);
     EXPECT_EQ(FMain, nullptr);
+}
+
+TEST_F(Startup, CodePageThatCannotBeOpenedIsSaidOnceAtStart) {
+    TestServer server;
+    server.answer("/mgr/api/call_banner.api", R"({"data":[]})");
+    server.start();
+    ConfigOverride config(server.host());
+    const char* previous = platform::useAnsiCodePage("NO-SUCH-CODEPAGE");
+    QTimer::singleShot(0, [] { FLogin->close(); });
+    runProgram();
+    platform::useAnsiCodePage(previous);
+    ASSERT_EQ(fake.boxes.size(), 1);
+    EXPECT_TRUE(fake.boxes[0].error);
+    EXPECT_TRUE(fake.boxes[0].text.contains("NO-SUCH-CODEPAGE"))
+        << fake.boxes[0].text.toStdString();
 }
 
 }  // namespace
