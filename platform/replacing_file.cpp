@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -225,20 +226,29 @@ bool ReplacingFile::write(const char* data, std::size_t size) {
 bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
     // The cached pages would only show what was handed to the system, not what the card kept.
     (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+    (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    // Hashing one piece while the next is read keeps the read-back at the card's own pace.
     Sha256 hash;
-    std::vector<char> piece(kBufferBytes);
+    std::vector<char> pieces[2] = {std::vector<char>(kBufferBytes),
+                                   std::vector<char>(kBufferBytes)};
+    std::future<void> hashing;
+    int current = 0;
     off_t offset = 0;
     for (;;) {
-        const ssize_t n = ::pread(fd_, piece.data(), piece.size(), offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        ssize_t n = ::pread(fd_, pieces[current].data(), pieces[current].size(), offset);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (hashing.valid())
+            hashing.get();
+        if (n < 0)
             return fail(systemErrorText(errno), Failure::ReadBack);
-        }
         if (n == 0)
             break;
-        hash.add(piece.data(), static_cast<std::size_t>(n));
+        hashing = std::async(std::launch::async, [&hash, piece = pieces[current].data(), n] {
+            hash.add(piece, static_cast<std::size_t>(n));
+        });
         offset += n;
+        current ^= 1;
     }
     if (hash.result() != expectedSha256)
         return fail(
