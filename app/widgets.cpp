@@ -58,13 +58,15 @@ QAccessibleInterface* clickLabelAccessible(const QString& className, QObject* ob
 
 }  // namespace
 
+// Tab focus only: a click leaves the focus where it was, as the drive list's focus decides
+// the wording of a failed card read.
 ClickLabel::ClickLabel(QWidget* parent, Qt::WindowFlags f) : QLabel(parent, f) {
-    setFocusPolicy(Qt::StrongFocus);
+    setFocusPolicy(Qt::TabFocus);
 }
 
 ClickLabel::ClickLabel(const QString& text, QWidget* parent, Qt::WindowFlags f)
     : QLabel(text, parent, f) {
-    setFocusPolicy(Qt::StrongFocus);
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void ClickLabel::keyPressEvent(QKeyEvent* event) {

@@ -8,7 +8,7 @@
 // The custom controls the window layouts name, and small helpers shared by the windows.
 
 // A panel or picture that acts as a button: it reports a left click released over it, and
-// Space or Enter while it has the keyboard focus, which it takes from Tab as a button does.
+// Space or Enter while it has the keyboard focus, which it takes from Tab (not from a click).
 class ClickLabel : public QLabel {
     Q_OBJECT
   public:

@@ -196,6 +196,20 @@ TEST_F(Accessibility, SpaceAndEnterPressAFocusedButton) {
     EXPECT_EQ(clicks, 3);
 }
 
+// A click on a button leaves the focus in the drive list, so it does not count as entering
+// the list again.
+TEST_F(Accessibility, ClickingAButtonKeepsTheFocusWhereItWas) {
+    activate(window.get());
+    QComboBox* list = UI(window, DriveComboBox1);
+    list->setFocus(Qt::MouseFocusReason);
+    ASSERT_TRUE(list->hasFocus());
+    state(window).bDrCheck = false;
+    QTest::mouseClick(UI(window, Panel9), Qt::LeftButton);
+    QTest::mouseClick(UI(window, Image3), Qt::LeftButton);
+    EXPECT_TRUE(list->hasFocus());
+    EXPECT_FALSE(state(window).bDrCheck);
+}
+
 // Log in, pick the card's drive, download, look at the payments and leave, by keyboard only.
 TEST_F(Accessibility, KeyboardAloneRunsTheMainFlow) {
     QTemporaryDir driveA;
