@@ -29,8 +29,11 @@ TFLogin::TFLogin(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TFL
     placeCaptionLeftOf(ui->LabeledEdit1Label, ui->LabeledEdit1);
     placeCaptionLeftOf(ui->LabeledEdit2Label, ui->LabeledEdit2);
     ui->Panel2->setText(Config::instance().serviceHost + QStringLiteral(" 홈페이지  바로 가기"));
-    setTabOrder(ui->LabeledEdit1, ui->LabeledEdit2);
-    setTabOrder(ui->LabeledEdit2, ui->CheckBox1);
+    // Tab runs from the fields to the login button; the links come last.
+    const QList<QWidget*> order{ui->LabeledEdit1, ui->LabeledEdit2, ui->CheckBox1, ui->Panel5,
+                                ui->Panel6,       ui->Panel7,       ui->Image2,    ui->Panel2};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order.at(i - 1), order.at(i));
 
     connectGuarded(ui->Panel5, &ClickLabel::clicked, this, [this] { Panel5Click(); });
     connectGuarded(ui->Panel6, &ClickLabel::clicked, this, [this] { Panel6Click(); });

@@ -36,6 +36,8 @@ TFMember::TFMember(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::T
 
     showPasswordAsHashes(ui->LabeledEdit5);
     showPasswordAsHashes(ui->LabeledEdit6);
+    // Tab leaves the log, so that keyboard users reach the controls around it.
+    ui->Memo1->setTabChangesFocus(true);
     if (const QScreen* screen = this->screen()) {
         QRect frame = rect();
         frame.moveCenter(screen->availableGeometry().center());

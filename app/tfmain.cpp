@@ -46,6 +46,8 @@ TFMain::TFMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TFMai
     ImageList1 = {QPixmap(QStringLiteral(":/pictures/download_on.jpg")),
                   QPixmap(QStringLiteral(":/pictures/download_off.jpg"))};
     ui->Image2->setEnabled(false);
+    // Tab leaves the log, so that keyboard users reach the controls below it.
+    ui->Memo1->setTabChangesFocus(true);
 
     connectHandlers();
     runGuarded([this] { FormCreate(); });

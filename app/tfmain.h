@@ -104,6 +104,9 @@ class TFMain : public QWidget {
     void showDownloadProgress(std::int64_t received, std::int64_t total);
     void finishDownload(const QString& root, const QString& folder,
                         const card::DatabaseOutcome& outcome);
+    // A volume was mounted or unmounted: the drive list follows, a new card is read. While
+    // a download runs the change waits for its end. (card/)
+    void drivesChanged();
 
     // State, in the order the program declares it.
     bool bDrCheck = false;
@@ -126,6 +129,10 @@ class TFMain : public QWidget {
     QByteArray cardInfoBytes_;
     // The database download that is running, if any. (card/)
     std::unique_ptr<card::DatabaseRun> download_;
+    // Watches for volumes coming and going, from the first filling of the drive list on;
+    // a change seen during a download is applied when it ends. (card/)
+    std::unique_ptr<QObject> driveWatch_;
+    bool drivesChangePending_ = false;
 };
 
 extern TFMain* FMain;

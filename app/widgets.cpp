@@ -1,6 +1,10 @@
 #include "app/widgets.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QPainter>
 #include <QProxyStyle>
 
 namespace {
@@ -15,7 +19,82 @@ class HashPasswordStyle : public QProxyStyle {
     }
 };
 
+// Screen readers present a ClickLabel as the button it is, named by its accessible name or
+// else its caption, and can press it.
+class ClickLabelAccessible : public QAccessibleWidget {
+  public:
+    explicit ClickLabelAccessible(ClickLabel* label)
+        : QAccessibleWidget(label, QAccessible::Button) {}
+
+    QString text(QAccessible::Text t) const override {
+        QString value = QAccessibleWidget::text(t);
+        if (t == QAccessible::Name && value.isEmpty())
+            value = label()->text().simplified();
+        return value;
+    }
+    QStringList actionNames() const override {
+        return QAccessibleWidget::actionNames() << pressAction();
+    }
+    void doAction(const QString& name) override {
+        if (name == pressAction() && label()->isEnabled())
+            emit label()->clicked();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+
+  private:
+    ClickLabel* label() const { return static_cast<ClickLabel*>(widget()); }
+};
+
+QAccessibleInterface* clickLabelAccessible(const QString& className, QObject* object) {
+    auto* label = qobject_cast<ClickLabel*>(object);
+    if (label &&
+        (className == QLatin1String("ClickLabel") || className == QLatin1String("ClickPanel") ||
+         className == QLatin1String("ClickImage"))) {
+        return new ClickLabelAccessible(label);
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+// Tab focus only: a click leaves the focus where it was, as the drive list's focus decides
+// the wording of a failed card read.
+ClickLabel::ClickLabel(QWidget* parent, Qt::WindowFlags f) : QLabel(parent, f) {
+    setFocusPolicy(Qt::TabFocus);
+}
+
+ClickLabel::ClickLabel(const QString& text, QWidget* parent, Qt::WindowFlags f)
+    : QLabel(text, parent, f) {
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void ClickLabel::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+        case Qt::Key_Space:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            if (!event->isAutoRepeat() && isEnabled())
+                emit clicked();
+            event->accept();
+            return;
+        default:
+            QLabel::keyPressEvent(event);
+    }
+}
+
+// A dotted frame in two tones, visible on the light and the dark panels alike.
+void ClickLabel::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    if (!hasFocus())
+        return;
+    QPainter painter(this);
+    const QRect frame = rect().adjusted(1, 1, -2, -2);
+    painter.setPen(QPen(Qt::white, 1));
+    painter.drawRect(frame);
+    painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    painter.drawRect(frame);
+}
 
 void showPasswordAsHashes(QLineEdit* edit) {
     auto* style = new HashPasswordStyle;
@@ -32,4 +111,9 @@ void placeCaptionLeftOf(QLabel* caption, const QLineEdit* edit) {
 
 void loadWindowResources() {
     Q_INIT_RESOURCE(resources);
+    static const bool installed = [] {
+        QAccessible::installFactory(clickLabelAccessible);
+        return true;
+    }();
+    Q_UNUSED(installed);
 }

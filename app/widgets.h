@@ -7,11 +7,13 @@
 
 // The custom controls the window layouts name, and small helpers shared by the windows.
 
-// A panel or picture that acts as a button: it reports a left click released over it.
+// A panel or picture that acts as a button: it reports a left click released over it, and
+// Space or Enter while it has the keyboard focus, which it takes from Tab (not from a click).
 class ClickLabel : public QLabel {
     Q_OBJECT
   public:
-    using QLabel::QLabel;
+    explicit ClickLabel(QWidget* parent = nullptr, Qt::WindowFlags f = {});
+    explicit ClickLabel(const QString& text, QWidget* parent = nullptr, Qt::WindowFlags f = {});
 
   signals:
     void clicked();
@@ -24,6 +26,8 @@ class ClickLabel : public QLabel {
         }
         QLabel::mouseReleaseEvent(event);
     }
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // Panels with a caption used as buttons.

@@ -1,3 +1,5 @@
+#include <QDir>
+
 #include "app/tfmain.h"
 #include "banner/banner_answer.h"
 #include "banner/banner_picture.h"
@@ -22,7 +24,11 @@ bool TFMain::FBanner(const QString& JsonString) {
 }
 
 QString TFMain::FImgDown(const QString& xURL) {
-    const QString fileName = sExeDir + QStringLiteral("a.jpg");
+    // The program's own folder is read-only once installed.
+    const QString folder = platform::current().cacheFolder();
+    if (!QDir().mkpath(folder))
+        throw FileError(QStringLiteral("Cannot create the cache folder ") + folder);
+    const QString fileName = folder + QStringLiteral("a.jpg");
     const platform::DownloadResult result =
         platform::current().downloadToFile(xURL, fileName, bannerDownloadOptions());
     if (!result.ok)

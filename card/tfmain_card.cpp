@@ -148,6 +148,10 @@ void TFMain::fillDriveList() {
         refresher->setObjectName(refresherName);
         box->installEventFilter(refresher);
     }
+    if (!driveWatch_) {
+        driveWatch_ =
+            platform::current().watchDrives([this] { runGuarded([this] { drivesChanged(); }); });
+    }
     int index = indexOfCurrentDrive(box, platform::current().currentDriveRoot());
     if (index < 0 && box->count() > 0)
         index = 0;
@@ -178,6 +182,57 @@ void TFMain::DriveComboBox1Change() {
     setDownloadButton(1);
     ui->LabeledEdit5->clear();
     ui->LabeledEdit6->clear();
+}
+
+void TFMain::drivesChanged() {
+    if (download_) {
+        drivesChangePending_ = true;
+        return;
+    }
+    drivesChangePending_ = false;
+    QComboBox* box = ui->DriveComboBox1;
+    const QString selected = selectedRoot(box);
+    QStringList known;
+    for (int i = 0; i < box->count(); ++i)
+        known.append(box->itemData(i).toString());
+
+    const QList<platform::Drive> drives = platform::current().drives();
+    if (sameItems(box, drives))
+        return;
+    box->clear();
+    QStringList arrived;
+    for (const platform::Drive& drive : drives) {
+        addDriveItem(box, drive);
+        if (!known.contains(drive.root))
+            arrived.append(drive.root);
+    }
+    box->setCurrentIndex(box->findData(selected));
+    const bool selectionGone = !selected.isEmpty() && box->currentIndex() < 0;
+
+    // The card that has just gone in is the one the user wants, even over a drive picked
+    // before; any other new volume leaves a picked drive alone.
+    const QString folder = card::cardFolder(UserInfo.DownDir);
+    QString take;
+    if (card::isSafeCardFolder(folder)) {
+        const auto card = std::find_if(arrived.begin(), arrived.end(), [&](const QString& root) {
+            return cardInfoPresent(root, folder);
+        });
+        if (card != arrived.end())
+            take = *card;
+    }
+    if (take.isEmpty() && box->currentIndex() < 0 && !arrived.isEmpty())
+        take = arrived.front();
+
+    if (selectionGone) {
+        ui->LabeledEdit5->clear();
+        ui->LabeledEdit6->clear();
+        setDownloadButton(1);
+        FMsg(ui->Memo1, QStringLiteral("블랙박스 SD메모리카드가 제거되었습니다"));
+    }
+    if (!take.isEmpty()) {
+        box->setCurrentIndex(box->findData(take));
+        DriveComboBox1Change();
+    }
 }
 
 void TFMain::Panel9Click() {
@@ -282,6 +337,8 @@ void TFMain::Image2Click() {
         },
         [this, root, folder](const card::DatabaseOutcome& outcome) {
             runGuarded([&] { finishDownload(root, folder, outcome); });
+            if (drivesChangePending_)
+                runGuarded([this] { drivesChanged(); });
         });
 }
 

@@ -6,9 +6,11 @@
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QUrl>
+#include <utility>
 
 #include "platform/downloads.h"
 #include "platform/drives.h"
+#include "platform/mount_watcher.h"
 
 namespace platform {
 
@@ -64,8 +66,8 @@ QString LinuxPlatform::currentDriveRoot() {
     return volumeRootOf(QDir::currentPath());
 }
 
-std::unique_ptr<QObject> LinuxPlatform::watchDrives(std::function<void()>) {
-    return nullptr;
+std::unique_ptr<QObject> LinuxPlatform::watchDrives(std::function<void()> onChange) {
+    return MountWatcher::create(std::move(onChange));
 }
 
 DownloadResult LinuxPlatform::downloadToFile(const QString& url, const QString& targetPath,

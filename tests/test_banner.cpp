@@ -1,5 +1,5 @@
-// The banner: the list answered at start-up, the pictures it downloads into "a.jpg" beside
-// the executable, what the strip shows, and the strip's click.
+// The banner: the list answered at start-up, the pictures it downloads into "a.jpg" in the
+// user's cache folder, what the strip shows, and the strip's click.
 #include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -130,7 +130,7 @@ class BannerAtStartUp : public AppFixture, public ::testing::WithParamInterface<
     void SetUp() override {
         other.serveFile("/x.jpg", pictures().a.toStdString());
         other.start();
-        QDir().mkpath(downloads.exeDir);
+        QDir().mkpath(downloads.cacheDir);
         QFile old(bannerFile());
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write(pictures().old);
@@ -149,7 +149,7 @@ class BannerAtStartUp : public AppFixture, public ::testing::WithParamInterface<
         s.answer("/p/page.jpg", "<html>log in first</html>", 200, "text/html; charset=utf-8");
         s.answer("/p/empty.jpg", "", 200, "image/jpeg");
     }
-    QString bannerFile() const { return downloads.exeDir + QStringLiteral("a.jpg"); }
+    QString bannerFile() const { return downloads.cacheDir + QStringLiteral("a.jpg"); }
 
     TestServer other;
     PlainHttpDownloads downloads;  // installed over the fixture's platform
@@ -291,14 +291,28 @@ TEST_F(Banner, SilentPictureServerTimesOut) {
                 });
         });
     pictureServer.start();
-    QDir().mkpath(fake.exeDir);
+    QDir().mkpath(fake.cacheDir);
     QElapsedTimer clock;
     clock.start();
     EXPECT_THROW(window->FImgDown(pictureServer.url("/slow.jpg")), TransportError);
     EXPECT_LT(clock.elapsed(), 20000) << "the download waited for the server to hang up";
     *release = true;
-    EXPECT_FALSE(QFile::exists(fake.exeDir + QStringLiteral("a.jpg")));
+    EXPECT_FALSE(QFile::exists(fake.cacheDir + QStringLiteral("a.jpg")));
     EXPECT_EQ(UI(window, Image8)->pixmap().size(), kBuiltIn);
+}
+
+// An installed program's folder is not writable: the picture goes to the user's cache
+// folder, which is made on the first download.
+TEST_F(Banner, PictureIsKeptInTheCacheFolderMadeWhenMissing) {
+    TestServer pictureServer;
+    pictureServer.serveFile("/a.jpg", pictures().a.toStdString());
+    pictureServer.start();
+    QDir().mkpath(fake.exeDir);
+    ASSERT_FALSE(QDir(fake.cacheDir).exists());
+    EXPECT_EQ(window->FImgDown(pictureServer.url("/a.jpg")), fake.cacheDir + "a.jpg");
+    EXPECT_EQ(fileBytes(fake.cacheDir + "a.jpg"), pictures().a);
+    EXPECT_TRUE(QDir(fake.exeDir).isEmpty());
+    EXPECT_EQ(UI(window, Image8)->pixmap().size(), QSize(10, 10));
 }
 
 TEST(BannerPicture, DecodesByContentWithinBounds) {

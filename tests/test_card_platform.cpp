@@ -2,9 +2,13 @@
 // streamed download that never leaves a half-written file on the card.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -13,6 +17,7 @@
 #include "card/card_info.h"
 #include "platform/downloads.h"
 #include "platform/drives.h"
+#include "platform/linux_platform.h"
 #include "platform/replacing_file.h"
 #include "support/files.h"
 #include "support/gate.h"
@@ -220,6 +225,44 @@ TEST(DriveList, RealSystemListsOnlyMountedFolders) {
         EXPECT_TRUE(QDir(d.root).exists()) << d.root.toStdString();
     }
     EXPECT_TRUE(QDir::currentPath().startsWith(platform::volumeRootOf(QDir::currentPath())));
+}
+
+// ---------------------------------------------------------------- mount watcher
+
+// Runs the event loop until the watcher has reported count changes or the time is up.
+bool reportedWithin(const int& changes, int count, int ms) {
+    QElapsedTimer waited;
+    waited.start();
+    while (changes < count && waited.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return changes >= count;
+}
+
+// A volume mounted and unmounted is each reported within a second, through the kernel's
+// change event on the mount table; with no change nothing is reported. Needs the right to
+// mount, so it runs as root only.
+TEST(DriveWatch, RealMountTableReportsEachMountAndUnmount) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting a test volume needs root";
+    platform::LinuxPlatform real;
+    int changes = 0;
+    std::unique_ptr<QObject> watch = real.watchDrives([&changes] { ++changes; });
+    ASSERT_NE(watch, nullptr);
+    EXPECT_FALSE(reportedWithin(changes, 1, 400));
+
+    QTemporaryDir point;
+    const QByteArray target = QFile::encodeName(point.path());
+    ASSERT_EQ(::mount("drivoro-test", target.constData(), "tmpfs", 0, "size=1m"), 0);
+    EXPECT_TRUE(reportedWithin(changes, 1, 1000));
+    ASSERT_EQ(::umount(target.constData()), 0);
+    EXPECT_TRUE(reportedWithin(changes, 2, 1000));
+    EXPECT_FALSE(reportedWithin(changes, 3, 400));
+
+    // Once the watcher is gone nothing more is reported.
+    watch.reset();
+    ASSERT_EQ(::mount("drivoro-test", target.constData(), "tmpfs", 0, "size=1m"), 0);
+    EXPECT_FALSE(reportedWithin(changes, 3, 400));
+    ::umount(target.constData());
 }
 
 // ---------------------------------------------------------------- download

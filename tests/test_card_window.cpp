@@ -113,6 +113,9 @@ class CardWindow : public AppFixture {
         emit UI(window, Image2)->clicked();
         waitForDownload();
     }
+    static QString selectedRootOf(const QComboBox* box) {
+        return box->currentIndex() < 0 ? QString() : box->currentData().toString();
+    }
     bool buttonActive() const {
         return UI(window, Image2)->isEnabled() &&
                UI(window, Image2)->pixmap().toImage() == state(window).ImageList1.at(0).toImage();
@@ -394,6 +397,146 @@ TEST_F(CardWindow, ListIsReadAgainWhenTheUserOpensItAndKeepsTheSelection) {
     box->hidePopup();
     EXPECT_EQ(box->currentData().toString(), rootB);
     EXPECT_EQ(box->count(), 2);
+}
+
+// ------------------------------------------------------------------ cards coming and going
+
+const QString kRemoved = QStringLiteral("블랙박스 SD메모리카드가 제거되었습니다");
+
+// The watcher reports a change of the mounted volumes. Drives: A (no card, the current
+// folder's), B (a card), C (new; what it holds varies). "$A" etc. stand for the roots.
+TEST_F(CardWindow, WatchedVolumesFollowTheMountTable) {
+    enum class COnCard { None, Card, CardInOtherFolder };
+    struct Case {
+        const char* name;
+        const char* before;  // the drives listed before the change
+        char picked;         // the drive selected before the change ('-' for none)
+        const char* after;   // the drives mounted after it
+        COnCard c;
+        char selected;         // the drive selected after it ('-' for none)
+        QStringList newLines;  // what the change logs, newest first
+        bool cardShown;        // the model and serial fields are filled, the button active
+    };
+    const Case cases[] = {
+        {"CardInsertedIsSelectedAndRead",
+         "AB",
+         'A',
+         "ABC",
+         COnCard::Card,
+         'C',
+         {"$C/backbbinfo.cfg"},
+         true},
+        {"CardInsertedTakesOverAPickedCard",
+         "AB",
+         'B',
+         "ABC",
+         COnCard::Card,
+         'C',
+         {"$C/backbbinfo.cfg"},
+         true},
+        {"VolumeWithoutCardLeavesThePickedDrive", "AB", 'A', "ABC", COnCard::None, 'A', {}, false},
+        {"CardFileOutsideTheCardFolderIsNoCard",
+         "AB",
+         'B',
+         "ABC",
+         COnCard::CardInOtherFolder,
+         'B',
+         {},
+         true},
+        {"SelectedCardPulledIsDroppedAndCleared",
+         "AB",
+         'B',
+         "A",
+         COnCard::None,
+         '-',
+         {kRemoved},
+         false},
+        {"OtherVolumeGoingKeepsTheCard", "ABC", 'B', "AB", COnCard::None, 'B', {}, true},
+        {"CardSwappedForAnotherIsRead",
+         "AB",
+         'B',
+         "AC",
+         COnCard::Card,
+         'C',
+         {"$C/backbbinfo.cfg", kRemoved},
+         true},
+        {"VolumeArrivingIntoAnEmptyListIsRead",
+         "",
+         '-',
+         "C",
+         COnCard::None,
+         'C',
+         {kNoCard, "$C/backbbinfo.cfg"},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        window.reset();
+        window = std::make_unique<TFMain>();
+        state(window).UserInfo.DownDir = QStringLiteral("root");
+        QTemporaryDir driveC;
+        const QString rootC = driveC.path() + QLatin1Char('/');
+        writeFile(rootB + "backbbinfo.cfg", kCardFile);
+        if (c.c == COnCard::Card)
+            writeFile(rootC + "backbbinfo.cfg", kCardFile);
+        if (c.c == COnCard::CardInOtherFolder)
+            writeFile(rootC + "DCIM/backbbinfo.cfg", kCardFile);
+        const QMap<char, platform::Drive> all{
+            {'A', {rootA, "A"}}, {'B', {rootB, "B [DASHCAM]"}}, {'C', {rootC, "C [NEW]"}}};
+        const auto drives = [&all](const char* letters) {
+            QList<platform::Drive> list;
+            for (const char* l = letters; *l; ++l)
+                list.append(all.value(*l));
+            return list;
+        };
+        const auto rootOf = [&all](char letter) {
+            return letter == '-' ? QString() : all.value(letter).root;
+        };
+
+        fake.onDrivesChanged = nullptr;
+        fake.driveList = drives(c.before);
+        fake.currentRoot = rootA;
+        window->fillDriveList();
+        QComboBox* box = UI(window, DriveComboBox1);
+        if (c.picked != '-')
+            pick(box->findData(rootOf(c.picked)));
+        ASSERT_EQ(selectedRootOf(box), rootOf(c.picked));
+        const QStringList before = logLines();
+
+        fake.driveList = drives(c.after);
+        fake.drivesChanged();
+
+        QStringList listed;
+        for (int i = 0; i < box->count(); ++i)
+            listed.append(box->itemData(i).toString());
+        QStringList expectedListed;
+        for (const platform::Drive& d : fake.driveList)
+            expectedListed.append(d.root);
+        EXPECT_EQ(listed, expectedListed);
+        EXPECT_EQ(selectedRootOf(box), rootOf(c.selected));
+        QStringList expectedLines;
+        for (QString line : c.newLines)
+            expectedLines.append(line.replace(QStringLiteral("$C"), rootC));
+        EXPECT_EQ(logLines().mid(0, logLines().size() - before.size()), expectedLines);
+        EXPECT_EQ(logLines().mid(logLines().size() - before.size()), before);
+        EXPECT_EQ(UI(window, LabeledEdit5)->text().isEmpty(), !c.cardShown);
+        EXPECT_EQ(UI(window, LabeledEdit6)->text().isEmpty(), !c.cardShown);
+        EXPECT_EQ(buttonActive(), c.cardShown);
+        EXPECT_EQ(buttonGrey(), !c.cardShown);
+    }
+}
+
+// Until the drive list is first filled nothing is watched; a report that changes nothing
+// logs nothing.
+TEST_F(CardWindow, WatchingStartsWithTheFirstFillAndIgnoresNonChanges) {
+    EXPECT_FALSE(fake.onDrivesChanged);
+    fillDrives();
+    ASSERT_TRUE(fake.onDrivesChanged);
+    pick(1);
+    const QStringList before = logLines();
+    fake.drivesChanged();
+    EXPECT_EQ(logLines(), before);
+    EXPECT_EQ(UI(window, DriveComboBox1)->currentData().toString(), rootB);
 }
 
 // ------------------------------------------------------------------ the download
@@ -880,6 +1023,40 @@ TEST_F(CardWindowBadHost, WindowAnswersWhileTheProgressFollowsTheBytes) {
     EXPECT_TRUE(UI(window, Image2)->isEnabled());
     EXPECT_TRUE(UI(window, DriveComboBox1)->isEnabled());
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(kNewDatabase));
+}
+
+// Cards coming and going during a download leave it alone; the list follows when it ends.
+TEST_F(CardWindowBadHost, VolumeChangesWaitForTheDownloadToEnd) {
+    declare(nullptr, nullptr);
+    RawServer::Reply slow{RawServer::answer(200, kNewDatabase)};
+    slow.pieceBytes = 32 * 1024;
+    slow.pieceDelayMs = 40;
+    sendFile(slow);
+    QTemporaryDir driveC;
+    const QString rootC = driveC.path() + QLatin1Char('/');
+    writeFile(rootC + "backbbinfo.cfg", kCardFile);
+    emit UI(window, Image2)->clicked();
+    ASSERT_TRUE(window->isDownloading());
+
+    QComboBox* box = UI(window, DriveComboBox1);
+    const QStringList before = logLines();
+    fake.driveList = {platform::Drive{rootA, "A"}, platform::Drive{rootC, "C"}};
+    fake.drivesChanged();
+    EXPECT_TRUE(window->isDownloading());
+    EXPECT_EQ(box->count(), 2);
+    EXPECT_EQ(box->currentData().toString(), rootB);
+    EXPECT_EQ(logLines(), before);
+
+    waitForDownload();
+    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(kNewDatabase));
+    EXPECT_EQ(box->currentData().toString(), rootC);
+    EXPECT_EQ(box->findData(rootB), -1);
+    const QStringList lines = logLines();
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_EQ(lines.at(0), rootC + "/backbbinfo.cfg");
+    EXPECT_EQ(lines.at(1), kRemoved);
+    EXPECT_EQ(lines.at(2), rootB + "/rp_cam.idb" + kDone);
+    EXPECT_TRUE(buttonActive());
 }
 
 // Closing the window during a download asks first; stopping keeps the old database.
