@@ -32,7 +32,7 @@ bool TFMain::FBanner(const QString& JsonString) {
 }
 
 QString TFMain::FImgDown(const QString& xURL) {
-    const QString fileName = sExeDir + QStringLiteral("a.jpg");
+    const QString fileName = platform::current().bannerPicturePath();
     const platform::DownloadResult result =
         platform::current().downloadToFile(xURL, fileName, bannerDownloadOptions());
     if (!result.ok)

@@ -36,6 +36,10 @@ QString LinuxPlatform::savedLoginPath() {
     return base + QStringLiteral("/MORVEL_Drivoro/tindrakhid.ini");
 }
 
+QString LinuxPlatform::bannerPicturePath() {
+    return executableDir() + QStringLiteral("a.jpg");
+}
+
 QDateTime LinuxPlatform::now() {
     return QDateTime::currentDateTime();
 }

@@ -12,6 +12,7 @@ class LinuxPlatform : public Platform {
     void openUrl(QWidget* owner, const QString& url) override;
     QString executableDir() override;
     QString savedLoginPath() override;
+    QString bannerPicturePath() override;
     QDateTime now() override;
     QList<Drive> drives() override;
     QString currentDriveRoot() override;

@@ -43,6 +43,8 @@ class Platform {
     virtual QString executableDir() = 0;
     // Full path of the saved-login file.
     virtual QString savedLoginPath() = 0;
+    // Full path of the banner picture "a.jpg".
+    virtual QString bannerPicturePath() = 0;
     virtual QDateTime now() = 0;
 
     // Volumes that can hold a card, and the one that holds the current folder.

@@ -25,6 +25,7 @@ class FakePlatform : public platform::Platform {
     void openUrl(QWidget* owner, const QString& url) override;
     QString executableDir() override { return exeDir; }
     QString savedLoginPath() override { return loginPath; }
+    QString bannerPicturePath() override { return exeDir + QStringLiteral("a.jpg"); }
     QDateTime now() override { return clock; }
     QList<platform::Drive> drives() override { return driveList; }
     QString currentDriveRoot() override { return currentRoot; }
