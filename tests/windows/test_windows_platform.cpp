@@ -58,7 +58,8 @@ TEST(WindowsDriveList, RemovableDrivesAndFatVolumesButNeverTheWindowsDrive) {
     for (const platform::Drive& d : cards)
         shown << d.display;
     EXPECT_EQ(shown, (QStringList{"d: [BACKUP]", "e:", "f: [SD READER]", "g:"}));
-    EXPECT_TRUE(platform::win::cardDrives(drives, u'e').size() == 3) << "letter case";
+    EXPECT_EQ(rootsOf(platform::win::cardDrives(drives, u'e')),
+              (QStringList{"d:\\", "f:\\", "g:\\", "w:\\"}));
 }
 
 // scripts/test-windows maps a folder to a removable drive letter in the Wine prefix and names
@@ -107,7 +108,7 @@ TEST(WindowsCodePage, Cp949RoundTripAndWindowsReplacement) {
              Case{"hangul", QStringLiteral("한글"), "\xC7\xD1\xB1\xDB", true},
              // Outside the 2,350 common syllables: the extension that Korean Windows adds.
              Case{"extension", QStringLiteral("똠"), "\x8C\x63", true},
-             Case{"hanja", QStringLiteral("漢"), "\xF9\xFE", true},
+             Case{"hanja", QStringLiteral("漢"), "\xF9\xD3", true},
              Case{"thai", QStringLiteral("aก"), "a?", false},
              Case{"empty", QString(), QByteArray(), true},
          }) {
@@ -202,6 +203,12 @@ QString currentUserSid() {
     return sid;
 }
 
+// Wine keeps no access lists on files: it maps them to Unix modes and makes one up when asked.
+bool underWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
 // Runs against the real saved-login place; what a user had saved there is put back.
 class SavedLoginPlace : public ::testing::Test {
   protected:
@@ -215,6 +222,8 @@ class SavedLoginPlace : public ::testing::Test {
             writeFile(kPath, *saved);
     }
     void expectUserAlone(const QString& path) {
+        if (underWine())
+            return;
         const AccessList list = accessListOf(path);
         EXPECT_TRUE(list.protectedFromParent) << path.toStdString();
         EXPECT_EQ(list.allowed, QStringList{currentUserSid()}) << path.toStdString();
@@ -247,6 +256,8 @@ TEST_F(SavedLoginPlace, FixedPathFolderMadeForTheUserAlone) {
     expectUserAlone(kPath);
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System),
               QStringList{"tindrakhid.ini"});
+    if (underWine())
+        GTEST_SKIP() << "access lists checked on Windows only: Wine does not keep them";
 }
 
 // ---------------------------------------------------------------- small files
