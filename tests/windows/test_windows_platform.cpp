@@ -30,6 +30,12 @@
 
 namespace {
 
+// Some Windows behaviour cannot be seen under Wine; those checks run on Windows alone.
+bool underWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
 // ---------------------------------------------------------------- drive list
 
 QStringList rootsOf(const QList<platform::Drive>& drives) {
@@ -203,13 +209,9 @@ QString currentUserSid() {
     return sid;
 }
 
-// Wine keeps no access lists on files: it maps them to Unix modes and makes one up when asked.
-bool underWine() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version");
-}
-
-// Runs against the real saved-login place; what a user had saved there is put back.
+// Runs against the real saved-login place; what a user had saved there is put back. Wine
+// keeps no access lists on files (it maps them to Unix modes and makes one up when asked), so
+// the lists are checked on Windows alone.
 class SavedLoginPlace : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -348,6 +350,8 @@ TEST_F(WindowsCardWrite, FailuresKeepTheOldFileAndLeaveNothingBehind) {
 
 // A link put where the temporary file goes must not carry the write elsewhere.
 TEST_F(WindowsCardWrite, LinkInTheTemporaryFilesPlaceIsNotFollowed) {
+    if (underWine())
+        GTEST_SKIP() << "Wine's CreateFileW does not follow its own links, guarded or not";
     QTemporaryDir elsewhere;
     const QString victim = elsewhere.filePath("victim.txt");
     writeFile(victim, "not yours");
