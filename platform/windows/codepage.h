@@ -9,7 +9,7 @@ namespace platform::win {
 
 // Characters the code page cannot hold become "?" (Windows' default character).
 QByteArray toCodePage(unsigned codePage, const QString& text);
-// Bytes that are not a character of the code page become U+FFFD.
+// Bytes that are not a character of the code page are decoded as Windows decodes them.
 QString fromCodePage(unsigned codePage, const QByteArray& bytes);
 bool isLeadByteIn(unsigned codePage, unsigned char byte);
 

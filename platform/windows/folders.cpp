@@ -54,7 +54,7 @@ struct UserOnlyAcl {
 };
 
 // Replaces the access list, cutting off what the parent folder passes on.
-void restrict(const std::wstring& path, PACL acl) {
+void restrictAccess(const std::wstring& path, PACL acl) {
     SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
                           DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
                           nullptr, acl, nullptr);
@@ -88,11 +88,11 @@ bool makePrivateFolder(const QString& folder, const QString& fileInside) {
             return false;
     } else if (acl) {
         // Made by an earlier program, or with the access list ProgramData passes on.
-        restrict(path, acl);
+        restrictAccess(path, acl);
     }
     const std::wstring file = wide(folder + QLatin1Char('\\') + fileInside);
     if (acl && GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES)
-        restrict(file, acl);
+        restrictAccess(file, acl);
     return true;
 }
 
