@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <optional>
 
-#include "service/errors.h"
+#include "base/errors.h"
 
 // A catalogue answer read element by element up to the first element that cannot be read.
 struct CatalogueAnswer {

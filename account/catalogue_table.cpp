@@ -4,8 +4,8 @@
 #include <QStringListModel>
 #include <vector>
 
-#include "payments/string_grid.h"
-#include "service/text.h"
+#include "app/widgets.h"
+#include "base/text.h"
 
 void storeCatalogue(StringGrid& grid, const CatalogueAnswer& answer) {
     const qsizetype rows = answer.rows();

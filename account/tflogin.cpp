@@ -5,11 +5,11 @@
 #include "app/guard.h"
 #include "app/tfmain.h"
 #include "app/widgets.h"
+#include "base/text.h"
 #include "platform/platform.h"
+#include "service/addresses.h"
 #include "service/config.h"
-#include "service/text.h"
 #include "ui_tflogin.h"
-#include "ui_tfmain.h"
 
 TFLogin* FLogin = nullptr;
 
@@ -62,11 +62,9 @@ void TFLogin::Panel5Click() {
     const QStringList params{
         QStringLiteral("mem_ID=") + trimBlanksAndControls(ui->LabeledEdit1->text()),
         QStringLiteral("mem_pw=") + trimBlanksAndControls(ui->LabeledEdit2->text())};
-    if (FMain->FHttpPost(FMain->MainUrl + QStringLiteral("back_c/getLogin.json"), params, 1)) {
-        FMain->UserInfo.UserID = ui->LabeledEdit1->text();
-        FMain->UserInfo.UserPw = ui->LabeledEdit2->text();
-        FMain->ui->Label1->setText(FMain->UserInfo.UserID +
-                                   QStringLiteral(" 님 로그인 하셨습니다"));
+    if (FMain->FHttpPost(addresses::serviceRequest(QStringLiteral("back_c/getLogin.json")), params,
+                         1)) {
+        FMain->acceptLogin(ui->LabeledEdit1->text(), ui->LabeledEdit2->text());
         if (ui->CheckBox1->isChecked()) {
             saved_login::write(platform::current().savedLoginPath(), ui->LabeledEdit1->text(),
                                ui->LabeledEdit2->text());
@@ -74,8 +72,8 @@ void TFLogin::Panel5Click() {
         accept();
     } else {
         platform::current().messageBox(this, QStringLiteral("아이디 , 패스워드를 확인하세요 "),
-                                       FMain->sTitle);
-        FMain->ui->Label1->setText(QStringLiteral(" 로그인을 하세요 "));
+                                       FMain->messageTitle());
+        FMain->showLoginRequest();
     }
 }
 
@@ -91,12 +89,11 @@ void TFLogin::Panel7Click() {
 }
 
 void TFLogin::Panel2Click() {
-    platform::current().openUrl(this, QStringLiteral("http://") + Config::instance().serviceHost);
+    platform::current().openUrl(this, addresses::homepagePlain());
 }
 
 void TFLogin::Image2Click() {
-    platform::current().openUrl(this, QStringLiteral("https://") + Config::instance().serviceHost +
-                                          QStringLiteral("/mobile/pages/lumvik_manual"));
+    platform::current().openUrl(this, addresses::userManual());
 }
 
 void TFLogin::done(int result) {

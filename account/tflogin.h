@@ -22,11 +22,12 @@ class TFLogin : public QDialog {
     void Panel2Click();
     void Image2Click();
 
-    std::unique_ptr<Ui::TFLogin> ui;
-
   public slots:
     // Every way of closing ends here; the window then releases itself (FormClose).
     void done(int result) override;
+
+  private:
+    std::unique_ptr<Ui::TFLogin> ui;
 };
 
 extern TFLogin* FLogin;

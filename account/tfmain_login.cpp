@@ -1,6 +1,7 @@
 // The login answer: fills the account record and the account panel.
 #include "app/tfmain.h"
-#include "service/errors.h"
+#include "base/errors.h"
+#include "service/database_record.h"
 #include "service/json_answer.h"
 #include "ui_tfmain.h"
 
@@ -39,22 +40,14 @@ bool TFMain::getData1(const QString& JsonString) {
         UserInfo.user_eDate.clear();
         ui->LabeledEdit2->clear();
     }
-    try {
-        takeDatabaseRecord(*answer);
-    } catch (const JsonAccessError&) {
-    }
+    const DatabaseRecord record = readDatabaseRecord(*answer);
+    record.applyTo(UserInfo);
+    if (record.Version)
+        ui->LabeledEdit7->setText(*record.Version);
 
     FMsg(ui->Memo1, UserInfo.bb_make_Name + QStringLiteral(" 브랜드의 ") + UserInfo.bb_Model_Name +
                         QStringLiteral(" 모델 정보로 등록되었습니다"));
     FMsg(ui->Memo1, answer->text("msg"));
     setDownloadButton(0);
     return true;
-}
-
-void TFMain::takeDatabaseRecord(const JsonAnswer& answer) {
-    UserInfo.FileName = answer.text("sfd_filename");
-    UserInfo.Path = answer.text("sfd_filepath");
-    UserInfo.Version = answer.text("sfd_version");
-    ui->LabeledEdit7->setText(UserInfo.Version);
-    UserInfo.DownDir = answer.text("bInfo_scdown_directory");
 }

@@ -6,54 +6,44 @@
 #include "platform/platform.h"
 #include "service/json_answer.h"
 #include "ui_tfmain.h"
-#include "ui_tfmember.h"
 
 namespace {
 
-void logToMember(TFMain& main, const QString& text) {
+void logToMember(const QString& text) {
     if (FMember)
-        main.FMsg(FMember->ui->Memo1, text);
+        FMember->log(text);
 }
 
 void memberBox(TFMain& main, const QString& text) {
     platform::current().messageBox(FMember ? static_cast<QWidget*>(FMember) : &main, text,
-                                   main.sTitle);
+                                   main.messageTitle());
 }
 
 }  // namespace
 
 bool TFMain::FduCkeck(const QString& JsonString) {
-    const std::optional<JsonAnswer> answer = JsonAnswer::parse(JsonString);
+    const std::optional<FlagAnswer> answer = readFlagAnswer(JsonString);
     if (!answer)
         return false;
-    const QString flag = answer->text("flag");
-    if (flagMeansSuccess(flag)) {
-        const QString msg = answer->text("msg");
-        memberBox(*this, QStringLiteral("사용가능한  아이디 입니다. "));
-        UserInfo.idCheck = true;
-        logToMember(*this, msg);
-        return true;
-    }
-    memberBox(*this, QStringLiteral("중복된 아이디 입니다. "));
-    UserInfo.idCheck = false;
-    logToMember(*this, flag);
-    return false;
+    memberBox(*this, answer->accepted ? QStringLiteral("사용가능한  아이디 입니다. ")
+                                      : QStringLiteral("중복된 아이디 입니다. "));
+    UserInfo.idCheck = answer->accepted;
+    logToMember(answer->accepted ? answer->msg : answer->flag);
+    return answer->accepted;
 }
 
 bool TFMain::FMemSave(const QString& JsonString) {
-    const std::optional<JsonAnswer> answer = JsonAnswer::parse(JsonString);
+    const std::optional<FlagAnswer> answer = readFlagAnswer(JsonString);
     if (!answer)
         return false;
-    const QString flag = answer->text("flag");
-    if (flagMeansSuccess(flag)) {
-        const QString msg = answer->text("msg");
+    if (answer->accepted) {
         memberBox(*this, QStringLiteral("회원 가입되었습니다. 로그인후 사용하세요. "));
-        logToMember(*this, msg);
-        return true;
+        logToMember(answer->msg);
+    } else {
+        logToMember(answer->flag);
+        memberBox(*this, QStringLiteral("회원가입이 되지 않았습니다. "));
     }
-    logToMember(*this, flag);
-    memberBox(*this, QStringLiteral("회원가입이 되지 않았습니다. "));
-    return false;
+    return answer->accepted;
 }
 
 bool TFMain::FbbModelList(const QString& JsonString) {
@@ -64,8 +54,12 @@ bool TFMain::FbbModelList(const QString& JsonString) {
     // they hold what the element-by-element fill had stored when it stopped.
     storeCatalogue(*ui->StringGrid1, *catalogue);
     if (FMember)
-        listCatalogueNames(*FMember->ui->ComboBox2, *catalogue);
+        FMember->listModels(*catalogue);
     if (catalogue->failure)
         throw *catalogue->failure;
     return true;
+}
+
+QString TFMain::catalogueIndexAt(int row) const {
+    return ::catalogueIndexAt(*ui->StringGrid1, row);
 }

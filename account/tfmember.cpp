@@ -8,10 +8,9 @@
 #include "app/guard.h"
 #include "app/tfmain.h"
 #include "app/widgets.h"
+#include "base/text.h"
 #include "platform/platform.h"
-#include "service/config.h"
-#include "service/text.h"
-#include "ui_tfmain.h"
+#include "service/addresses.h"
 #include "ui_tfmember.h"
 
 TFMember* FMember = nullptr;
@@ -52,7 +51,7 @@ TFMember::TFMember(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::T
     // later: any change of the ID takes the pass back.
     connect(ui->LabeledEdit4, &QLineEdit::textChanged, this, [] {
         if (FMain)
-            FMain->UserInfo.idCheck = false;
+            FMain->setIdChecked(false);
     });
     for (QObject* watched :
          {static_cast<QObject*>(ui->LabeledEdit4), static_cast<QObject*>(ui->LabeledEdit5),
@@ -62,7 +61,7 @@ TFMember::TFMember(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::T
 
     // A new window starts with an empty ID, which no check has passed.
     if (FMain)
-        FMain->UserInfo.idCheck = false;
+        FMain->setIdChecked(false);
     runGuarded([this] { FormCreate(); });
 }
 
@@ -89,17 +88,22 @@ bool TFMember::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TFMember::FormCreate() {
-    const QStringList params{QStringLiteral("mInfo_CODE=") + QString::number(FMain->upCode)};
-    FMain->FHttpPost(FMain->MainUrl + QStringLiteral("back_c/device_add_getproduct.search"), params,
-                     6);
+    const QStringList params{QStringLiteral("mInfo_CODE=") + QString::number(FMain->makerCode())};
+    FMain->FHttpPost(
+        addresses::serviceRequest(QStringLiteral("back_c/device_add_getproduct.search")), params,
+        6);
 }
 
 void TFMember::showBox(const QString& text) {
-    platform::current().messageBox(this, text, FMain->sTitle);
+    platform::current().messageBox(this, text, FMain->messageTitle());
 }
 
 void TFMember::log(const QString& text) {
     FMain->FMsg(ui->Memo1, text);
+}
+
+void TFMember::listModels(const CatalogueAnswer& catalogue) {
+    listCatalogueNames(*ui->ComboBox2, catalogue);
 }
 
 bool TFMember::FIdCharCheck(const QString& Text) {
@@ -148,7 +152,8 @@ void TFMember::Panel2Click() {
         return;
     }
     const QStringList params{QStringLiteral("mem_ID=") + trimBlanksAndControls(id)};
-    FMain->FHttpPost(FMain->MainUrl + QStringLiteral("back_c/check_dupid.json"), params, 2);
+    FMain->FHttpPost(addresses::serviceRequest(QStringLiteral("back_c/check_dupid.json")), params,
+                     2);
 }
 
 void TFMember::Panel8Click() {
@@ -159,7 +164,7 @@ void TFMember::Panel8Click() {
         log(QStringLiteral("이용약관 동의하기를 체크해 주세요 "));
         return;
     }
-    if (!FMain->UserInfo.idCheck) {
+    if (!FMain->userInfo().idCheck) {
         log(QStringLiteral("아이디 중복체크를 주세요 "));
         return;
     }
@@ -186,24 +191,22 @@ void TFMember::Panel8Click() {
         QStringLiteral("mem_ID=") + trimBlanksAndControls(id),
         QStringLiteral("mem_pw=") + trimBlanksAndControls(password),
         QStringLiteral("bu_date=") + trimBlanksAndControls(birthDate),
-        QStringLiteral("mInfo_CODE=") + QString::number(FMain->upCode),
-        QStringLiteral("bInfo_IDX=") + catalogueIndexAt(*FMain->ui->StringGrid1, model),
+        QStringLiteral("mInfo_CODE=") + QString::number(FMain->makerCode()),
+        QStringLiteral("bInfo_IDX=") + FMain->catalogueIndexAt(model),
         QStringLiteral("cp_no="),
     };
-    if (FMain->FHttpPost(FMain->MainUrl + QStringLiteral("varbek/join.json"), params, 4))
+    if (FMain->FHttpPost(addresses::serviceRequest(QStringLiteral("varbek/join.json")), params, 4))
         log(id + QStringLiteral(" 님 회원가입이 되었습니다"));
     else
         log(QStringLiteral(" 회원가입이 되지 않았습니다 "));
 }
 
 void TFMember::Panel7Click() {
-    platform::current().openUrl(this, QStringLiteral("https://") + Config::instance().serviceHost +
-                                          QStringLiteral("/pages/policy_use_back"));
+    platform::current().openUrl(this, addresses::termsOfUse());
 }
 
 void TFMember::Panel10Click() {
-    platform::current().openUrl(this, QStringLiteral("https://") + Config::instance().serviceHost +
-                                          QStringLiteral("/pages/policy_private_back"));
+    platform::current().openUrl(this, addresses::privacyPolicy());
 }
 
 void TFMember::Panel9Click() {

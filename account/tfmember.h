@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <memory>
 
+struct CatalogueAnswer;
+
 namespace Ui {
 class TFMember;
 }
@@ -29,7 +31,10 @@ class TFMember : public QDialog {
     void Panel1Click();
     void Panel5Click();
 
-    std::unique_ptr<Ui::TFMember> ui;
+    // Logs a line in this window's own log.
+    void log(const QString& text);
+    // Offers the catalogue's models in the model drop-down.
+    void listModels(const CatalogueAnswer& catalogue);
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -38,7 +43,8 @@ class TFMember : public QDialog {
     bool FIdCharCheck(const QString& Text);
     bool FPwCharCheck(const QString& Text);
     void showBox(const QString& text);
-    void log(const QString& text);
+
+    std::unique_ptr<Ui::TFMember> ui;
 };
 
 extern TFMember* FMember;

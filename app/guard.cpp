@@ -2,8 +2,8 @@
 
 #include <exception>
 
+#include "base/errors.h"
 #include "platform/platform.h"
-#include "service/errors.h"
 
 void runGuarded(const std::function<void()>& action) {
     try {

@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "app/command_line.h"
 #include "app/startup.h"
 #ifdef _WIN32
 #include "platform/windows/windows_platform.h"
@@ -10,6 +11,8 @@ using SystemPlatform = platform::LinuxPlatform;
 #endif
 
 int main(int argc, char* argv[]) {
+    if (const auto exitCode = handleCommandLine(argc, argv))
+        return *exitCode;
     QApplication app(argc, argv);
     SystemPlatform system;
     platform::install(&system);

@@ -7,10 +7,12 @@
 
 #include "app/guard.h"
 #include "app/widgets.h"
+#include "base/http_transfer.h"
+#include "card/database_run.h"
 #include "platform/platform.h"
+#include "service/addresses.h"
 #include "service/config.h"
 #include "service/form_encoding.h"
-#include "service/http_transfer.h"
 #include "ui_tfmain.h"
 
 TFMain* FMain = nullptr;
@@ -45,9 +47,6 @@ TFMain::TFMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TFMai
                   QPixmap(QStringLiteral(":/pictures/download_off.jpg"))};
     ui->Image2->setEnabled(false);
 
-    Timer1 = new QTimer(this);
-    Timer1->setInterval(300);
-
     connectHandlers();
     runGuarded([this] { FormCreate(); });
 }
@@ -69,7 +68,6 @@ void TFMain::connectHandlers() {
     connectGuarded(ui->Panel9, &ClickLabel::clicked, this, [this] { Panel9Click(); });
     connectGuarded(ui->DriveComboBox1, &QComboBox::activated, this,
                    [this] { DriveComboBox1Change(); });
-    connectGuarded(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
     ui->Panel1->installEventFilter(this);
     ui->DriveComboBox1->installEventFilter(this);
 }
@@ -98,15 +96,11 @@ void TFMain::showEvent(QShowEvent* event) {
 
 void TFMain::FormCreate() {
     bb.clear();
-    MainUrl =
-        QStringLiteral("http://") + Config::instance().serviceHost + QStringLiteral("/mobile/");
     sTitle = messageBoxTitle();
     sExeDir = platform::current().executableDir();
     upCode = 378;
     const QStringList params{QStringLiteral("bidx=4")};
-    FHttpPost(QStringLiteral("http://") + Config::instance().serviceHost +
-                  QStringLiteral("/mgr/api/call_banner.api"),
-              params, 88);
+    FHttpPost(addresses::bannerList(), params, 88);
 }
 
 bool TFMain::FHttpPost(const QString& Url, const QStringList& sParam, int Mode) {
@@ -163,16 +157,22 @@ void TFMain::setDownloadButton(int face) {
     ui->Image2->setEnabled(face == 0);
 }
 
+void TFMain::acceptLogin(const QString& id, const QString& password) {
+    UserInfo.UserID = id;
+    UserInfo.UserPw = password;
+    ui->Label1->setText(UserInfo.UserID + QStringLiteral(" 님 로그인 하셨습니다"));
+}
+
+void TFMain::showLoginRequest() {
+    ui->Label1->setText(QStringLiteral(" 로그인을 하세요 "));
+}
+
 void TFMain::Image1Click() {
-    platform::current().openUrl(this,
-                                QStringLiteral("https://") + Config::instance().makerDownloadHost);
+    platform::current().openUrl(this, addresses::makerDownloadSite());
 }
 
 void TFMain::Image3Click() {
-    // The ID is escaped so that "&" or "#" in it cannot change the address.
-    platform::current().openUrl(this, MainUrl +
-                                          QStringLiteral("back_c/ex_payment_loader_back?mem_ID=") +
-                                          urlQueryValue(UserInfo.UserID));
+    platform::current().openUrl(this, addresses::paymentPage(UserInfo.UserID));
 }
 
 void TFMain::Image5Click() {
@@ -182,15 +182,9 @@ void TFMain::Image5Click() {
 void TFMain::Panel1Click() {}
 
 void TFMain::Panel6Click() {
-    platform::current().openUrl(this, QStringLiteral("https://") +
-                                          Config::instance().makerSupportHost +
-                                          QStringLiteral("/board/faq/list.html?board_no=3"));
+    platform::current().openUrl(this, addresses::makerSupportFaq());
 }
 
 void TFMain::Panel8Click() {
-    platform::current().openUrl(this, QStringLiteral("https://") + Config::instance().serviceHost);
-}
-
-void TFMain::Panel9Click() {
-    DriveComboBox1Change();
+    platform::current().openUrl(this, addresses::homepage());
 }

@@ -2,22 +2,25 @@
 
 #include <QPixmap>
 #include <QStringList>
-#include <QTimer>
 #include <QWidget>
 #include <memory>
 
-#include "account/user_info.h"
 #include "card/bb_data.h"
+#include "service/user_info.h"
 
-class JsonAnswer;
 class QPlainTextEdit;
 namespace Ui {
 class TFMain;
 }
+namespace card {
+class DatabaseRun;
+struct DatabaseOutcome;
+}  // namespace card
 
 // The main window: the hub that owns the shared state, the request dispatcher and every
 // answer handler, whichever window sends the request. Handlers are defined beside their
-// subsystem (account/, card/, payments/, banner/).
+// subsystem (account/, card/, payments/, banner/); the comment on each says where. Other
+// windows reach the state only through the named methods below.
 class TFMain : public QWidget {
     Q_OBJECT
 
@@ -25,54 +28,85 @@ class TFMain : public QWidget {
     explicit TFMain(QWidget* parent = nullptr);
     ~TFMain() override;
 
-    // Posts sParam form-encoded to Url and hands the answer to the handler of Mode.
+    // Posts sParam form-encoded to Url and hands the answer to the handler of Mode. (app/)
     bool FHttpPost(const QString& Url, const QStringList& sParam, int Mode);
-    // Puts "[HH:MM:SS] Msg" at the top of Memo.
+    // Puts "[HH:MM:SS] Msg" at the top of Memo. (app/)
     void FMsg(QPlainTextEdit* Memo, const QString& Msg);
 
-    // Answer handlers.
-    bool getData1(const QString& JsonString);
-    bool getData2(const QString& JsonString);
-    bool FDbDownload(const QString& JsonString);
-    bool FduCkeck(const QString& JsonString);
-    bool FMemSave(const QString& JsonString);
-    bool FbbModelList(const QString& JsonString);
-    bool FuPaymentList(const QString& JsonString);
-    bool FBanner(const QString& JsonString);
+    // What the other windows need of the main window. (app/)
+    const QString& messageTitle() const { return sTitle; }  // sTitle, the boxes' caption
+    const TUserInfo& userInfo() const { return UserInfo; }
+    qint32 makerCode() const { return upCode; }
+    // An accepted login: the account's ID and password, and the account panel greets it.
+    void acceptLogin(const QString& id, const QString& password);
+    // A refused login: the account panel asks for one.
+    void showLoginRequest();
+    // The sign-up window's duplicate-ID check passed for the ID now entered, or not.
+    void setIdChecked(bool checked) { UserInfo.idCheck = checked; }
+    // The catalogue index of the model in row of the hidden model table, trimmed. (account/)
+    QString catalogueIndexAt(int row) const;
 
-    // The card and the download.
+    // Answer handlers, by request mode.
+    bool getData1(const QString& JsonString);       // 1, login (account/)
+    bool FduCkeck(const QString& JsonString);       // 2, duplicate-ID check (account/)
+    bool FMemSave(const QString& JsonString);       // 4, join (account/)
+    bool FbbModelList(const QString& JsonString);   // 6, model catalogue (account/)
+    bool getData2(const QString& JsonString);       // 7, database record (card/)
+    bool FDbDownload(const QString& JsonString);    // 7, its message (card/)
+    bool FuPaymentList(const QString& JsonString);  // 9, payment history (payments/)
+    bool FBanner(const QString& JsonString);        // 88, banner list (banner/)
+
+    // The card and the download. (card/)
     void FbbRead(const QString& FileName);
     void FbbSave(const QString& FileName);
     QString FGetIP();
+    // The banner picture. (banner/)
     QString FImgDown(const QString& xURL);
 
-    // Event handlers.
-    void FormCreate();
-    void Image1Click();
-    void Image2Click();
-    void Image3Click();
-    void Image4Click();
-    void Image5Click();
-    void Image8Click();
-    void Panel1Click();
-    void Panel6Click();
-    void Panel8Click();
-    void Panel9Click();
-    void DriveComboBox1Change();
-    void DriveComboBox1Enter();
-    void Timer1Timer();
+    // Event handlers, by control.
+    void FormCreate();            // the window's creation (app/)
+    void Image1Click();           // maker's logo (app/)
+    void Image2Click();           // 다운로드 button (card/)
+    void Image3Click();           // 연장결제하기 button (app/)
+    void Image4Click();           // 결제내역확인 button (payments/)
+    void Image5Click();           // 프로그램종료 button (app/)
+    void Image8Click();           // banner strip (banner/)
+    void Panel1Click();           // account panel (app/)
+    void Panel6Click();           // "블랙박스 문의" in the bottom bar (app/)
+    void Panel8Click();           // "다운로드 사용법 문의" in the bottom bar (app/)
+    void Panel9Click();           // 다시읽기 button (card/)
+    void DriveComboBox1Change();  // drive list, a drive picked (card/)
+    void DriveComboBox1Enter();   // drive list, focus moved to it (card/)
 
     // Fills the drive list and runs the first card read for the current folder's drive.
+    // (card/)
     void fillDriveList();
-    // The download button's two faces: 0 active, 1 greyed.
+    // The download button's two faces: 0 active, 1 greyed. (app/)
     void setDownloadButton(int face);
-    // Takes the current database's file name, path, version and card folder from an answer,
-    // in this order; throws JsonAccessError at the first key it cannot read.
-    void takeDatabaseRecord(const JsonAnswer& answer);
+    // A database is on its way to the card. (card/)
+    bool isDownloading() const;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    // While a download runs, asks whether to stop it; the window closes only after it has
+    // stopped cleanly. (card/)
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // Tests read and set the state through this class of theirs.
+    friend struct TFMainTestAccess;
+
+    void connectHandlers();
+    // The download's controls: the button, the drive list and the re-read button rest while
+    // it runs. (card/)
+    void setDownloading(bool running);
+    void showDownloadProgress(std::int64_t received, std::int64_t total);
+    void finishDownload(const QString& root, const QString& folder,
+                        const card::DatabaseOutcome& outcome);
 
     // State, in the order the program declares it.
     bool bDrCheck = false;
-    QString MainUrl;
     QString sTitle;
     QString sExeDir;
     QString bannerlink;
@@ -80,28 +114,16 @@ class TFMain : public QWidget {
     TUserInfo UserInfo;
     qint32 upCode = 0;
     TbbData bb;
-    qint32 DownProgress = 0;
 
     std::unique_ptr<Ui::TFMain> ui;
-    QTimer* Timer1 = nullptr;
     QList<QPixmap> ImageList1;
 
-  protected:
-    void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-  private:
-    void connectHandlers();
     bool drivesFilled_ = false;
-
-    // Card and download members.
     // The bytes of the card info file last read or written, to tell whether the file on the
-    // card is still the one the program holds.
+    // card is still the one the program holds. (card/)
     QByteArray cardInfoBytes_;
-
-    // Sign-up and catalogue members.
-
-    // Payment history and banner members.
+    // The database download that is running, if any. (card/)
+    std::unique_ptr<card::DatabaseRun> download_;
 };
 
 extern TFMain* FMain;

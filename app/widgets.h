@@ -3,6 +3,10 @@
 #include <QLabel>
 #include <QMouseEvent>
 
+#include "app/string_grid.h"
+
+// The custom controls the window layouts name, and small helpers shared by the windows.
+
 // A panel or picture that acts as a button: it reports a left click released over it.
 class ClickLabel : public QLabel {
     Q_OBJECT

@@ -10,12 +10,6 @@ constexpr int kMaxShownHeight = 2 * 111;
 
 }  // namespace
 
-std::optional<QString> bannerPictureUrl(const QString& serviceHost, const QString& imgPath) {
-    if (!imgPath.startsWith(QLatin1Char('/')))
-        return std::nullopt;
-    return QStringLiteral("https://") + serviceHost + imgPath;
-}
-
 platform::DownloadOptions bannerDownloadOptions() {
     platform::DownloadOptions options;
     // The same waits as the service's requests: the login window waits for the banner.

@@ -10,10 +10,6 @@
 // The largest banner picture the program keeps.
 inline constexpr std::int64_t kBannerMaxBytes = std::int64_t{8} * 1024 * 1024;
 
-// "https://" + host + path, or nothing when the path does not begin with "/": anything else
-// could end the host name early or add to it ("@other.host/x.jpg", ".other.host/x.jpg").
-std::optional<QString> bannerPictureUrl(const QString& serviceHost, const QString& imgPath);
-
 // Time-outs and the size bound of a banner picture's download.
 platform::DownloadOptions bannerDownloadOptions();
 

@@ -1,8 +1,8 @@
 #include "app/tfmain.h"
 #include "banner/banner_picture.h"
+#include "base/errors.h"
 #include "platform/platform.h"
-#include "service/config.h"
-#include "service/errors.h"
+#include "service/addresses.h"
 #include "service/json_answer.h"
 #include "ui_tfmain.h"
 
@@ -16,8 +16,7 @@ bool TFMain::FBanner(const QString& JsonString) {
         const JsonNode data = answer->array("data");
         for (int i = 0; i < data.size(); ++i) {
             const JsonNode element = data.at(i);
-            const std::optional<QString> url =
-                bannerPictureUrl(Config::instance().serviceHost, element.text("img_path"));
+            const std::optional<QString> url = addresses::bannerPicture(element.text("img_path"));
             element.text("link_path");  // must be there; the click opens the support page
             if (!url) {
                 throw TransportError(
@@ -32,7 +31,7 @@ bool TFMain::FBanner(const QString& JsonString) {
 }
 
 QString TFMain::FImgDown(const QString& xURL) {
-    const QString fileName = platform::current().bannerPicturePath();
+    const QString fileName = platform::current().cacheFolder() + QStringLiteral("a.jpg");
     const platform::DownloadResult result =
         platform::current().downloadToFile(xURL, fileName, bannerDownloadOptions());
     if (!result.ok)
@@ -45,7 +44,6 @@ QString TFMain::FImgDown(const QString& xURL) {
 }
 
 void TFMain::Image8Click() {
-    bannerlink = QStringLiteral("https://") + Config::instance().makerSupportHost +
-                 QStringLiteral("/board/faq/list.html?board_no=3");
+    bannerlink = addresses::makerSupportFaq();
     platform::current().openUrl(this, bannerlink);
 }

@@ -10,8 +10,9 @@
 #include "account/catalogue_table.h"
 #include "account/tfmember.h"
 #include "app/tfmain.h"
-#include "payments/string_grid.h"
+#include "app/widgets.h"
 #include "service/json_answer.h"
+#include "support/controls.h"
 #include "support/fake_platform.h"
 #include "support/test_server.h"
 #include "ui_tfmain.h"
@@ -54,9 +55,9 @@ void BM_StoreAlone(benchmark::State& state) {
     const CatalogueAnswer decoded = *decodeCatalogue(answer());
     for (auto _ : state) {
         state.PauseTiming();
-        FMain->ui->StringGrid1->setGridRowCount(1);
+        UI(FMain, StringGrid1)->setGridRowCount(1);
         state.ResumeTiming();
-        storeCatalogue(*FMain->ui->StringGrid1, decoded);
+        storeCatalogue(*UI(FMain, StringGrid1), decoded);
     }
 }
 
@@ -64,13 +65,13 @@ void BM_StoreAlone(benchmark::State& state) {
 void BM_FbbModelListFresh(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
-        FMain->ui->StringGrid1->setGridRowCount(1);
-        FMember->ui->ComboBox2->clear();
+        UI(FMain, StringGrid1)->setGridRowCount(1);
+        UI(FMember, ComboBox2)->clear();
         state.ResumeTiming();
         benchmark::DoNotOptimize(FMain->FbbModelList(answer()));
     }
-    state.counters["rows"] = FMain->ui->StringGrid1->gridRowCount();
-    state.counters["items"] = FMember->ui->ComboBox2->count();
+    state.counters["rows"] = UI(FMain, StringGrid1)->gridRowCount();
+    state.counters["items"] = UI(FMember, ComboBox2)->count();
 }
 
 // The table already holds a full catalogue, as for a later sign-up window.
@@ -87,8 +88,8 @@ void BM_HandlingOverParse(benchmark::State& state) {
     double handlingSeconds = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        FMain->ui->StringGrid1->setGridRowCount(1);
-        FMember->ui->ComboBox2->clear();
+        UI(FMain, StringGrid1)->setGridRowCount(1);
+        UI(FMember, ComboBox2)->clear();
         state.ResumeTiming();
         auto start = std::chrono::steady_clock::now();
         benchmark::DoNotOptimize(JsonAnswer::parse(answer()));

@@ -2,7 +2,7 @@
 // onto the same card: wall time of each, and the peak memory of each process.
 //
 //   bench_download SOURCE CARD_FOLDER [ROUNDS]   serve SOURCE over loopback and compare
-//   bench_download fetch URL TARGET              one download through the program's own path
+//   bench_download fetch URL CARD_FOLDER TIMES   one download through the program's own path
 //
 // bench/run-download-bench sets up an exFAT card image and runs the comparison.
 #include <fcntl.h>
@@ -23,18 +23,43 @@
 #include <thread>
 #include <vector>
 
-#include "platform/downloads.h"
+#include <QCoreApplication>
+#include <QDir>
+
+#include "card/database_download.h"
+#include "card/database_run.h"
 
 extern char** environ;
 
 namespace {
 
-int fetch(const char* url, const char* target) {
-    const platform::DownloadResult result = platform::downloadUrlToFile(
-        QString::fromUtf8(url), QString::fromUtf8(target), platform::DownloadOptions{});
-    if (!result.ok) {
-        std::fprintf(stderr, "download failed: %s\n", result.error.toUtf8().constData());
+// One database download through the program's own path: a worker thread and progress reports
+// handed to an event loop, as in the window. The read-back's time goes to timesFile.
+int fetch(int argc, char** argv, const char* url, const char* folder, const char* timesFile) {
+    QCoreApplication app(argc, argv);
+    QObject context;
+    int reports = 0;
+    card::DatabaseOutcome outcome;
+    card::DatabaseSettings settings;
+    settings.stagingFolder = QDir::tempPath() + QStringLiteral("/drivoro-bench-staging/");
+    card::DatabaseRun run(
+        &context, card::DatabaseSource{QString::fromUtf8(url), {}, {}, {}, {}, {}},
+        card::DatabaseTarget{QString::fromUtf8(folder), {}}, settings,
+        [&reports](std::int64_t, std::int64_t) { ++reports; },
+        [&](const card::DatabaseOutcome& o) {
+            outcome = o;
+            app.quit();
+        });
+    app.exec();
+    if (!outcome.ok()) {
+        std::fprintf(stderr, "download failed: %s %s\n",
+                     card::failureReason(outcome).toUtf8().constData(),
+                     outcome.detail.toUtf8().constData());
         return 1;
+    }
+    if (FILE* f = std::fopen(timesFile, "w")) {
+        std::fprintf(f, "%lld %d\n", static_cast<long long>(outcome.readBackMs), reports);
+        std::fclose(f);
     }
     return 0;
 }
@@ -145,8 +170,9 @@ int compare(const std::string& source, const std::string& card, int rounds) {
         std::string name;
         std::vector<std::string> args;
     };
+    const std::string timesFile = card + "/../bench-times.txt";
     const std::vector<Contender> contenders{
-        {"program", {program, "fetch", url, target}},
+        {"program", {program, "fetch", url, card, timesFile}},
         {"curl -o", {"curl", "-sS", "-f", "-o", target, url}},
         // Not onto the card: how fast the loopback server delivers.
         {"curl null", {"curl", "-sS", "-f", "-o", "/dev/null", url}},
@@ -154,6 +180,9 @@ int compare(const std::string& source, const std::string& card, int rounds) {
         {"cp + sync", {"sh", "-c", "cp \"$1\" \"$2\" && sync \"$2\"", "sh", source, target}},
     };
     std::map<std::string, std::vector<double>> times;
+    std::vector<double> readBacks;
+    std::vector<double> plainReads;
+    int reports = 0;
     std::map<std::string, long> peaks;
     bool allOk = true;
     for (int round = 0; round < rounds; ++round) {
@@ -168,13 +197,33 @@ int compare(const std::string& source, const std::string& card, int rounds) {
             allOk = allOk && same;
             times[c.name].push_back(run.seconds);
             peaks[c.name] = std::max(peaks[c.name], run.peakKiB);
+            if (c.name == "program") {
+                long long ms = 0;
+                if (FILE* f = std::fopen(timesFile.c_str(), "r")) {
+                    if (std::fscanf(f, "%lld %d", &ms, &reports) != 2)
+                        ms = 0;
+                    std::fclose(f);
+                }
+                readBacks.push_back(static_cast<double>(ms) / 1000.0);
+                // The transfer up to the flushed file, without the read-back.
+                times["program, to flush"].push_back(run.seconds - readBacks.back());
+            }
+            if (c.name == "cp + sync" && run.ok) {
+                // One plain read of the same file from the card, past the page cache.
+                if (FILE* drop = std::fopen("/proc/sys/vm/drop_caches", "w")) {
+                    std::fputs("3", drop);
+                    std::fclose(drop);
+                }
+                plainReads.push_back(
+                    runProcess({"sh", "-c", "cat \"$1\" >/dev/null", "sh", target}).seconds);
+            }
             std::printf("round %d  %-10s %7.2f s  %s\n", round + 1, c.name.c_str(), run.seconds,
                         same ? (toCard ? "identical" : "ok") : "WRONG OR FAILED");
             std::fflush(stdout);
         }
     }
     dropFile(target);
-    const Run small = runProcess({program, "fetch", base + "small.idb", target});
+    const Run small = runProcess({program, "fetch", base + "small.idb", card, timesFile});
     dropFile(target);
 
     server.stop();
@@ -191,6 +240,11 @@ int compare(const std::string& source, const std::string& card, int rounds) {
         std::printf("%-10s %9.2f %9.1f %9.2f %11.2f %9.1f MiB\n", c.name.c_str(), t, mib / t,
                     t / cp, t / cpSync, static_cast<double>(peaks[c.name]) / 1024.0);
     }
+    const double toFlush = median(times["program, to flush"]);
+    std::printf("program up to the flushed file: %.2f s (%.2f x cp + sync), %d progress reports\n",
+                toFlush, toFlush / cpSync, reports);
+    std::printf("read-back: %.2f s; one plain read of the file from the card: %.2f s (%.2f x)\n",
+                median(readBacks), median(plainReads), median(readBacks) / median(plainReads));
     std::printf("program peak RSS: %.1f MiB for %zu MiB, %.1f MiB for %.0f MiB\n",
                 static_cast<double>(small.peakKiB) / 1024.0, smallSize >> 20,
                 static_cast<double>(peaks["program"]) / 1024.0, mib);
@@ -200,13 +254,13 @@ int compare(const std::string& source, const std::string& card, int rounds) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 4 && std::string(argv[1]) == "fetch")
-        return fetch(argv[2], argv[3]);
+    if (argc == 5 && std::string(argv[1]) == "fetch")
+        return fetch(argc, argv, argv[2], argv[3], argv[4]);
     if (argc == 3 || argc == 4)
         return compare(argv[1], argv[2], argc == 4 ? std::max(1, std::atoi(argv[3])) : 3);
     std::fprintf(stderr,
                  "usage: %s SOURCE CARD_FOLDER [ROUNDS]\n"
-                 "       %s fetch URL TARGET\n",
+                 "       %s fetch URL CARD_FOLDER TIMES_FILE\n",
                  argv[0], argv[0]);
     return 2;
 }

@@ -1,13 +1,13 @@
 #include "card/card_info.h"
 
-#include <QDir>
-#include <QFile>
-
+#include "base/errors.h"
+#include "base/text.h"
+#include "card/card_paths.h"
 #include "platform/codepage.h"
-#include "platform/downloads.h"
+#include "platform/folder_handle.h"
+#include "platform/replacing_file.h"
 #include "platform/small_file.h"
 #include "platform/text_file.h"
-#include "service/errors.h"
 
 namespace card {
 namespace {
@@ -17,20 +17,15 @@ struct CardLine {
     std::optional<QByteArray> bytes;
 };
 
-bool hasByteOrderMark(const QByteArray& bytes) {
-    return bytes.startsWith("\xEF\xBB\xBF") || bytes.startsWith("\xFF\xFE") ||
-           bytes.startsWith("\xFE\xFF");
-}
-
 QList<CardLine> cardLines(const QByteArray& bytes) {
     QList<CardLine> lines;
-    if (hasByteOrderMark(bytes)) {
+    if (byteOrderMarkOf(bytes) != ByteOrderMark::None) {
         for (const QString& text : platform::decodeTextLines(bytes))
             lines.append(CardLine{text, std::nullopt});
         return lines;
     }
     // Line by line, so that a byte the code page cannot decode never swallows a line break.
-    for (const QByteArray& raw : platform::splitByteLines(bytes))
+    for (const QByteArray& raw : splitLines(bytes))
         lines.append(CardLine{platform::fromAnsi(raw), raw});
     return lines;
 }
@@ -77,13 +72,19 @@ void appendPair(QString& line, char16_t code) {
     line.append(QLatin1Char(digits[low8 & 0x0F]));
 }
 
+QString tooLargeForCardInfo() {
+    return QStringLiteral("The file is larger than %1 KiB; it is not a card information file.")
+        .arg(kMaxCardInfoBytes / 1024);
+}
+
 }  // namespace
 
 QByteArray loadCardInfoFile(const QString& path) {
-    return platform::readSmallFile(
-        path, kMaxCardInfoBytes,
-        QStringLiteral("The file is larger than %1 KiB; it is not a card information file.")
-            .arg(kMaxCardInfoBytes / 1024));
+    return platform::readSmallFile(path, kMaxCardInfoBytes, tooLargeForCardInfo());
+}
+
+QByteArray loadCardInfoFile(const platform::FolderHandle& folder, const QString& name) {
+    return folder.readSmallFile(name, kMaxCardInfoBytes, tooLargeForCardInfo());
 }
 
 TbbData decodeDeviceRecord(const QString& bbinfo) {
@@ -159,11 +160,12 @@ QByteArray encodeCardInfo(const TcfgData& cfg, const QDate& date, const QString&
 }
 
 void saveCardInfoFile(const QString& path, const QByteArray& bytes) {
-    platform::ReplacingFile file;
-    if (!file.open(path) || !file.write(bytes) || !file.commit()) {
-        throw FileError(QStringLiteral("Cannot create file \"%1\". %2")
-                            .arg(QDir::toNativeSeparators(path), file.errorText()));
-    }
+    platform::replaceFileContents(path, bytes);
+}
+
+void saveCardInfoFile(const platform::FolderHandle& folder, const QByteArray& bytes,
+                      const QString& name) {
+    platform::replaceFileContents(folder, name, bytes);
 }
 
 }  // namespace card

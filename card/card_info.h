@@ -6,6 +6,10 @@
 
 #include "card/bb_data.h"
 
+namespace platform {
+class FolderHandle;
+}
+
 // backbbinfo.cfg, the dashcam's device-information file: its codec and its safe reading and
 // writing. Nothing here needs a window.
 namespace card {
@@ -17,6 +21,9 @@ constexpr qint64 kMaxCardInfoBytes = 64 * 1024;
 // The file's bytes. Throws FileError when it cannot be opened or read, is not a regular file
 // or is larger than kMaxCardInfoBytes.
 QByteArray loadCardInfoFile(const QString& path);
+// The same, for backbbinfo.cfg in an opened card folder.
+QByteArray loadCardInfoFile(const platform::FolderHandle& folder,
+                            const QString& name = QStringLiteral("backbbinfo.cfg"));
 
 // Takes the file's first five lines into cfg (a line that is missing leaves its field as it
 // was) and rebuilds bb from line 1.
@@ -34,5 +41,7 @@ QByteArray encodeCardInfo(const TcfgData& cfg, const QDate& date, const QString&
 
 // Replaces the file so that a card pulled out mid-write keeps the old one. Throws FileError.
 void saveCardInfoFile(const QString& path, const QByteArray& bytes);
+void saveCardInfoFile(const platform::FolderHandle& folder, const QByteArray& bytes,
+                      const QString& name = QStringLiteral("backbbinfo.cfg"));
 
 }  // namespace card

@@ -1,9 +1,10 @@
 #include "card/card_paths.h"
 
+#include <QDir>
 #include <QStringList>
 #include <algorithm>
 
-#include "service/errors.h"
+#include "base/errors.h"
 
 namespace card {
 
@@ -37,7 +38,7 @@ void requireSafeCardFolder(const QString& folder) {
 QString cardFilePath(const QString& driveRoot, const QString& folder, const QString& fileName) {
     QString inner = folder;
     inner.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return driveRoot + inner + QLatin1Char('/') + fileName;
+    return QDir::toNativeSeparators(driveRoot + inner + QLatin1Char('/') + fileName);
 }
 
 }  // namespace card

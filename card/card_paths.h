@@ -5,6 +5,9 @@
 // Where the card's files are: the card folder named by the service, under the drive root.
 namespace card {
 
+inline const QString kCardInfoName = QStringLiteral("backbbinfo.cfg");
+inline const QString kDatabaseName = QStringLiteral("rp_cam.idb");
+
 // The card folder: DownDir, except that exactly "root" (and the empty text) mean the drive
 // root itself.
 QString cardFolder(const QString& downDir);
@@ -17,7 +20,8 @@ void requireSafeCardFolder(const QString& folder);
 
 // driveRoot (ending in "/"), the folder, "/" and the file name. An empty folder leaves the
 // two separators side by side, as the log shows; the file system reads them as one. The
-// folder's backslashes, its separators on a Windows PC, become "/".
+// folder's backslashes, its separators on a Windows PC, become "/"; on Windows the whole
+// path then takes the system's backslashes, as the log there shows it.
 QString cardFilePath(const QString& driveRoot, const QString& folder, const QString& fileName);
 
 }  // namespace card

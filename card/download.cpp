@@ -1,25 +1,9 @@
 #include "card/download.h"
 
-#include "service/errors.h"
-#include "service/form_encoding.h"
+#include "base/errors.h"
 #include "service/json_answer.h"
 
 namespace card {
-
-QString downloadRequestUrl(const QString& mainUrl, const QString& userId, const QString& modelName,
-                           const QString& serial, const QString& ip) {
-    return mainUrl + QStringLiteral("back_c/sdcard_down.json?") + QStringLiteral("mem_ID=") +
-           urlQueryValue(userId) + QStringLiteral("&bInfo_modelName=") + urlQueryValue(modelName) +
-           QStringLiteral("&bInfo_serialno=") + urlQueryValue(serial) + QStringLiteral("&Con_IP=") +
-           urlQueryValue(ip);
-}
-
-std::optional<QString> databaseUrl(const QString& serviceHost, const QString& path,
-                                   const QString& fileName) {
-    if (!path.startsWith(QLatin1Char('/')))
-        return std::nullopt;
-    return QStringLiteral("http://") + serviceHost + path + fileName;
-}
 
 QString ipFromEchoAnswer(const QByteArray& body) {
     QString text;

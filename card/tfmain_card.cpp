@@ -1,5 +1,7 @@
 // The card: drive selection, reading and rewriting backbbinfo.cfg, and the database download.
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QEvent>
 #include <QFileInfo>
 #include <QPlainTextEdit>
@@ -9,20 +11,23 @@
 
 #include "app/guard.h"
 #include "app/tfmain.h"
+#include "base/errors.h"
+#include "base/http_transfer.h"
 #include "card/card_info.h"
 #include "card/card_paths.h"
+#include "card/database_run.h"
 #include "card/download.h"
+#include "platform/folder_handle.h"
 #include "platform/platform.h"
-#include "service/config.h"
-#include "service/errors.h"
-#include "service/http_transfer.h"
+#include "service/addresses.h"
+#include "service/database_record.h"
 #include "service/json_answer.h"
 #include "ui_tfmain.h"
 
 namespace {
 
-const QString kCardInfoName = QStringLiteral("backbbinfo.cfg");
-const QString kDatabaseName = QStringLiteral("rp_cam.idb");
+// The progress bar's resolution.
+constexpr int kProgressSteps = 1000;
 
 // The list is narrow; the tooltip shows a long mount point whole.
 void addDriveItem(QComboBox* box, const platform::Drive& drive) {
@@ -111,6 +116,29 @@ bool driveStillPresent(const QString& root) {
                        [&root](const platform::Drive& d) { return d.root == root; });
 }
 
+// The folder of a file on the card, opened from the drive root folder by folder without
+// following links. Throws FileError.
+platform::FolderHandle cardFolderOf(const QString& driveRoot, const QString& filePath) {
+    // card::cardFilePath writes the path with the system's separators.
+    const QString root = QDir::toNativeSeparators(driveRoot);
+    const QString path = QDir::toNativeSeparators(filePath);
+    if (!root.isEmpty() && path.startsWith(root)) {
+        const QString inner = path.mid(root.size());
+        return platform::FolderHandle::openBeneath(
+            driveRoot, inner.left(std::max<qsizetype>(inner.lastIndexOf(QDir::separator()), 0)));
+    }
+    return platform::FolderHandle::open(QFileInfo(filePath).path(), filePath);
+}
+
+// Something has the card info file's name in the card folder.
+bool cardInfoPresent(const QString& driveRoot, const QString& folder) {
+    try {
+        return platform::FolderHandle::openBeneath(driveRoot, folder).contains(card::kCardInfoName);
+    } catch (const FileError&) {
+        return false;
+    }
+}
+
 }  // namespace
 
 void TFMain::fillDriveList() {
@@ -136,9 +164,9 @@ void TFMain::DriveComboBox1Change() {
     card::requireSafeCardFolder(folder);
     const QString root = selectedRoot(ui->DriveComboBox1);
     if (!root.isEmpty()) {
-        const QString path = card::cardFilePath(root, folder, kCardInfoName);
+        const QString path = card::cardFilePath(root, folder, card::kCardInfoName);
         FMsg(ui->Memo1, path);
-        if (QFileInfo(path).isFile()) {
+        if (cardInfoPresent(root, folder)) {
             FbbRead(path);
             return;
         }
@@ -155,12 +183,17 @@ void TFMain::DriveComboBox1Change() {
     ui->LabeledEdit6->clear();
 }
 
+void TFMain::Panel9Click() {
+    DriveComboBox1Change();
+}
+
 void TFMain::DriveComboBox1Enter() {
     bDrCheck = true;
 }
 
 void TFMain::FbbRead(const QString& FileName) {
-    const QByteArray bytes = card::loadCardInfoFile(FileName);
+    const QByteArray bytes = card::loadCardInfoFile(
+        cardFolderOf(selectedRoot(ui->DriveComboBox1), FileName), QFileInfo(FileName).fileName());
     card::readCardInfo(bytes, cfgData, bb);
     cardInfoBytes_ = bytes;
     ui->LabeledEdit5->setText(cellText(std::as_const(bb).ModelName()));
@@ -171,17 +204,14 @@ void TFMain::FbbRead(const QString& FileName) {
 void TFMain::FbbSave(const QString& FileName) {
     const QByteArray bytes =
         card::encodeCardInfo(cfgData, platform::current().now().date(), UserInfo.Version);
-    card::saveCardInfoFile(FileName, bytes);
+    card::saveCardInfoFile(cardFolderOf(selectedRoot(ui->DriveComboBox1), FileName), bytes,
+                           QFileInfo(FileName).fileName());
     cardInfoBytes_ = bytes;
 }
 
 QString TFMain::FGetIP() {
     try {
-        const HttpRequest request{
-            QStringLiteral("http://") + Config::instance().ipEchoHost + QStringLiteral("/json"),
-            false,
-            {},
-            {}};
+        const HttpRequest request{addresses::ipEcho(), false, {}, {}};
         const HttpResponse response = httpExchange(request, TransferLimits{5000, 5000, 64 * 1024});
         if (!isSuccessStatus(response.status))
             return QString();
@@ -195,11 +225,10 @@ bool TFMain::getData2(const QString& JsonString) {
     const std::optional<JsonAnswer> answer = JsonAnswer::parse(JsonString);
     if (!answer || !answer->success())
         return false;
-    try {
-        takeDatabaseRecord(*answer);
-    } catch (const JsonAccessError&) {
-        // The values before the unreadable key stand.
-    }
+    const DatabaseRecord record = readDatabaseRecord(*answer);
+    record.applyTo(UserInfo);
+    if (record.Version)
+        ui->LabeledEdit7->setText(*record.Version);
     return true;
 }
 
@@ -212,52 +241,116 @@ bool TFMain::FDbDownload(const QString& JsonString) {
     return accepted;
 }
 
+bool TFMain::isDownloading() const {
+    return download_ != nullptr;
+}
+
 void TFMain::Image2Click() {
-    ui->ProgressBar1->setMaximum(4);
-    ui->ProgressBar1->setMinimum(0);
+    if (download_)
+        return;
+    ui->ProgressBar1->setRange(0, kProgressSteps);
     ui->ProgressBar1->setValue(0);
-    DownProgress = 0;
-    Timer1->start();
 
     const QString serial = cellText(std::as_const(bb).sn());
     const QString ip = FGetIP();
-    FHttpPost(
-        card::downloadRequestUrl(MainUrl, UserInfo.UserID, UserInfo.bb_Model_Name, serial, ip), {},
-        7);
+    FHttpPost(addresses::databaseRequest(UserInfo.UserID, UserInfo.bb_Model_Name, serial, ip), {},
+              7);
 
     const QString root = selectedRoot(ui->DriveComboBox1);
     if (root.isEmpty())
         throw AppError(QStringLiteral("블랙박스 SD카드 있는 드라이브를 선택하세요"));
     const QString folder = card::cardFolder(UserInfo.DownDir);
     card::requireSafeCardFolder(folder);
-    const QString target = card::cardFilePath(root, folder, kDatabaseName);
+    const QString target = card::cardFilePath(root, folder, card::kDatabaseName);
 
-    bool downloaded = false;
-    const std::optional<QString> url =
-        card::databaseUrl(Config::instance().serviceHost, UserInfo.Path, UserInfo.FileName);
-    if (url && driveStillPresent(root)) {
-        downloaded = platform::current().downloadToFile(*url, target, {}).ok;
-    }
-    if (!downloaded) {
+    const std::optional<QString> url = addresses::databaseFile(UserInfo.Path, UserInfo.FileName);
+    if (!url || !driveStillPresent(root)) {
         // The card keeps the info file that matches the database it still holds.
         FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
         return;
     }
+    card::DatabaseSource source{*url,
+                                UserInfo.Path,
+                                UserInfo.FileName,
+                                UserInfo.Version,
+                                UserInfo.FileSize,
+                                UserInfo.FileSha256};
+    card::DatabaseSettings settings;
+    settings.stagingFolder = platform::current().cacheFolder();
+    setDownloading(true);
+    download_ = std::make_unique<card::DatabaseRun>(
+        this, std::move(source), card::DatabaseTarget{root, folder}, std::move(settings),
+        [this](std::int64_t received, std::int64_t total) {
+            showDownloadProgress(received, total);
+        },
+        [this, root, folder](const card::DatabaseOutcome& outcome) {
+            runGuarded([&] { finishDownload(root, folder, outcome); });
+        });
+}
+
+void TFMain::setDownloading(bool running) {
+    setDownloadButton(running ? 1 : 0);
+    ui->DriveComboBox1->setEnabled(!running);
+    ui->Panel9->setEnabled(!running);
+}
+
+void TFMain::showDownloadProgress(std::int64_t received, std::int64_t total) {
+    if (!download_)
+        return;
+    if (total <= 0) {
+        ui->ProgressBar1->setRange(0, 0);  // busy: the size is not known
+        return;
+    }
+    ui->ProgressBar1->setRange(0, kProgressSteps);
+    ui->ProgressBar1->setValue(
+        static_cast<int>(std::min<std::int64_t>(received, total) * kProgressSteps / total));
+}
+
+void TFMain::finishDownload(const QString& root, const QString& folder,
+                            const card::DatabaseOutcome& outcome) {
+    const QString target = card::cardFilePath(root, folder, card::kDatabaseName);
+    download_.reset();
+    setDownloading(false);
+    ui->ProgressBar1->setRange(0, kProgressSteps);
+    if (!outcome.ok()) {
+        ui->ProgressBar1->setValue(0);
+        // The failure line stays the newest, as when nothing is known of why; the lines
+        // below it say why.
+        FMsg(ui->Memo1, card::failureReason(outcome));
+        if (outcome.oldRemoved)
+            FMsg(ui->Memo1, card::removedDatabaseNote());
+        FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
+        return;
+    }
+    ui->ProgressBar1->setValue(kProgressSteps);
     FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되었습니다"));
-    const QString cardInfo = card::cardFilePath(root, folder, kCardInfoName);
+    const QString cardInfo = card::cardFilePath(root, folder, card::kCardInfoName);
     // The card in the drive may not be the one last read (swapped in the same slot, or its
     // read failed): its own lines are read first, so that no other card's identity is
     // written over them. A file that cannot be read is left alone (the error box says why).
-    if (QFileInfo(cardInfo).exists() && card::loadCardInfoFile(cardInfo) != cardInfoBytes_) {
+    const platform::FolderHandle cardFolder = platform::FolderHandle::openBeneath(root, folder);
+    if (cardFolder.contains(card::kCardInfoName) &&
+        card::loadCardInfoFile(cardFolder) != cardInfoBytes_) {
         FbbRead(cardInfo);
     }
     FbbSave(cardInfo);
 }
 
-void TFMain::Timer1Timer() {
-    ++DownProgress;
-    if (DownProgress > ui->ProgressBar1->maximum())
-        Timer1->stop();
-    // A value past the maximum shows as a full bar.
-    ui->ProgressBar1->setValue(std::min(DownProgress, ui->ProgressBar1->maximum()));
+void TFMain::closeEvent(QCloseEvent* event) {
+    if (download_) {
+        const bool stop = platform::current().askYesNo(
+            this,
+            QStringLiteral("데이터베이스를 SD카드에 받는 중입니다. 다운로드를 멈추고 "
+                           "프로그램을 끝낼까요?\n(SD카드의 이전 데이터베이스는 그대로 "
+                           "남습니다)"),
+            sTitle);
+        if (!stop || !download_) {
+            event->ignore();
+            return;
+        }
+        download_->cancel();
+        download_->wait();
+        download_.reset();
+    }
+    QWidget::closeEvent(event);
 }

@@ -1,9 +1,9 @@
 #include "app/tfmain.h"
+#include "app/widgets.h"
+#include "base/errors.h"
 #include "payments/pay_method.h"
 #include "payments/tfpaymentlist.h"
-#include "service/errors.h"
 #include "service/json_answer.h"
-#include "ui_tfpaymentlist.h"
 
 bool TFMain::FuPaymentList(const QString& JsonString) {
     const std::optional<JsonAnswer> answer = JsonAnswer::parse(JsonString);
@@ -19,7 +19,7 @@ bool TFMain::FuPaymentList(const QString& JsonString) {
             throw JsonAccessError(
                 QStringLiteral("Conversion from array to object is not supported"));
         }
-        StringGrid* grid = FPaymentList->ui->StringGrid1;
+        StringGrid* grid = FPaymentList->grid();
         grid->setGridRowCount(i + 1);
         grid->setCell(0, i, QString::number(i));
         // Row 1 survives a reload: an element that fails must not leave the earlier

@@ -6,7 +6,8 @@
 #include "app/guard.h"
 #include "app/tfmain.h"
 #include "app/widgets.h"
-#include "service/text.h"
+#include "base/text.h"
+#include "service/addresses.h"
 #include "ui_tfpaymentlist.h"
 
 TFPaymentList* FPaymentList = nullptr;
@@ -52,8 +53,12 @@ void TFPaymentList::FormCreate() {
 
 void TFPaymentList::Panel1Click() {
     const QStringList params{QStringLiteral("mem_ID=") +
-                             trimBlanksAndControls(FMain->UserInfo.UserID)};
-    FMain->FHttpPost(FMain->MainUrl + QStringLiteral("back_c/paylist.json"), params, 9);
+                             trimBlanksAndControls(FMain->userInfo().UserID)};
+    FMain->FHttpPost(addresses::serviceRequest(QStringLiteral("back_c/paylist.json")), params, 9);
+}
+
+StringGrid* TFPaymentList::grid() const {
+    return ui->StringGrid1;
 }
 
 void TFPaymentList::Panel3Click() {

@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <memory>
 
+class StringGrid;
+
 namespace Ui {
 class TFPaymentList;
 }
@@ -21,11 +23,15 @@ class TFPaymentList : public QDialog {
     void Panel3Click();
     void FormClose();
 
-    std::unique_ptr<Ui::TFPaymentList> ui;
+    // The history's grid, which FuPaymentList fills.
+    StringGrid* grid() const;
 
   public slots:
     // Every way of closing (the exit panel, the title bar, Escape) passes here.
     void done(int result) override;
+
+  private:
+    std::unique_ptr<Ui::TFPaymentList> ui;
 };
 
 extern TFPaymentList* FPaymentList;

@@ -1,255 +1,35 @@
 #include "platform/downloads.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <QFile>
-#include <QFileInfo>
-#include <algorithm>
-#include <cerrno>
-#include <condition_variable>
-#include <cstring>
-#include <mutex>
-#include <thread>
-
-#include "service/errors.h"
+#include "base/errors.h"
+#include "platform/replacing_file.h"
 
 namespace platform {
-namespace {
 
-QString systemText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
+BodyFault judgeHead(const ResponseHead& head) {
+    if (head.status != 200)
+        return BodyFault::Status;
+    if (!head.contentEncoding.isEmpty())
+        return BodyFault::Encoded;
+    if (head.contentType == "text/html" || head.contentType == "application/xhtml+xml")
+        return BodyFault::WebPage;
+    return BodyFault::None;
 }
 
-// Some FUSE file systems do not implement fsync; their data is written when the file is
-// closed, which the commit checks.
-bool syncUnsupported(int error) {
-    return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EROFS;
-}
-
-// 0, or the errno of the failed write.
-int writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
+BodyFault judgeBody(const TransferOutcome& outcome, bool declaredSizeAndHash) {
+    if (const BodyFault fault = judgeHead(outcome.head); fault != BodyFault::None)
+        return fault;
+    if (outcome.received == 0)
+        return BodyFault::Empty;
+    if (outcome.head.contentLength) {
+        if (outcome.received < *outcome.head.contentLength)
+            return BodyFault::Partial;
+        if (outcome.received > *outcome.head.contentLength)
+            return BodyFault::TooLong;
+        return BodyFault::None;
     }
-    return 0;
-}
-
-void syncFolderOf(const QByteArray& path) {
-    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(path)).absolutePath());
-    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        // Best effort: the rename itself has already happened.
-        (void)::fsync(dir);
-        ::close(dir);
-    }
-}
-
-}  // namespace
-
-// Writes one buffer at a time on its own thread; the caller may fill the other meanwhile.
-class ReplacingFile::Writer {
-  public:
-    explicit Writer(int fd) : fd_(fd), thread_([this] { run(); }) {}
-    ~Writer() { stop(true); }
-
-    // Hands over full[0, used) once the previous piece is written, and gives back the
-    // other buffer (empty the first time). False when a write has failed.
-    bool submit(std::vector<char>& full, std::size_t used) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        idle_.wait(lock, [this] { return (!hasJob_ && !busy_) || error_ != 0; });
-        if (error_ != 0)
-            return false;
-        job_.swap(full);
-        jobBytes_ = used;
-        hasJob_ = true;
-        full.swap(spare_);
-        work_.notify_one();
-        return true;
-    }
-
-    // Waits for what was handed over (or drops it when abandoning); the first errno, or 0.
-    int stop(bool abandon) {
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            if (abandon)
-                hasJob_ = false;
-            idle_.wait(lock, [this] { return (!hasJob_ && !busy_) || error_ != 0; });
-            stopping_ = true;
-            work_.notify_one();
-        }
-        if (thread_.joinable())
-            thread_.join();
-        return error_;
-    }
-
-  private:
-    void run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            work_.wait(lock, [this] { return hasJob_ || stopping_; });
-            if (!hasJob_ || error_ != 0)
-                return;
-            std::vector<char> piece;
-            piece.swap(job_);
-            const std::size_t bytes = jobBytes_;
-            hasJob_ = false;
-            busy_ = true;
-            lock.unlock();
-            const int error = writeAll(fd_, piece.data(), bytes);
-            lock.lock();
-            spare_.swap(piece);
-            busy_ = false;
-            if (error != 0 && error_ == 0)
-                error_ = error;
-            idle_.notify_all();
-        }
-    }
-
-    const int fd_;
-    std::mutex mutex_;
-    std::condition_variable work_;
-    std::condition_variable idle_;
-    std::vector<char> job_;
-    std::vector<char> spare_;
-    std::size_t jobBytes_ = 0;
-    bool hasJob_ = false;
-    bool busy_ = false;
-    bool stopping_ = false;
-    int error_ = 0;
-    std::thread thread_;  // last: starts once everything above exists
-};
-
-ReplacingFile::ReplacingFile() = default;
-
-ReplacingFile::~ReplacingFile() {
-    discard();
-}
-
-bool ReplacingFile::fail(const QString& what) {
-    error_ = what;
-    discard();
-    return false;
-}
-
-bool ReplacingFile::open(const QString& targetPath) {
-    discard();
-    error_.clear();
-    targetPath_ = targetPath;
-    // One fixed name beside the target: what a killed or powered-off download left behind is
-    // reused by the next one instead of piling up on the card.
-    const QByteArray name = QFile::encodeName(targetPath) + ".part";
-    const int fd =
-        ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        error_ = systemText(errno);
-        return false;
-    }
-    fd_ = fd;
-    tempPath_ = QFile::decodeName(name);
-    // Give it the mode of the file it replaces.
-    struct stat old {};
-    const bool replacing =
-        ::stat(QFile::encodeName(targetPath).constData(), &old) == 0 && S_ISREG(old.st_mode);
-    (void)::fchmod(fd_, replacing ? (old.st_mode & 07777) : 0644);
-    buffer_.resize(kBufferBytes);
-    used_ = 0;
-    return true;
-}
-
-bool ReplacingFile::flushBuffer() {
-    if (writer_) {
-        if (used_ > 0 && !writer_->submit(buffer_, used_))
-            return fail(systemText(writer_->stop(false)));
-        const int error = writer_->stop(false);
-        writer_.reset();
-        if (error != 0)
-            return fail(systemText(error));
-    } else if (const int error = writeAll(fd_, buffer_.data(), used_); error != 0) {
-        return fail(systemText(error));
-    }
-    used_ = 0;
-    return true;
-}
-
-bool ReplacingFile::write(const char* data, std::size_t size) {
-    if (fd_ < 0) {
-        if (error_.isEmpty())
-            error_ = QStringLiteral("The file is not open");
-        return false;
-    }
-    while (size > 0) {
-        const std::size_t room = buffer_.size() - used_;
-        const std::size_t take = std::min(room, size);
-        std::memcpy(buffer_.data() + used_, data, take);
-        used_ += take;
-        data += take;
-        size -= take;
-        if (used_ == buffer_.size()) {
-            if (!writer_)
-                writer_ = std::make_unique<Writer>(fd_);
-            if (!writer_->submit(buffer_, used_))
-                return fail(systemText(writer_->stop(true)));
-            buffer_.resize(kBufferBytes);
-            used_ = 0;
-        }
-    }
-    return true;
-}
-
-bool ReplacingFile::commit() {
-    if (fd_ < 0) {
-        if (error_.isEmpty())
-            error_ = QStringLiteral("The file is not open");
-        return false;
-    }
-    if (!flushBuffer())
-        return false;
-    if (::fsync(fd_) != 0 && !syncUnsupported(errno))
-        return fail(systemText(errno));
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) {
-        // A FUSE file system may report a failed write only here.
-        return fail(systemText(errno));
-    }
-    const QByteArray temp = QFile::encodeName(tempPath_);
-    const QByteArray target = QFile::encodeName(targetPath_);
-    if (::rename(temp.constData(), target.constData()) != 0) {
-        error_ = systemText(errno);
-        ::unlink(temp.constData());
-        tempPath_.clear();
-        return false;
-    }
-    tempPath_.clear();
-    buffer_ = {};
-    syncFolderOf(target);
-    return true;
-}
-
-void ReplacingFile::discard() {
-    if (writer_) {
-        writer_->stop(true);
-        writer_.reset();
-    }
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    if (!tempPath_.isEmpty()) {
-        ::unlink(QFile::encodeName(tempPath_).constData());
-        tempPath_.clear();
-    }
-    buffer_ = {};
-    used_ = 0;
+    if (outcome.head.chunked || declaredSizeAndHash)
+        return BodyFault::None;
+    return BodyFault::EndedByClose;
 }
 
 DownloadResult downloadUrlToFile(const QString& url, const QString& targetPath,
@@ -258,21 +38,31 @@ DownloadResult downloadUrlToFile(const QString& url, const QString& targetPath,
     if (!file.open(targetPath)) {
         return DownloadResult{false, file.errorText()};
     }
+    const HeadCallback onHead = [](const ResponseHead& head) {
+        return judgeHead(head) == BodyFault::None;
+    };
     try {
         const BodySink sink = [&file](const char* data, std::size_t size) {
             return file.write(data, size);
         };
         const TransferOutcome outcome =
-            httpTransfer(HttpRequest{url, false, {}, {}}, options.limits, sink, options.progress);
-        if (!isSuccessStatus(outcome.status)) {
+            httpTransfer(HttpRequest{url, false, {}, {}, nullptr}, options.limits, sink,
+                         options.progress, {}, onHead);
+        if (judgeBody(outcome, false) != BodyFault::None) {
             file.discard();
-            return DownloadResult{false, QStringLiteral("HTTP status %1").arg(outcome.status)};
+            return DownloadResult{false,
+                                  QStringLiteral("Not a whole file (HTTP status %1, %2 bytes)")
+                                      .arg(outcome.status)
+                                      .arg(outcome.received)};
         }
     } catch (const AppError& e) {
         // A refused write aborts the transfer; the file's own reason says more than curl's.
         const QString reason = file.errorText().isEmpty() ? e.text() : file.errorText();
         file.discard();
         return DownloadResult{false, reason};
+    } catch (const TransferCancelled&) {
+        file.discard();
+        return DownloadResult{false, QStringLiteral("Cancelled")};
     }
     if (!file.commit()) {
         return DownloadResult{false, file.errorText()};

@@ -1,63 +1,42 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
-#include <memory>
-#include <vector>
 
+#include "base/http_transfer.h"
 #include "platform/platform.h"
 
 namespace platform {
 
-// Replaces a file on a removable card so that a failure at any point leaves the old file
-// whole: the bytes go to a temporary file beside the target, in large writes (small writes
-// are slow on FUSE file systems), are flushed to the medium, and only then is the temporary
-// file renamed over the target. A file that is never committed leaves nothing behind.
-//
-// Once more than one buffer's worth arrives, a writer thread writes each full buffer while
-// the caller fills the next, so that receiving and the card's writing overlap; the caller
-// still returns only when everything is written. Memory stays at two buffers.
-class ReplacingFile {
-  public:
-    static constexpr std::size_t kBufferBytes = std::size_t{4} * 1024 * 1024;
-
-    ReplacingFile();
-    ~ReplacingFile();
-    ReplacingFile(const ReplacingFile&) = delete;
-    ReplacingFile& operator=(const ReplacingFile&) = delete;
-
-    // Creates the temporary file in the target's folder.
-    bool open(const QString& targetPath);
-    bool write(const char* data, std::size_t size);
-    bool write(const QByteArray& bytes) {
-        return write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    }
-    // Flushes, syncs and renames; on failure the temporary file is removed.
-    bool commit();
-    // Drops the temporary file; the target is untouched.
-    void discard();
-
-    // Why the last operation failed (the system's text).
-    QString errorText() const { return error_; }
-    QString temporaryPath() const { return tempPath_; }
-
-  private:
-    class Writer;
-
-    bool flushBuffer();
-    bool fail(const QString& what);
-
-    int fd_ = -1;
-    std::unique_ptr<Writer> writer_;
-    QString targetPath_;
-    QString tempPath_;
-    std::vector<char> buffer_;
-    std::size_t used_ = 0;
-    QString error_;
+// Why a file did not arrive whole, or was not kept.
+enum class BodyFault {
+    None,
+    Transport,       // no connection, or it broke before any of the body
+    Status,          // an answer other than 200
+    Encoded,         // a Content-Encoding that was not asked for
+    WebPage,         // text/html: a log-in page of a hotel network, an error page
+    Empty,           // no bytes
+    Partial,         // fewer bytes than announced, or the connection broke part-way
+    EndedByClose,    // neither a length nor a chunked end: completeness cannot be told
+    TooLong,         // more bytes than announced or than there is room for
+    SizeMismatch,    // not the size the service declared
+    HashMismatch,    // not the SHA-256 the service declared
+    BadDeclaration,  // the declared size or hash is not a valid one
+    NoRoom,          // not enough free space on the card
+    Storage,         // the file could not be written
+    ReadBack,        // the card gave back other bytes than were written
+    Cancelled,       // the user stopped it
 };
 
+// Refusals that the head alone decides.
+BodyFault judgeHead(const ResponseHead& head);
+// A finished transfer: whole only with status 200, neither encoded nor a web page, not
+// empty, and complete by its Content-Length or its chunked end. A body ended only by the
+// connection closing counts when the caller can check a declared size and hash.
+BodyFault judgeBody(const TransferOutcome& outcome, bool declaredSizeAndHash);
+
 // Streams url into targetPath through libcurl. The target is replaced only when the whole
-// body has arrived with a 2xx status; on any failure it keeps its old content.
+// body has arrived (judgeBody, with nothing declared); on any failure it keeps its old
+// content.
 DownloadResult downloadUrlToFile(const QString& url, const QString& targetPath,
                                  const DownloadOptions& options);
 

@@ -23,6 +23,14 @@ void LinuxPlatform::errorBox(const QString& text) {
     box.exec();
 }
 
+bool LinuxPlatform::askYesNo(QWidget* owner, const QString& text, const QString& caption) {
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    owner);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void LinuxPlatform::openUrl(QWidget*, const QString& url) {
     QDesktopServices::openUrl(QUrl(url, QUrl::TolerantMode));
 }
@@ -36,8 +44,9 @@ QString LinuxPlatform::savedLoginPath() {
     return base + QStringLiteral("/MORVEL_Drivoro/tindrakhid.ini");
 }
 
-QString LinuxPlatform::bannerPicturePath() {
-    return executableDir() + QStringLiteral("a.jpg");
+QString LinuxPlatform::cacheFolder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+           QStringLiteral("/MORVEL_Drivoro/");
 }
 
 QDateTime LinuxPlatform::now() {
@@ -50,6 +59,10 @@ QList<Drive> LinuxPlatform::drives() {
 
 QString LinuxPlatform::currentDriveRoot() {
     return volumeRootOf(QDir::currentPath());
+}
+
+std::unique_ptr<QObject> LinuxPlatform::watchDrives(std::function<void()>) {
+    return nullptr;
 }
 
 DownloadResult LinuxPlatform::downloadToFile(const QString& url, const QString& targetPath,

@@ -9,13 +9,15 @@ class LinuxPlatform : public Platform {
   public:
     void messageBox(QWidget* owner, const QString& text, const QString& caption) override;
     void errorBox(const QString& text) override;
+    bool askYesNo(QWidget* owner, const QString& text, const QString& caption) override;
     void openUrl(QWidget* owner, const QString& url) override;
     QString executableDir() override;
     QString savedLoginPath() override;
-    QString bannerPicturePath() override;
+    QString cacheFolder() override;
     QDateTime now() override;
     QList<Drive> drives() override;
     QString currentDriveRoot() override;
+    std::unique_ptr<QObject> watchDrives(std::function<void()> onChange) override;
     DownloadResult downloadToFile(const QString& url, const QString& targetPath,
                                   const DownloadOptions& options) override;
 };

@@ -3,9 +3,12 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <functional>
+#include <memory>
 
-#include "service/http_transfer.h"
+#include "base/http_transfer.h"
 
+class QObject;
 class QWidget;
 
 namespace platform {
@@ -36,6 +39,8 @@ class Platform {
     // The application's standard error box: application title, stop icon, OK. The text is
     // shown as standardErrorText() makes it.
     virtual void errorBox(const QString& text) = 0;
+    // A question with Yes and No, No the default; true for Yes. Modal.
+    virtual bool askYesNo(QWidget* owner, const QString& text, const QString& caption) = 0;
     // Shows a web address in the default browser; failures are not reported.
     virtual void openUrl(QWidget* owner, const QString& url) = 0;
 
@@ -43,13 +48,17 @@ class Platform {
     virtual QString executableDir() = 0;
     // Full path of the saved-login file.
     virtual QString savedLoginPath() = 0;
-    // Full path of the banner picture "a.jpg".
-    virtual QString bannerPicturePath() = 0;
+    // The user's cache folder for the program's own files, ending in a separator; it may not
+    // exist yet.
+    virtual QString cacheFolder() = 0;
     virtual QDateTime now() = 0;
 
     // Volumes that can hold a card, and the one that holds the current folder.
     virtual QList<Drive> drives() = 0;
     virtual QString currentDriveRoot() = 0;
+    // Calls onChange from the calling thread's event loop whenever a volume is mounted or
+    // unmounted, until the returned object is destroyed; null when the system cannot tell.
+    virtual std::unique_ptr<QObject> watchDrives(std::function<void()> onChange) = 0;
 
     // Fetches url into targetPath, replacing it only once the whole file has arrived.
     virtual DownloadResult downloadToFile(const QString& url, const QString& targetPath,

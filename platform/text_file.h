@@ -13,7 +13,4 @@ QStringList decodeTextLines(const QByteArray& bytes);
 // Lines in the ANSI code page without a byte-order mark, each ended by CR LF.
 QByteArray encodeAnsiLines(const QStringList& lines);
 
-// Splits bytes at CR LF, CR or LF the same way, keeping each line's bytes as they are.
-QList<QByteArray> splitByteLines(const QByteArray& bytes);
-
 }  // namespace platform

@@ -1,6 +1,6 @@
 #include "service/json_answer.h"
 
-#include "service/errors.h"
+#include "base/errors.h"
 
 namespace {
 
@@ -34,6 +34,10 @@ const rapidjson::Value& JsonNode::member(const char* key) const {
         }
     }
     throw JsonAccessError(QStringLiteral("Value '%1' not found").arg(QString::fromUtf8(key)));
+}
+
+bool JsonNode::has(const char* key) const {
+    return value_->IsObject() && value_->FindMember(key) != value_->MemberEnd();
 }
 
 QString JsonNode::text(const char* key) const {
@@ -96,4 +100,16 @@ bool flagMeansSuccess(const QString& flag) {
 
 bool JsonAnswer::success() const {
     return flagMeansSuccess(text("flag"));
+}
+
+std::optional<FlagAnswer> readFlagAnswer(const QString& json) {
+    const std::optional<JsonAnswer> answer = JsonAnswer::parse(json);
+    if (!answer)
+        return std::nullopt;
+    FlagAnswer result;
+    result.flag = answer->text("flag");
+    result.accepted = flagMeansSuccess(result.flag);
+    if (result.accepted)
+        result.msg = answer->text("msg");
+    return result;
 }

@@ -14,6 +14,7 @@ class JsonNode {
     explicit JsonNode(const rapidjson::Value* value) : value_(value) {}
 
     QString text(const char* key) const;
+    bool has(const char* key) const;
     JsonNode array(const char* key) const;  // the member, which must be an array
 
     bool isObject() const { return value_->IsObject(); }
@@ -47,3 +48,14 @@ QString asciiUpper(const QString& text);
 
 // The success rule on a flag's text.
 bool flagMeansSuccess(const QString& flag);
+
+// An answer that is judged by its flag alone: the flag's text, whether it means success and,
+// only then, the message.
+struct FlagAnswer {
+    QString flag;
+    bool accepted = false;
+    QString msg;  // read only when accepted
+};
+// Empty when the text is not JSON. Throws JsonAccessError when the flag is missing, or the
+// message of an accepted answer.
+std::optional<FlagAnswer> readFlagAnswer(const QString& json);

@@ -9,6 +9,7 @@
 #include "account/tfmember.h"
 #include "app/tfmain.h"
 #include "payments/tfpaymentlist.h"
+#include "support/controls.h"
 #include "support/fake_platform.h"
 #include "support/test_server.h"
 #include "ui_tflogin.h"
@@ -71,8 +72,8 @@ int main(int argc, char* argv[]) {
 
     auto* mainWindow = new TFMain;
     auto* login = new TFLogin;
-    login->ui->LabeledEdit1->setText(QStringLiteral("demo0001"));
-    login->ui->LabeledEdit2->setText(QStringLiteral("drivoro1234"));
+    UI(login, LabeledEdit1)->setText(QStringLiteral("demo0001"));
+    UI(login, LabeledEdit2)->setText(QStringLiteral("drivoro1234"));
     save(login, folder, QStringLiteral("login"));
 
     new TFMember(login);

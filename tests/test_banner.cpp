@@ -1,5 +1,5 @@
-// The banner: the list answered at start-up, the pictures it downloads into "a.jpg" beside
-// the executable, what the strip shows, and the strip's click.
+// The banner: the list answered at start-up, the pictures it downloads into "a.jpg" in the
+// cache folder, what the strip shows, and the strip's click.
 #include <QBuffer>
 #include <QDir>
 #include <QElapsedTimer>
@@ -12,9 +12,12 @@
 #include <thread>
 
 #include "banner/banner_picture.h"
+#include "base/errors.h"
 #include "platform/downloads.h"
-#include "service/errors.h"
+#include "service/addresses.h"
 #include "support/app_fixture.h"
+#include "support/controls.h"
+#include "support/main_window_state.h"
 
 namespace {
 
@@ -127,7 +130,7 @@ class BannerAtStartUp : public AppFixture, public ::testing::WithParamInterface<
     void SetUp() override {
         other.serveFile("/x.jpg", pictures().a.toStdString());
         other.start();
-        QDir().mkpath(downloads.exeDir);
+        QDir().mkpath(downloads.cacheDir);
         QFile old(bannerFile());
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write(pictures().old);
@@ -142,8 +145,11 @@ class BannerAtStartUp : public AppFixture, public ::testing::WithParamInterface<
         for (const char* name : {"a", "b", "broken", "max", "big"}) {
             s.serveFile(std::string("/p/") + name + ".jpg", pictures().named(name).toStdString());
         }
+        // A network's log-in page, and nothing at all, where a picture should be.
+        s.answer("/p/page.jpg", "<html>log in first</html>", 200, "text/html; charset=utf-8");
+        s.answer("/p/empty.jpg", "", 200, "image/jpeg");
     }
-    QString bannerFile() const { return downloads.exeDir + QStringLiteral("a.jpg"); }
+    QString bannerFile() const { return downloads.cacheDir + QStringLiteral("a.jpg"); }
 
     TestServer other;
     PlainHttpDownloads downloads;  // installed over the fixture's platform
@@ -164,7 +170,7 @@ TEST_P(BannerAtStartUp, DownloadsSilently) {
     const QByteArray held = fileBytes(bannerFile());
     EXPECT_TRUE(held == pictures().named(c.fileHolds))
         << "a.jpg holds " << held.left(40).toStdString();
-    EXPECT_EQ(window->ui->Image8->pixmap().size(), c.strip);
+    EXPECT_EQ(UI(window, Image8)->pixmap().size(), c.strip);
 
     EXPECT_TRUE(downloads.boxes.isEmpty());
     EXPECT_TRUE(fake.boxes.isEmpty());
@@ -212,6 +218,16 @@ INSTANTIATE_TEST_SUITE_P(
                    {"/p/max.jpg"},
                    "max",
                    {10, 10}},
+        BannerCase{"WebPageInsteadOfAPictureIsNotKept",
+                   data({element("/p/a.jpg"), element("/p/page.jpg"), element("/p/b.jpg")}),
+                   {"/p/a.jpg", "/p/page.jpg"},
+                   "a",
+                   {10, 10}},
+        BannerCase{"EmptyPictureIsNotKept",
+                   data({element("/p/a.jpg"), element("/p/empty.jpg")}),
+                   {"/p/a.jpg", "/p/empty.jpg"},
+                   "a",
+                   {10, 10}},
         BannerCase{"UndecodableFileShowsTheBuiltInPicture",
                    data({element("/p/a.jpg"), element("/p/broken.jpg")}),
                    {"/p/a.jpg", "/p/broken.jpg"},
@@ -220,12 +236,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BannerAddress, OnlyAPathOnTheServiceHost) {
-    const QString host = QStringLiteral("svc.example:8080");
-    EXPECT_EQ(bannerPictureUrl(host, QStringLiteral("/img/b 1.jpg")),
+    const ConfigOverride config(QStringLiteral("svc.example:8080"));
+    EXPECT_EQ(addresses::bannerPicture(QStringLiteral("/img/b 1.jpg")),
               QStringLiteral("https://svc.example:8080/img/b 1.jpg"));
     for (const char* unsafe : {"@evil.example/x.jpg", ".evil.example/x.jpg", "x.jpg", "",
                                ":1@evil.example/", "\\\\evil.example/x"}) {
-        EXPECT_FALSE(bannerPictureUrl(host, QString::fromUtf8(unsafe))) << unsafe;
+        EXPECT_FALSE(addresses::bannerPicture(QString::fromUtf8(unsafe))) << unsafe;
     }
 }
 
@@ -234,11 +250,11 @@ class Banner : public AppFixture {};
 TEST_F(Banner, ClickOpensTheSupportPageWithoutAnyAnswer) {
     // The fixture's service answers the banner request with 404.
     ASSERT_TRUE(fake.downloadedUrls.isEmpty());
-    emit window->ui->Image8->clicked();
+    emit UI(window, Image8)->clicked();
     const QString faq = QStringLiteral("https://") + server.host() +
                         QStringLiteral("/board/faq/list.html?board_no=3");
     EXPECT_EQ(fake.openedUrls, QStringList{faq});
-    EXPECT_EQ(window->bannerlink, faq);
+    EXPECT_EQ(state(window).bannerlink, faq);
     EXPECT_TRUE(fake.boxes.isEmpty());
 }
 
@@ -261,14 +277,14 @@ TEST_F(Banner, SilentPictureServerTimesOut) {
                 });
         });
     pictureServer.start();
-    QDir().mkpath(fake.exeDir);
+    QDir().mkpath(fake.cacheDir);
     QElapsedTimer clock;
     clock.start();
     EXPECT_THROW(window->FImgDown(pictureServer.url("/slow.jpg")), TransportError);
     EXPECT_LT(clock.elapsed(), 20000) << "the download waited for the server to hang up";
     *release = true;
-    EXPECT_FALSE(QFile::exists(fake.exeDir + QStringLiteral("a.jpg")));
-    EXPECT_EQ(window->ui->Image8->pixmap().size(), kBuiltIn);
+    EXPECT_FALSE(QFile::exists(fake.cacheDir + QStringLiteral("a.jpg")));
+    EXPECT_EQ(UI(window, Image8)->pixmap().size(), kBuiltIn);
 }
 
 TEST(BannerPicture, DecodesByContentWithinBounds) {

@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "base/errors.h"
 #include "card/card_info.h"
 #include "platform/codepage.h"
-#include "service/errors.h"
 
 namespace {
 

@@ -9,10 +9,11 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include "base/errors.h"
 #include "card/card_info.h"
 #include "platform/downloads.h"
 #include "platform/drives.h"
-#include "service/errors.h"
+#include "platform/replacing_file.h"
 #include "support/files.h"
 #include "support/gate.h"
 #include "support/test_server.h"

@@ -1,20 +1,26 @@
 // The card in the main window: picking a drive, reading the card, and the database download,
 // against temporary folders standing in for drives and a real HTTP server.
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFocusEvent>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
 #include <mutex>
 
 #include "app/widgets.h"
 #include "service/config.h"
 #include "support/app_fixture.h"
 #include "support/card_example.h"
+#include "support/controls.h"
 #include "support/files.h"
 #include "support/gate.h"
+#include "support/main_window_state.h"
+#include "support/raw_server.h"
 
 // Readable failure messages.
 void PrintTo(const QString& text, std::ostream* os) {
@@ -32,6 +38,11 @@ const QString kDone = QStringLiteral("파일이 다운로드 되었습니다");
 const QString kNoCard = QStringLiteral("블랙박스 SD메모리카드가 없습니다.");
 const QString kNotRecognised = QStringLiteral("블랙박스 SD메모리카드가 인식되지 않았습니다 ");
 const QString kInsert = QStringLiteral("블랙박스 SD메모리카드가 꽂아 주세요");
+
+// A card path as the log shows it: with the system's separators (backslashes on Windows).
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
 
 std::string answerJson(const char* flag, const char* path = "/files/v2/", const char* dir = "root",
                        const char* msg = "최신 DB를 내려받습니다") {
@@ -70,12 +81,12 @@ class CardWindow : public AppFixture {
 
     void SetUp() override {
         AppFixture::SetUp();
-        window->UserInfo.UserID = QStringLiteral("kim");
-        window->UserInfo.bb_Model_Name = QStringLiteral("QZ24001");
-        window->UserInfo.FileName = QStringLiteral("rp_v1.idb");
-        window->UserInfo.Path = QStringLiteral("/files/v1/");
-        window->UserInfo.Version = QStringLiteral("1.0");
-        window->UserInfo.DownDir = QStringLiteral("root");
+        state(window).UserInfo.UserID = QStringLiteral("kim");
+        state(window).UserInfo.bb_Model_Name = QStringLiteral("QZ24001");
+        state(window).UserInfo.FileName = QStringLiteral("rp_v1.idb");
+        state(window).UserInfo.Path = QStringLiteral("/files/v1/");
+        state(window).UserInfo.Version = QStringLiteral("1.0");
+        state(window).UserInfo.DownDir = QStringLiteral("root");
         rootA = driveA.path() + QLatin1Char('/');
         rootB = driveB.path() + QLatin1Char('/');
     }
@@ -96,21 +107,24 @@ class CardWindow : public AppFixture {
         window->fillDriveList();
     }
     void pick(int index) {
-        window->ui->DriveComboBox1->setCurrentIndex(index);
-        emit window->ui->DriveComboBox1->activated(index);
+        UI(window, DriveComboBox1)->setCurrentIndex(index);
+        emit UI(window, DriveComboBox1)->activated(index);
     }
     void focusDriveList() {
         QFocusEvent focus(QEvent::FocusIn);
-        QCoreApplication::sendEvent(window->ui->DriveComboBox1, &focus);
+        QCoreApplication::sendEvent(UI(window, DriveComboBox1), &focus);
     }
-    void click() { emit window->ui->Image2->clicked(); }
+    void click() {
+        emit UI(window, Image2)->clicked();
+        waitForDownload();
+    }
     bool buttonActive() const {
-        return window->ui->Image2->isEnabled() &&
-               window->ui->Image2->pixmap().toImage() == window->ImageList1.at(0).toImage();
+        return UI(window, Image2)->isEnabled() &&
+               UI(window, Image2)->pixmap().toImage() == state(window).ImageList1.at(0).toImage();
     }
     bool buttonGrey() const {
-        return !window->ui->Image2->isEnabled() &&
-               window->ui->Image2->pixmap().toImage() == window->ImageList1.at(1).toImage();
+        return !UI(window, Image2)->isEnabled() &&
+               UI(window, Image2)->pixmap().toImage() == state(window).ImageList1.at(1).toImage();
     }
     std::vector<TestServer::Request> requestsTo(const std::string& prefix) const {
         std::vector<TestServer::Request> found;
@@ -149,10 +163,10 @@ class CardWindow : public AppFixture {
 
 TEST_F(CardWindow, FirstFillSelectsTheCurrentFolderDriveAndReadsOnce) {
     fillDrives();
-    EXPECT_EQ(window->ui->DriveComboBox1->count(), 2);
-    EXPECT_EQ(window->ui->DriveComboBox1->currentData().toString(), rootA);
-    EXPECT_EQ(window->ui->DriveComboBox1->itemText(1), QStringLiteral("B [DASHCAM]"));
-    EXPECT_EQ(logLines(), (QStringList{kNoCard, rootA + "/backbbinfo.cfg"}));
+    EXPECT_EQ(UI(window, DriveComboBox1)->count(), 2);
+    EXPECT_EQ(UI(window, DriveComboBox1)->currentData().toString(), rootA);
+    EXPECT_EQ(UI(window, DriveComboBox1)->itemText(1), QStringLiteral("B [DASHCAM]"));
+    EXPECT_EQ(logLines(), (QStringList{kNoCard, shown(rootA + "/backbbinfo.cfg")}));
     EXPECT_TRUE(buttonGrey());
 }
 
@@ -160,21 +174,21 @@ TEST_F(CardWindow, FirstFillFallsBackToTheVolumeAboveOrTheFirst) {
     fake.driveList = {platform::Drive{rootA, "A"}, platform::Drive{"/", "/"}};
     fake.currentRoot = rootA + "deeper/";
     window->fillDriveList();
-    EXPECT_EQ(window->ui->DriveComboBox1->currentIndex(), 0);
+    EXPECT_EQ(UI(window, DriveComboBox1)->currentIndex(), 0);
 
     fake.driveList = {platform::Drive{rootB, "B"}, platform::Drive{rootA, "A"}};
     fake.currentRoot = QStringLiteral("/nowhere/listed/");
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     window->fillDriveList();
-    EXPECT_EQ(window->ui->DriveComboBox1->currentIndex(), 0);
+    EXPECT_EQ(UI(window, DriveComboBox1)->currentIndex(), 0);
     EXPECT_EQ(logLines().size(), 2);
 
     // No volume at all: nothing to read, so no card.
     fake.driveList.clear();
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     window->setDownloadButton(0);
     window->fillDriveList();
-    EXPECT_EQ(window->ui->DriveComboBox1->currentIndex(), -1);
+    EXPECT_EQ(UI(window, DriveComboBox1)->currentIndex(), -1);
     EXPECT_EQ(logLines(), QStringList{kNoCard});
     EXPECT_TRUE(buttonGrey());
 }
@@ -182,28 +196,28 @@ TEST_F(CardWindow, FirstFillFallsBackToTheVolumeAboveOrTheFirst) {
 TEST_F(CardWindow, ReadShowsModelAndSerialAndEnablesTheButton) {
     fillDrives();
     pick(1);
-    EXPECT_EQ(logLines().front(), rootB + "/backbbinfo.cfg");
-    EXPECT_EQ(window->ui->LabeledEdit5->text(), QStringLiteral("TESTCAM1"));
-    EXPECT_EQ(window->ui->LabeledEdit6->text(), QStringLiteral("0000000000"));
+    EXPECT_EQ(logLines().front(), shown(rootB + "/backbbinfo.cfg"));
+    EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
+    EXPECT_EQ(UI(window, LabeledEdit6)->text(), QStringLiteral("0000000000"));
     EXPECT_TRUE(buttonActive());
-    EXPECT_EQ(window->cfgData.model, QStringLiteral("가 MODEL"));
+    EXPECT_EQ(state(window).cfgData.model, QStringLiteral("가 MODEL"));
 
     // A failed read clears both fields and greys the button; a good one restores them.
     pick(0);
-    EXPECT_TRUE(window->ui->LabeledEdit5->text().isEmpty());
-    EXPECT_TRUE(window->ui->LabeledEdit6->text().isEmpty());
+    EXPECT_TRUE(UI(window, LabeledEdit5)->text().isEmpty());
+    EXPECT_TRUE(UI(window, LabeledEdit6)->text().isEmpty());
     EXPECT_TRUE(buttonGrey());
     window->Panel9Click();
     EXPECT_TRUE(buttonGrey());
     writeFile(rootA + "backbbinfo.cfg", kCardFile);
     window->Panel9Click();  // re-read after inserting the card, without picking again
-    EXPECT_EQ(window->ui->LabeledEdit5->text(), QStringLiteral("TESTCAM1"));
+    EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
     EXPECT_TRUE(buttonActive());
 }
 
 TEST_F(CardWindow, FailedReadWordingFollowsTheFocus) {
     fillDrives();
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     struct Step {
         const char* name;
         std::function<void()> act;
@@ -256,10 +270,10 @@ TEST_F(CardWindow, CardFolderRule) {
         writeFile(root + c.fileAt + "backbbinfo.cfg", kCardFile);
         fake.driveList = {platform::Drive{root, "X"}};
         window->fillDriveList();
-        window->ui->Memo1->clear();
-        window->UserInfo.DownDir = QString::fromUtf8(c.downDir);
+        UI(window, Memo1)->clear();
+        state(window).UserInfo.DownDir = QString::fromUtf8(c.downDir);
         window->Panel9Click();
-        EXPECT_EQ(logLines(), QStringList{root + QString::fromUtf8(c.logged)}) << c.downDir;
+        EXPECT_EQ(logLines(), QStringList{shown(root + QString::fromUtf8(c.logged))}) << c.downDir;
         EXPECT_TRUE(buttonActive()) << c.downDir;
     }
 }
@@ -271,32 +285,32 @@ TEST_F(CardWindow, CardFolderThatLeavesTheCardIsRefused) {
     pick(0);
     for (const char* dir :
          {"..", "../", "a/../..", "..\\", "/", "/etc", "\\x", "c:", "C:\\x", "D:DCIM", "a\nb"}) {
-        window->ui->Memo1->clear();
+        UI(window, Memo1)->clear();
         fake.boxes.clear();
-        window->UserInfo.DownDir = QString::fromUtf8(dir);
-        emit window->ui->Panel9->clicked();
+        state(window).UserInfo.DownDir = QString::fromUtf8(dir);
+        emit UI(window, Panel9)->clicked();
         EXPECT_TRUE(logLines().isEmpty()) << dir;
         ASSERT_EQ(fake.errorTexts().size(), 1) << dir;
         EXPECT_TRUE(fake.errorTexts().front().contains(QStringLiteral("SD카드 안의 폴더가 아니")));
-        EXPECT_TRUE(window->ui->LabeledEdit5->text().isEmpty()) << dir;
+        EXPECT_TRUE(UI(window, LabeledEdit5)->text().isEmpty()) << dir;
     }
 }
 
 TEST_F(CardWindow, UnreadableCardFileEndsTheReadInTheErrorBox) {
     fillDrives();
     pick(1);
-    const TcfgData before = window->cfgData;
+    const TcfgData before = state(window).cfgData;
     QFile huge(rootA + "backbbinfo.cfg");
     ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
     ASSERT_TRUE(huge.resize(qint64{1} << 32));
     huge.close();
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     pick(0);
-    EXPECT_EQ(logLines(), QStringList{rootA + "/backbbinfo.cfg"});
+    EXPECT_EQ(logLines(), QStringList{shown(rootA + "/backbbinfo.cfg")});
     ASSERT_EQ(fake.errorTexts().size(), 1);
     EXPECT_TRUE(fake.errorTexts().front().startsWith("Cannot open file"));
-    EXPECT_EQ(window->cfgData.bbinfo, before.bbinfo);
-    EXPECT_EQ(window->ui->LabeledEdit5->text(), QStringLiteral("TESTCAM1"));
+    EXPECT_EQ(state(window).cfgData.bbinfo, before.bbinfo);
+    EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
     EXPECT_TRUE(buttonActive());
 }
 
@@ -337,12 +351,12 @@ TEST_F(CardWindow, SwappedCardKeepsItsOwnLines) {
 TEST_F(CardWindow, WindowActivationDoesNotCountAsEnteringTheList) {
     for (const Qt::FocusReason reason : {Qt::ActiveWindowFocusReason, Qt::PopupFocusReason}) {
         QFocusEvent focus(QEvent::FocusIn, reason);
-        QCoreApplication::sendEvent(window->ui->DriveComboBox1, &focus);
-        EXPECT_FALSE(window->bDrCheck) << reason;
+        QCoreApplication::sendEvent(UI(window, DriveComboBox1), &focus);
+        EXPECT_FALSE(state(window).bDrCheck) << reason;
     }
     QFocusEvent focus(QEvent::FocusIn, Qt::MouseFocusReason);
-    QCoreApplication::sendEvent(window->ui->DriveComboBox1, &focus);
-    EXPECT_TRUE(window->bDrCheck);
+    QCoreApplication::sendEvent(UI(window, DriveComboBox1), &focus);
+    EXPECT_TRUE(state(window).bDrCheck);
 }
 
 TEST_F(CardWindow, ListIsReadAgainWhenTheUserOpensItAndKeepsTheSelection) {
@@ -353,9 +367,9 @@ TEST_F(CardWindow, ListIsReadAgainWhenTheUserOpensItAndKeepsTheSelection) {
     fake.driveList = {platform::Drive{rootC, "C"}, platform::Drive{rootB, "B"}};
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(window->ui->DriveComboBox1, &press);
+    QCoreApplication::sendEvent(UI(window, DriveComboBox1), &press);
     QCoreApplication::processEvents();
-    QComboBox* box = window->ui->DriveComboBox1;
+    QComboBox* box = UI(window, DriveComboBox1);
     box->hidePopup();
     EXPECT_EQ(box->count(), 2);
     EXPECT_EQ(box->itemData(0).toString(), rootC);
@@ -374,17 +388,17 @@ TEST_F(CardWindow, ListIsReadAgainWhenTheUserOpensItAndKeepsTheSelection) {
 TEST_F(CardWindow, DownloadPutsTheDatabaseOnTheCardAndRewritesTheCardFile) {
     fillDrives();
     pick(1);
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     click();
 
     EXPECT_TRUE(fake.boxes.isEmpty());
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(database));
-    EXPECT_EQ(logLines(), (QStringList{rootB + "/rp_cam.idb" + kDone,
+    EXPECT_EQ(logLines(), (QStringList{shown(rootB + "/rp_cam.idb") + kDone,
                                        QStringLiteral("최신 DB를 내려받습니다")}));
-    EXPECT_EQ(window->UserInfo.Version, QStringLiteral("2.5"));
-    EXPECT_EQ(window->ui->LabeledEdit7->text(), QStringLiteral("2.5"));
-    EXPECT_EQ(window->UserInfo.FileName, QStringLiteral("rp_v2.idb"));
-    EXPECT_EQ(window->UserInfo.Path, QStringLiteral("/files/v2/"));
+    EXPECT_EQ(state(window).UserInfo.Version, QStringLiteral("2.5"));
+    EXPECT_EQ(UI(window, LabeledEdit7)->text(), QStringLiteral("2.5"));
+    EXPECT_EQ(state(window).UserInfo.FileName, QStringLiteral("rp_v2.idb"));
+    EXPECT_EQ(state(window).UserInfo.Path, QStringLiteral("/files/v2/"));
     EXPECT_EQ(requestsTo("/files/").size(), 1u);
 
     // The card file: today's date and the version, lines 2-5 byte for byte.
@@ -427,8 +441,8 @@ TEST_F(CardWindow, RequestCarriesTheFourValuesPercentEncoded) {
             echo = c.echoBody;
             echoStatus = c.echoStatus;
         }
-        window->UserInfo.UserID = c.user;
-        window->UserInfo.bb_Model_Name = c.model;
+        state(window).UserInfo.UserID = c.user;
+        state(window).UserInfo.bb_Model_Name = c.model;
         click();
         const auto posts = requestsTo("/mobile/back_c/sdcard_down.json");
         ASSERT_FALSE(posts.empty());
@@ -441,7 +455,7 @@ TEST_F(CardWindow, RequestCarriesTheFourValuesPercentEncoded) {
 TEST_F(CardWindow, SerialIsEmptyBeforeAnyCardRead) {
     fake.driveList = {platform::Drive{rootB, "B"}};
     fake.currentRoot = rootB;
-    window->ui->DriveComboBox1->addItem("B", rootB);
+    UI(window, DriveComboBox1)->addItem("B", rootB);
     click();
     EXPECT_EQ(requestsTo("/mobile/").back().query,
               "mem_ID=kim&bInfo_modelName=QZ24001&bInfo_serialno=&Con_IP=203.0.113.7");
@@ -474,13 +488,13 @@ TEST_F(CardWindow, ModeSevenRunsBothHandlers) {
                "only.idb",
                {"m"}},
           Case{"not JSON", "<html>busy</html>", false, "rp_v1.idb", {}}}) {
-        window->UserInfo.FileName = QStringLiteral("rp_v1.idb");
-        window->ui->Memo1->clear();
+        state(window).UserInfo.FileName = QStringLiteral("rp_v1.idb");
+        UI(window, Memo1)->clear();
         serve(c.body);
         EXPECT_EQ(window->FHttpPost(server.url("/mobile/back_c/sdcard_down.json?a=1"), {}, 7),
                   c.result)
             << c.name;
-        EXPECT_EQ(window->UserInfo.FileName, QString::fromUtf8(c.fileName)) << c.name;
+        EXPECT_EQ(state(window).UserInfo.FileName, QString::fromUtf8(c.fileName)) << c.name;
         EXPECT_EQ(logLines(), c.log) << c.name;
     }
 }
@@ -506,7 +520,7 @@ TEST_P(CardDownloadAnswer, DecidesWhatIsFetched) {
         std::lock_guard<std::mutex> lock(mutex);
         filePath = c.requestedPath ? c.requestedPath : "";
     }
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     click();
     if (c.error) {
         ASSERT_EQ(fake.errorTexts().size(), 1);
@@ -519,9 +533,9 @@ TEST_P(CardDownloadAnswer, DecidesWhatIsFetched) {
     if (c.downloads && !files.empty()) {
         EXPECT_EQ(files.front().path, c.requestedPath);
     }
-    EXPECT_EQ(window->UserInfo.Version, QString::fromUtf8(c.version));
+    EXPECT_EQ(state(window).UserInfo.Version, QString::fromUtf8(c.version));
     if (c.downloads) {
-        EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kDone);
+        EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kDone);
         EXPECT_TRUE(readAll(rootB + "backbbinfo.cfg").contains("3230323530333134"));
     } else {
         EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
@@ -559,10 +573,10 @@ TEST_F(CardWindow, FailedDownloadKeepsTheOldDatabaseAndTheCardFile) {
         std::lock_guard<std::mutex> lock(mutex);
         filePath = "/files/elsewhere";  // the answer's file gets a 404
     }
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     click();
     EXPECT_TRUE(fake.boxes.isEmpty());
-    EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kFailed);
+    EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kFailed);
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
     EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile);
     EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
@@ -574,18 +588,18 @@ TEST_F(CardWindow, NewCardFolderReceivesBothFiles) {
     QDir(rootB).mkdir("NEW");
     serve(answerJson("true", "/files/v2/", "NEW"));
     click();
-    EXPECT_EQ(logLines().front(), rootB + "NEW/rp_cam.idb" + kDone);
+    EXPECT_EQ(logLines().front(), shown(rootB + "NEW/rp_cam.idb") + kDone);
     EXPECT_EQ(readAll(rootB + "NEW/rp_cam.idb"), QByteArray::fromStdString(database));
     // Built from the lines read in the old folder.
     EXPECT_TRUE(
         readAll(rootB + "NEW/backbbinfo.cfg").endsWith("SW\x80\xFF\r\nFW 3.4\r\nSPACE\r\n"));
     EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile);
-    EXPECT_EQ(window->UserInfo.DownDir, QStringLiteral("NEW"));
+    EXPECT_EQ(state(window).UserInfo.DownDir, QStringLiteral("NEW"));
 
     // The next card read looks in the new folder.
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     window->Panel9Click();
-    EXPECT_EQ(logLines().back(), rootB + "NEW/backbbinfo.cfg");
+    EXPECT_EQ(logLines().back(), shown(rootB + "NEW/backbbinfo.cfg"));
 }
 
 TEST_F(CardWindow, MissingCardFolderFailsWithoutWritingAnything) {
@@ -594,18 +608,18 @@ TEST_F(CardWindow, MissingCardFolderFailsWithoutWritingAnything) {
     serve(answerJson("true", "/files/v2/", "GONE"));
     click();
     EXPECT_TRUE(fake.boxes.isEmpty());
-    EXPECT_EQ(logLines().front(), rootB + "GONE/rp_cam.idb" + kFailed);
+    EXPECT_EQ(logLines().front(), shown(rootB + "GONE/rp_cam.idb") + kFailed);
     EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
 }
 
 TEST_F(CardWindow, RootFolderPutsBothFilesAtTheDriveRoot) {
     fillDrives();
-    window->UserInfo.DownDir = QStringLiteral("DCIM");
+    state(window).UserInfo.DownDir = QStringLiteral("DCIM");
     writeFile(rootB + "DCIM/backbbinfo.cfg", kCardFile);
     pick(1);
     serve(answerJson("true", "/files/v2/", "root"));
     click();
-    EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kDone);
+    EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kDone);
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(database));
     EXPECT_TRUE(readAll(rootB + "backbbinfo.cfg").contains("322E35"));
 }
@@ -627,19 +641,19 @@ TEST_F(CardWindow, AnswerThatWouldLeaveTheCardOrTheHostIsRefused) {
           Case{"path to another host", answerJson("true", hostile.c_str()), false},
           Case{"path without slash", answerJson("true", "files/v2/"), false}}) {
         fake.boxes.clear();
-        window->ui->Memo1->clear();
+        UI(window, Memo1)->clear();
         serve(c.body);
         click();
         EXPECT_EQ(fake.errorTexts().size(), c.errorBox ? 1 : 0) << c.name;
         if (!c.errorBox) {
-            EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kFailed) << c.name;
+            EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kFailed) << c.name;
         }
         EXPECT_TRUE(requestsTo("/files/").empty()) << c.name;
         EXPECT_EQ(filesUnder(outside.path()), outsideBefore) << c.name;
         EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase) << c.name;
         EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile) << c.name;
-        window->UserInfo.DownDir = QStringLiteral("root");
-        window->UserInfo.Path = QStringLiteral("/files/v1/");
+        state(window).UserInfo.DownDir = QStringLiteral("root");
+        state(window).UserInfo.Path = QStringLiteral("/files/v1/");
     }
 }
 
@@ -650,10 +664,10 @@ TEST_F(CardWindow, CardPulledOutWritesNothingIntoTheLeftOverFolder) {
     QFile::remove(rootB + "rp_cam.idb");
     QFile::remove(rootB + "backbbinfo.cfg");
     fake.driveList = {platform::Drive{rootA, "A"}};
-    window->ui->Memo1->clear();
+    UI(window, Memo1)->clear();
     click();
     EXPECT_TRUE(buttonActive());
-    EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kFailed);
+    EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kFailed);
     EXPECT_TRUE(filesUnder(rootB).isEmpty());
     EXPECT_EQ(requestsTo("/mobile/").size(), 1u);
 }
@@ -669,24 +683,6 @@ TEST_F(CardWindow, EachClickRunsTheWholeSequence) {
     EXPECT_TRUE(buttonActive());
 }
 
-TEST_F(CardWindow, ProgressAnimationStepsToFullAndStopsOnTheFifthTick) {
-    fillDrives();
-    pick(1);
-    QProgressBar* bar = window->ui->ProgressBar1;
-    for (int round = 0; round < 2; ++round) {
-        click();
-        EXPECT_EQ(bar->value(), 0);
-        EXPECT_EQ(bar->maximum(), 4);
-        EXPECT_TRUE(window->Timer1->isActive());
-        for (int tick = 1; tick <= 5; ++tick) {
-            window->Timer1Timer();
-            EXPECT_EQ(bar->value(), std::min(tick, 4)) << tick;
-            EXPECT_EQ(window->Timer1->isActive(), tick < 5) << tick;
-        }
-        EXPECT_EQ(window->DownProgress, 5);
-    }
-}
-
 // Without a time-out the lookup would wait as long as the server keeps silent.
 TEST_F(CardWindow, IpLookupGivesUpOnASilentService) {
     Gate silence;
@@ -699,6 +695,202 @@ TEST_F(CardWindow, IpLookupGivesUpOnASilentService) {
     Config::instance().ipEchoHost = silent.host();
     EXPECT_EQ(window->FGetIP(), QString());
     silence.open();
+}
+
+// ------------------------------------------------------------------ a misbehaving file host
+
+// The service, the IP echo and a file host that sends exactly the bytes a case scripts.
+class CardWindowBadHost : public CardWindow {
+  protected:
+    void SetUp() override {
+        CardWindow::SetUp();
+        raw = std::make_unique<RawServer>([this](const std::string&, const std::string& path) {
+            std::lock_guard<std::mutex> lock(rawMutex);
+            if (path.rfind("/mobile/back_c/sdcard_down.json", 0) == 0)
+                return RawServer::Reply{RawServer::answer(200, rawAnswer, "application/json")};
+            if (path == "/json")
+                return RawServer::Reply{RawServer::answer(200, R"({"ip":"10.0.0.7"})")};
+            if (path == "/files/v2/rp_v2.idb")
+                return fileReply;
+            return RawServer::Reply{RawServer::answer(404, "no")};
+        });
+        Config::instance().serviceHost = raw->host();
+        Config::instance().ipEchoHost = raw->host();
+        fillDrives();
+        pick(1);
+    }
+    void TearDown() override {
+        CardWindow::TearDown();
+        raw.reset();
+    }
+    // The download answer, with the size and hash it declares (null: the key is absent).
+    void declare(const char* size, const char* sha256) {
+        std::string json =
+            R"({"flag":"true","sfd_filename":"rp_v2.idb","sfd_filepath":"/files/v2/",)"
+            R"("sfd_version":"2.5","bInfo_scdown_directory":"root","msg":"m")";
+        if (size)
+            json += std::string(R"(,"sfd_size":")") + size + "\"";
+        if (sha256)
+            json += std::string(R"(,"sfd_sha256":")") + sha256 + "\"";
+        std::lock_guard<std::mutex> lock(rawMutex);
+        rawAnswer = json + "}";
+    }
+    void sendFile(RawServer::Reply reply) {
+        std::lock_guard<std::mutex> lock(rawMutex);
+        fileReply = std::move(reply);
+    }
+
+    std::mutex rawMutex;
+    std::string rawAnswer;
+    RawServer::Reply fileReply;
+    std::unique_ptr<RawServer> raw;
+};
+
+const std::string kNewDatabase(300 * 1024, 'N');
+std::string sha256Hex(const std::string& bytes) {
+    return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+std::string headWithoutLength(const char* extra = "") {
+    return std::string("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n") + extra +
+           "Connection: close\r\n\r\n";
+}
+
+TEST_F(CardWindowBadHost, NothingButAWholeVerifiedFileReplacesTheDatabase) {
+    const std::string half = kNewDatabase.substr(0, kNewDatabase.size() / 2);
+    const std::string size = std::to_string(kNewDatabase.size());
+    const std::string otherSha = sha256Hex("another file");
+    struct Case {
+        const char* name;
+        const char* size;
+        const char* sha256;
+        std::string reply;
+        const char* reason;  // part of the reason line
+    };
+    const Case cases[] = {
+        {"empty 200", nullptr, nullptr, RawServer::answer(200, ""), "빈 파일"},
+        {"204", nullptr, nullptr, "HTTP/1.1 204 No Content\r\nConnection: close\r\n\r\n",
+         "HTTP 204"},
+        {"206 with part of the file", nullptr, nullptr,
+         RawServer::answer(206, half, "application/octet-stream",
+                           "Content-Range: bytes 0-153599/307200\r\n"),
+         "HTTP 206"},
+        {"length-less cut short", nullptr, nullptr, headWithoutLength() + half, "끝까지 받았는지"},
+        {"length-less with only a size", size.c_str(), nullptr, headWithoutLength() + kNewDatabase,
+         "끝까지 받았는지"},
+        {"length announced, connection closed half-way", nullptr, nullptr,
+         "HTTP/1.1 200 OK\r\nContent-Length: " + size + "\r\nConnection: close\r\n\r\n" + half,
+         "일부만"},
+        {"chunked body without its end", nullptr, nullptr,
+         headWithoutLength("Transfer-Encoding: chunked\r\n") + "10\r\n0123456789abcdef\r\n",
+         "일부만"},
+        {"hotel log-in page", nullptr, nullptr,
+         RawServer::answer(200, "<html><body>Log in to the Wi-Fi</body></html>",
+                           "text/html; charset=utf-8"),
+         "웹 페이지"},
+        {"unrequested gzip", nullptr, nullptr,
+         RawServer::answer(200, kNewDatabase, "application/octet-stream",
+                           "Content-Encoding: gzip\r\n"),
+         "압축"},
+        {"size mismatch", "307201", nullptr, RawServer::answer(200, kNewDatabase), "크기"},
+        {"hash mismatch", size.c_str(), otherSha.c_str(), RawServer::answer(200, kNewDatabase),
+         "SHA-256 불일치"},
+        {"malformed hash", nullptr, "abc123", RawServer::answer(200, kNewDatabase),
+         "올바르지 않습니다"},
+        {"malformed size", "12kB", nullptr, RawServer::answer(200, kNewDatabase),
+         "올바르지 않습니다"},
+        {"longer than declared", "1000", nullptr, headWithoutLength() + kNewDatabase, "커서"},
+    };
+    for (const Case& c : cases) {
+        declare(c.size, c.sha256);
+        sendFile({c.reply});
+        UI(window, Memo1)->clear();
+        click();
+        EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase) << c.name;
+        EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile) << c.name;
+        EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"})) << c.name;
+        const QStringList log = logLines();
+        ASSERT_GE(log.size(), 2) << c.name;
+        EXPECT_EQ(log.at(0), shown(rootB + "/rp_cam.idb") + kFailed) << c.name;
+        EXPECT_TRUE(log.at(1).contains(QString::fromUtf8(c.reason)))
+            << c.name << ": " << log.at(1).toStdString();
+        EXPECT_EQ(UI(window, ProgressBar1)->value(), 0) << c.name;
+        EXPECT_TRUE(fake.boxes.isEmpty()) << c.name;
+    }
+}
+
+TEST_F(CardWindowBadHost, LengthlessBodyWithMatchingSizeAndHashIsAccepted) {
+    declare(std::to_string(kNewDatabase.size()).c_str(),
+            QByteArray::fromStdString(sha256Hex(kNewDatabase)).toUpper().constData());
+    sendFile({headWithoutLength() + kNewDatabase});
+    UI(window, Memo1)->clear();
+    click();
+    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(kNewDatabase));
+    EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kDone);
+    EXPECT_NE(readAll(rootB + "backbbinfo.cfg"), kCardFile);
+    EXPECT_EQ(UI(window, ProgressBar1)->value(), UI(window, ProgressBar1)->maximum());
+    EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
+}
+
+// The file trickles in; the window keeps handling events, the bar follows the bytes and the
+// controls that could disturb the download rest until it is over.
+TEST_F(CardWindowBadHost, WindowAnswersWhileTheProgressFollowsTheBytes) {
+    declare(nullptr, nullptr);
+    RawServer::Reply slow{RawServer::answer(200, kNewDatabase)};
+    slow.pieceBytes = 16 * 1024;
+    slow.pieceDelayMs = 60;  // about 1.2 s in all
+    sendFile(slow);
+    QProgressBar* bar = UI(window, ProgressBar1);
+    emit UI(window, Image2)->clicked();
+    ASSERT_TRUE(window->isDownloading());
+    EXPECT_FALSE(UI(window, Image2)->isEnabled());
+    EXPECT_FALSE(UI(window, DriveComboBox1)->isEnabled());
+    EXPECT_FALSE(UI(window, Panel9)->isEnabled());
+
+    QList<int> values;
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        ++ticks;
+        if (values.isEmpty() || values.back() != bar->value())
+            values.append(bar->value());
+    });
+    ticker.start(20);
+    waitForDownload();
+    ticker.stop();
+
+    EXPECT_GT(ticks, 20);  // the event loop ran all along
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    EXPECT_GT(values.size(), 4);  // several steps between empty and full
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(UI(window, Image2)->isEnabled());
+    EXPECT_TRUE(UI(window, DriveComboBox1)->isEnabled());
+    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(kNewDatabase));
+}
+
+// Closing the window during a download asks first; stopping keeps the old database.
+TEST_F(CardWindowBadHost, ClosingDuringADownloadAsksAndStopsCleanly) {
+    declare(nullptr, nullptr);
+    RawServer::Reply slow{RawServer::answer(200, kNewDatabase)};
+    slow.pieceBytes = 8 * 1024;
+    slow.pieceDelayMs = 50;
+    sendFile(slow);
+    window->show();
+    emit UI(window, Image2)->clicked();
+    ASSERT_TRUE(window->isDownloading());
+
+    fake.answerYes = false;
+    EXPECT_FALSE(window->close());
+    EXPECT_EQ(fake.questions.size(), 1);
+    EXPECT_TRUE(window->isDownloading());
+
+    fake.answerYes = true;
+    EXPECT_TRUE(window->close());
+    EXPECT_FALSE(window->isDownloading());
+    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
+    EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile);
+    EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 #include <QHeaderView>
 
 #include "account/catalogue_table.h"
-#include "payments/string_grid.h"
+#include "app/widgets.h"
+#include "support/controls.h"
 #include "test_member_fixture.h"
 
 namespace {
@@ -13,13 +14,13 @@ class Catalogue : public MemberFixture {
     // Cells are read with the grid's own addressing: row 0 is the first model.
     QList<QStringList> table() const {
         QList<QStringList> rows;
-        const StringGrid* grid = window->ui->StringGrid1;
+        const StringGrid* grid = UI(window, StringGrid1);
         for (int r = 0; r < grid->gridRowCount(); ++r)
             rows.append({grid->cell(0, r), grid->cell(1, r)});
         return rows;
     }
     void seedTable(const QList<QStringList>& rows) {
-        StringGrid* grid = window->ui->StringGrid1;
+        StringGrid* grid = UI(window, StringGrid1);
         grid->setGridColCount(2);
         grid->setGridRowCount(static_cast<int>(rows.size()));
         for (int r = 0; r < rows.size(); ++r) {
@@ -30,7 +31,7 @@ class Catalogue : public MemberFixture {
     // The view over the grid shows what the grid holds: its fixed row and column are the
     // headers, so it has one row fewer than the grid.
     void expectViewFollows() const {
-        const StringGrid* grid = window->ui->StringGrid1;
+        const StringGrid* grid = UI(window, StringGrid1);
         EXPECT_EQ(grid->verticalHeader()->count(), grid->gridRowCount() - 1);
         EXPECT_EQ(grid->model()->rowCount(), grid->gridRowCount() - 1);
     }
@@ -42,9 +43,9 @@ TEST_F(Catalogue, TwoModelsListedAndTheSecondJoinsWithItsIndex) {
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0].body, "mInfo_CODE=378");
     EXPECT_EQ(comboItems(m), (QStringList{"A", "B"}));
-    EXPECT_EQ(m->ui->ComboBox2->currentIndex(), -1) << "nothing is chosen for the user";
+    EXPECT_EQ(UI(m, ComboBox2)->currentIndex(), -1) << "nothing is chosen for the user";
     EXPECT_EQ(table(), (QList<QStringList>{{"7", "A"}, {"9", "B"}}));
-    EXPECT_FALSE(window->ui->StringGrid1->isVisible());
+    EXPECT_FALSE(UI(window, StringGrid1)->isVisible());
     expectViewFollows();
 
     fillValid(m);  // chooses B
@@ -59,8 +60,8 @@ TEST_F(Catalogue, IndexStoredAsSentAndLookedUpTrimmed) {
     reply(kCataloguePath, R"({"list":[{"bInfo_IDX":" 12\t","bInfo_modelName":"X"}]})");
     open();
     EXPECT_EQ(table(), (QList<QStringList>{{" 12\t", "X"}}));
-    EXPECT_EQ(catalogueIndexAt(*window->ui->StringGrid1, 0), "12");
-    EXPECT_EQ(catalogueIndexAt(*window->ui->StringGrid1, 5), "");
+    EXPECT_EQ(catalogueIndexAt(*UI(window, StringGrid1), 0), "12");
+    EXPECT_EQ(catalogueIndexAt(*UI(window, StringGrid1), 5), "");
 }
 
 TEST_F(Catalogue, EmptyListKeepsTheTableAndTheSaveAsksForAModel) {
@@ -124,7 +125,7 @@ TEST_P(CatalogueFailingElement, KeepsWhatWasStoredBeforeIt) {
     seedTable({{"1", "OLD1"}, {"2", "OLD2"}, {"3", "OLD3"}});
     TFMember* m = open();
     EXPECT_EQ(comboItems(m), c.names);
-    EXPECT_EQ(m->ui->ComboBox2->currentIndex(), -1);
+    EXPECT_EQ(UI(m, ComboBox2)->currentIndex(), -1);
     EXPECT_EQ(table(), c.table);
     EXPECT_EQ(fake.errorTexts(), QStringList{c.error});
 }

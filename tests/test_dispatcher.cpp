@@ -3,10 +3,12 @@
 #include <chrono>
 #include <thread>
 
-#include "service/errors.h"
-#include "service/http_transfer.h"
+#include "base/errors.h"
+#include "base/http_transfer.h"
 #include "service/json_answer.h"
 #include "support/app_fixture.h"
+#include "support/controls.h"
+#include "support/main_window_state.h"
 
 namespace {
 
@@ -67,7 +69,7 @@ TEST_F(Dispatcher, OnlyTwoHundredRangeRunsTheHandler) {
         });
         s.answer("/elsewhere", kAccepted);
         s.start();
-        window->ui->Memo1->clear();
+        UI(window, Memo1)->clear();
         EXPECT_EQ(window->FHttpPost(s.url("/login"), {}, 1), c.result) << c.status;
         EXPECT_EQ(logLines().isEmpty(), !c.result) << c.status;
         EXPECT_TRUE(s.requests().empty()) << "redirection followed for " << c.status;
@@ -81,7 +83,7 @@ TEST_F(Dispatcher, AnswerThatIsNotJsonRunsHandlerWhichDeclines) {
     s.start();
     EXPECT_FALSE(window->FHttpPost(s.url("/login"), {}, 1));
     EXPECT_TRUE(logLines().isEmpty());
-    EXPECT_TRUE(window->UserInfo.bb_make_Name.isEmpty());
+    EXPECT_TRUE(state(window).UserInfo.bb_make_Name.isEmpty());
 }
 
 TEST_F(Dispatcher, MissingFlagEscapesAsReadingFailure) {

@@ -11,12 +11,14 @@
 #include "account/tflogin.h"
 #include "account/tfmember.h"
 #include "app/tfmain.h"
-#include "payments/string_grid.h"
+#include "app/widgets.h"
+#include "base/http_transfer.h"
 #include "payments/tfpaymentlist.h"
 #include "platform/text_file.h"
 #include "service/config.h"
-#include "service/http_transfer.h"
+#include "support/controls.h"
 #include "support/fake_platform.h"
+#include "support/main_window_state.h"
 #include "support/test_server.h"
 #include "ui_tflogin.h"
 #include "ui_tfmain.h"
@@ -93,8 +95,8 @@ class EndToEnd : public ::testing::Test {
     // A login window as at start-up; true when the service accepted the login.
     bool logIn(const QString& id, const QString& password) {
         QPointer<TFLogin> login = new TFLogin;
-        login->ui->LabeledEdit1->setText(id);
-        login->ui->LabeledEdit2->setText(password);
+        UI(login, LabeledEdit1)->setText(id);
+        UI(login, LabeledEdit2)->setText(password);
         login->Panel5Click();
         const bool accepted = login && login->result() == QDialog::Accepted;
         delete login.data();
@@ -124,19 +126,20 @@ TEST_F(EndToEnd, LogInDownloadListPaymentsSignUpAndLogInAgain) {
 
     ASSERT_TRUE(logIn("demo0001", "drivoro1234"));
     TFMain& w = *mainWindow;
-    EXPECT_EQ(w.ui->LabeledEdit3->text(), "MORVEL");
-    EXPECT_EQ(w.ui->LabeledEdit4->text(), "TESTCAM1");
-    EXPECT_EQ(w.ui->LabeledEdit7->text(), "2.5");
+    EXPECT_EQ(UI(&w, LabeledEdit3)->text(), "MORVEL");
+    EXPECT_EQ(UI(&w, LabeledEdit4)->text(), "TESTCAM1");
+    EXPECT_EQ(UI(&w, LabeledEdit7)->text(), "2.5");
 
     // Showing the window fills the drive list and reads the card of the current volume.
     w.show();
-    EXPECT_EQ(w.ui->LabeledEdit5->text(), "TESTCAM1");
-    EXPECT_EQ(w.ui->LabeledEdit6->text(), "0000000000");
-    ASSERT_TRUE(w.ui->Image2->isEnabled());
+    EXPECT_EQ(UI(&w, LabeledEdit5)->text(), "TESTCAM1");
+    EXPECT_EQ(UI(&w, LabeledEdit6)->text(), "0000000000");
+    ASSERT_TRUE(UI(&w, Image2)->isEnabled());
 
     w.Image2Click();
+    waitForDownload(w);
     const QByteArray served =
-        fetch("http://" + standin->host() + w.UserInfo.Path + w.UserInfo.FileName);
+        fetch("http://" + standin->host() + state(w).UserInfo.Path + state(w).UserInfo.FileName);
     ASSERT_GT(served.size(), 1024 * 1024);
     EXPECT_TRUE(cardFile("rp_cam.idb") == served)
         << "the card's database differs from the served file";
@@ -153,7 +156,7 @@ TEST_F(EndToEnd, LogInDownloadListPaymentsSignUpAndLogInAgain) {
     // The payment history of the demo member.
     new TFPaymentList(mainWindow.get());
     ASSERT_TRUE(FPaymentList);
-    const StringGrid* grid = FPaymentList->ui->StringGrid1;
+    const StringGrid* grid = UI(FPaymentList, StringGrid1);
     ASSERT_EQ(grid->gridRowCount(), 6);
     EXPECT_EQ(grid->cell(0, 1), "1");
     QStringList methods;
@@ -170,29 +173,29 @@ TEST_F(EndToEnd, LogInDownloadListPaymentsSignUpAndLogInAgain) {
     auto* login = new TFLogin;
     new TFMember(login);
     ASSERT_TRUE(FMember);
-    auto& m = *FMember->ui;
-    ASSERT_GE(m.ComboBox2->count(), 2);
-    m.LabeledEdit4->setText("newdriver01");
+    TFMember* m = FMember;
+    ASSERT_GE(UI(m, ComboBox2)->count(), 2);
+    UI(m, LabeledEdit4)->setText("newdriver01");
     FMember->Panel2Click();
-    EXPECT_TRUE(w.UserInfo.idCheck);
-    m.LabeledEdit5->setText("newpass123");
-    m.LabeledEdit6->setText("newpass123");
-    m.LabeledEdit1->setText("1990-03-30");
-    m.ComboBox2->setCurrentIndex(1);
-    const QString model = m.ComboBox2->currentText();
-    m.CheckBox1->setChecked(true);
+    EXPECT_TRUE(state(w).UserInfo.idCheck);
+    UI(m, LabeledEdit5)->setText("newpass123");
+    UI(m, LabeledEdit6)->setText("newpass123");
+    UI(m, LabeledEdit1)->setText("1990-03-30");
+    UI(m, ComboBox2)->setCurrentIndex(1);
+    const QString model = UI(m, ComboBox2)->currentText();
+    UI(m, CheckBox1)->setChecked(true);
     FMember->Panel8Click();
     EXPECT_EQ(fake.messageTexts(), (QStringList{"사용가능한  아이디 입니다. ",
                                                 "회원 가입되었습니다. 로그인후 사용하세요. "}));
-    EXPECT_TRUE(m.Memo1->toPlainText().startsWith(
+    EXPECT_TRUE(UI(m, Memo1)->toPlainText().startsWith(
         QStringLiteral("[09:30:15] newdriver01 님 회원가입이 되었습니다")));
     FMember->Panel9Click();
     EXPECT_EQ(FMember, nullptr);
     delete login;
 
     ASSERT_TRUE(logIn("newdriver01", "newpass123"));
-    EXPECT_EQ(w.UserInfo.UserID, "newdriver01");
-    EXPECT_EQ(w.UserInfo.bb_Model_Name, model);
+    EXPECT_EQ(state(w).UserInfo.UserID, "newdriver01");
+    EXPECT_EQ(state(w).UserInfo.bb_Model_Name, model);
     EXPECT_FALSE(logIn("newdriver01", "wrong-password"));
 }
 

@@ -1,6 +1,8 @@
 // The login answer: the account record, the account panel, the log and the download button.
-#include "service/errors.h"
+#include "base/errors.h"
 #include "support/app_fixture.h"
+#include "support/controls.h"
+#include "support/main_window_state.h"
 
 namespace {
 
@@ -44,15 +46,15 @@ class LoginAnswer : public AppFixture {
     }
 
     QStringList panel() const {
-        const auto& ui = window->ui;
-        return {ui->LabeledEdit3->text(), ui->LabeledEdit4->text(), ui->LabeledEdit1->text(),
-                ui->LabeledEdit2->text(), ui->LabeledEdit7->text()};
+        return {UI(window, LabeledEdit3)->text(), UI(window, LabeledEdit4)->text(),
+                UI(window, LabeledEdit1)->text(), UI(window, LabeledEdit2)->text(),
+                UI(window, LabeledEdit7)->text()};
     }
 };
 
 TEST_F(LoginAnswer, AllKeysFillRecordPanelLogAndButton) {
     EXPECT_TRUE(window->getData1(answer()));
-    const TUserInfo& u = window->UserInfo;
+    const TUserInfo& u = state(window).UserInfo;
     EXPECT_EQ(u.bb_make_Name, "MORVEL");
     EXPECT_EQ(u.bb_make_id, "378");
     EXPECT_EQ(u.bb_Model_Name, "TESTCAM1");
@@ -66,56 +68,56 @@ TEST_F(LoginAnswer, AllKeysFillRecordPanelLogAndButton) {
     EXPECT_EQ(panel(), (QStringList{"MORVEL", "TESTCAM1", "2025-01-05", "2026-01-04", "2.5"}));
     EXPECT_EQ(logLines(),
               (QStringList{"환영합니다", "MORVEL 브랜드의 TESTCAM1 모델 정보로 등록되었습니다"}));
-    EXPECT_TRUE(window->ui->Image2->isEnabled());
-    EXPECT_EQ(window->ui->Image2->pixmap().toImage(), window->ImageList1[0].toImage());
+    EXPECT_TRUE(UI(window, Image2)->isEnabled());
+    EXPECT_EQ(UI(window, Image2)->pixmap().toImage(), state(window).ImageList1[0].toImage());
 }
 
 TEST_F(LoginAnswer, DatesShownByTheirFirstTenCharacters) {
     EXPECT_TRUE(window->getData1(
         answer({{"payment_Sdate", "\"2025-1-5\""}, {"payment_Edate", "20261231"}})));
-    EXPECT_EQ(window->UserInfo.user_sDate, "2025-1-5");
-    EXPECT_EQ(window->ui->LabeledEdit1->text(), "2025-1-5");
-    EXPECT_EQ(window->ui->LabeledEdit2->text(), "20261231");
+    EXPECT_EQ(state(window).UserInfo.user_sDate, "2025-1-5");
+    EXPECT_EQ(UI(window, LabeledEdit1)->text(), "2025-1-5");
+    EXPECT_EQ(UI(window, LabeledEdit2)->text(), "20261231");
 }
 
 TEST_F(LoginAnswer, MissingEndDateEmptiesOnlyItsGroup) {
-    window->UserInfo.user_eDate = "old";
+    state(window).UserInfo.user_eDate = "old";
     EXPECT_TRUE(window->getData1(answer({{"payment_Edate", nullptr}})));
-    EXPECT_EQ(window->UserInfo.user_eDate, "");
+    EXPECT_EQ(state(window).UserInfo.user_eDate, "");
     EXPECT_EQ(panel(), (QStringList{"MORVEL", "TESTCAM1", "2025-01-05", "", "2.5"}));
-    EXPECT_EQ(window->UserInfo.DownDir, "root");
+    EXPECT_EQ(state(window).UserInfo.DownDir, "root");
 }
 
 TEST_F(LoginAnswer, MissingBrandLeavesGroupOneAndEmptiesStartDate) {
     EXPECT_TRUE(window->getData1(answer({{"mInfo_NAME", nullptr}})));
-    EXPECT_EQ(window->UserInfo.bb_make_id, "");
-    EXPECT_EQ(window->UserInfo.bb_Model_Name, "");
-    EXPECT_EQ(window->UserInfo.user_sDate, "");
+    EXPECT_EQ(state(window).UserInfo.bb_make_id, "");
+    EXPECT_EQ(state(window).UserInfo.bb_Model_Name, "");
+    EXPECT_EQ(state(window).UserInfo.user_sDate, "");
     EXPECT_EQ(panel(), (QStringList{"", "", "", "2026-01-04", "2.5"}));
     EXPECT_EQ(logLines().value(1), " 브랜드의  모델 정보로 등록되었습니다");
 }
 
 TEST_F(LoginAnswer, LaterKeyMissingInGroupOneKeepsEarlierOnes) {
-    window->UserInfo.user_sDate = "old";
+    state(window).UserInfo.user_sDate = "old";
     EXPECT_TRUE(window->getData1(answer({{"bInfo_IDX", nullptr}})));
-    EXPECT_EQ(window->UserInfo.bb_Model_Name, "TESTCAM1");
-    EXPECT_EQ(window->UserInfo.bb_model_id, "");
-    EXPECT_EQ(window->UserInfo.user_sDate, "");
+    EXPECT_EQ(state(window).UserInfo.bb_Model_Name, "TESTCAM1");
+    EXPECT_EQ(state(window).UserInfo.bb_model_id, "");
+    EXPECT_EQ(state(window).UserInfo.user_sDate, "");
 }
 
 TEST_F(LoginAnswer, GroupThreeHasNoCleanUp) {
-    window->UserInfo.Version = "1.0";
-    window->UserInfo.DownDir = "OLD";
+    state(window).UserInfo.Version = "1.0";
+    state(window).UserInfo.DownDir = "OLD";
     EXPECT_TRUE(window->getData1(answer({{"sfd_version", nullptr}})));
-    EXPECT_EQ(window->UserInfo.Path, "/files/db/");
-    EXPECT_EQ(window->UserInfo.Version, "1.0");
-    EXPECT_EQ(window->UserInfo.DownDir, "OLD");
+    EXPECT_EQ(state(window).UserInfo.Path, "/files/db/");
+    EXPECT_EQ(state(window).UserInfo.Version, "1.0");
+    EXPECT_EQ(state(window).UserInfo.DownDir, "OLD");
 }
 
 TEST_F(LoginAnswer, NullVersionIsEmpty) {
     EXPECT_TRUE(window->getData1(answer({{"sfd_version", "null"}})));
-    EXPECT_EQ(window->UserInfo.Version, "");
-    EXPECT_EQ(window->ui->LabeledEdit7->text(), "");
+    EXPECT_EQ(state(window).UserInfo.Version, "");
+    EXPECT_EQ(UI(window, LabeledEdit7)->text(), "");
 }
 
 TEST_F(LoginAnswer, RefusalLogsMessageWhenThereIsOne) {
@@ -127,11 +129,11 @@ TEST_F(LoginAnswer, RefusalLogsMessageWhenThereIsOne) {
     for (const Case& c :
          {Case{"\"false\"", "\"비밀번호 오류\"", {"비밀번호 오류"}}, Case{"\"N\"", "\"x\"", {"x"}},
           Case{"\"\"", nullptr, {}}, Case{"null", "{}", {}}}) {
-        window->ui->Memo1->clear();
+        UI(window, Memo1)->clear();
         EXPECT_FALSE(window->getData1(answer({{"flag", c.flag}, {"msg", c.msg}}))) << c.flag;
         EXPECT_EQ(logLines(), c.log) << c.flag;
-        EXPECT_EQ(window->UserInfo.bb_make_Name, "");
-        EXPECT_FALSE(window->ui->Image2->isEnabled());
+        EXPECT_EQ(state(window).UserInfo.bb_make_Name, "");
+        EXPECT_FALSE(UI(window, Image2)->isEnabled());
     }
     EXPECT_TRUE(fake.boxes.isEmpty());
 }
@@ -148,14 +150,14 @@ TEST_F(LoginAnswer, AcceptedWithoutMessageFailsAfterTakingTheAccount) {
     } catch (const JsonAccessError& e) {
         EXPECT_EQ(e.text(), "Value 'msg' not found");
     }
-    EXPECT_EQ(window->UserInfo.bb_make_Name, "MORVEL");
+    EXPECT_EQ(state(window).UserInfo.bb_make_Name, "MORVEL");
     EXPECT_EQ(logLines(), QStringList{"MORVEL 브랜드의 TESTCAM1 모델 정보로 등록되었습니다"});
-    EXPECT_FALSE(window->ui->Image2->isEnabled());
+    EXPECT_FALSE(UI(window, Image2)->isEnabled());
 }
 
 TEST_F(LoginAnswer, MissingFlagFailsBeforeAnyChange) {
     EXPECT_THROW(window->getData1(answer({{"flag", nullptr}})), JsonAccessError);
-    EXPECT_EQ(window->UserInfo.bb_make_Name, "");
+    EXPECT_EQ(state(window).UserInfo.bb_make_Name, "");
     EXPECT_TRUE(logLines().isEmpty());
 }
 

@@ -7,7 +7,9 @@
 #include "account/tflogin.h"
 #include "platform/codepage.h"
 #include "support/app_fixture.h"
+#include "support/controls.h"
 #include "support/files.h"
+#include "support/main_window_state.h"
 #include "ui_tflogin.h"
 
 namespace {
@@ -58,9 +60,9 @@ TEST_P(SavedLoginFile, FillsTheFieldsItHasLinesFor) {
     const SavedFileCase& c = GetParam();
     writeFile(fake.loginPath, c.bytes);
     open();
-    EXPECT_EQ(login->ui->LabeledEdit1->text(), c.id);
-    EXPECT_EQ(login->ui->LabeledEdit2->text(), c.password);
-    EXPECT_EQ(login->ui->CheckBox1->isChecked(), c.ticked);
+    EXPECT_EQ(UI(login, LabeledEdit1)->text(), c.id);
+    EXPECT_EQ(UI(login, LabeledEdit2)->text(), c.password);
+    EXPECT_EQ(UI(login, CheckBox1)->isChecked(), c.ticked);
     EXPECT_TRUE(fake.boxes.isEmpty());
 }
 
@@ -83,30 +85,30 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(LoginWindow, NoFileLeavesFieldsEmpty) {
     open();
-    EXPECT_EQ(login->ui->LabeledEdit1->text(), "");
-    EXPECT_FALSE(login->ui->CheckBox1->isChecked());
+    EXPECT_EQ(UI(login, LabeledEdit1)->text(), "");
+    EXPECT_FALSE(UI(login, CheckBox1)->isChecked());
 }
 
 TEST_F(LoginWindow, TrimmedRequestUntrimmedAccountAndSavedFile) {
     open();
-    login->ui->LabeledEdit1->setText(" demo0001 ");
-    login->ui->LabeledEdit2->setText("pw 1\t");
-    login->ui->CheckBox1->setChecked(true);
+    UI(login, LabeledEdit1)->setText(" demo0001 ");
+    UI(login, LabeledEdit2)->setText("pw 1\t");
+    UI(login, CheckBox1)->setChecked(true);
     login->Panel5Click();
     EXPECT_EQ(server.lastRequest().body, "mem_ID=demo0001&mem_pw=pw+1");
     EXPECT_TRUE(accepted());
-    EXPECT_EQ(window->UserInfo.UserID, " demo0001 ");
-    EXPECT_EQ(window->UserInfo.UserPw, "pw 1\t");
-    EXPECT_EQ(window->ui->Label1->text(), " demo0001  님 로그인 하셨습니다");
+    EXPECT_EQ(state(window).UserInfo.UserID, " demo0001 ");
+    EXPECT_EQ(state(window).UserInfo.UserPw, "pw 1\t");
+    EXPECT_EQ(UI(window, Label1)->text(), " demo0001  님 로그인 하셨습니다");
     EXPECT_EQ(readAll(fake.loginPath), QByteArray("demo0001\r\npw 1\r\n"));
     EXPECT_TRUE(fake.boxes.isEmpty());
 }
 
 TEST_F(LoginWindow, SavedFileIsForTheUserAloneAndInTheAnsiCodePage) {
     open();
-    login->ui->LabeledEdit1->setText("한글id");
-    login->ui->LabeledEdit2->setText("secret");
-    login->ui->CheckBox1->setChecked(true);
+    UI(login, LabeledEdit1)->setText("한글id");
+    UI(login, LabeledEdit2)->setText("secret");
+    UI(login, CheckBox1)->setChecked(true);
     login->Panel5Click();
     ASSERT_TRUE(accepted());
     EXPECT_EQ(readAll(fake.loginPath), platform::toAnsi("한글id") + "\r\nsecret\r\n");
@@ -125,8 +127,8 @@ TEST_F(LoginWindow, SavedFileIsForTheUserAloneAndInTheAnsiCodePage) {
 TEST_F(LoginWindow, UntickedLeavesAnOldFileInPlace) {
     writeFile(fake.loginPath, "old\r\nold\r\n");
     open();
-    login->ui->LabeledEdit1->setText("new");
-    login->ui->CheckBox1->setChecked(false);
+    UI(login, LabeledEdit1)->setText("new");
+    UI(login, CheckBox1)->setChecked(false);
     login->Panel5Click();
     EXPECT_TRUE(accepted());
     EXPECT_EQ(readAll(fake.loginPath), QByteArray("old\r\nold\r\n"));
@@ -141,12 +143,12 @@ TEST_F(LoginWindow, EmptyFieldsAreStillSent) {
 TEST_F(LoginWindow, RefusedThreeTimesThenAccepted) {
     refusalsLeft = 3;
     open();
-    login->ui->LabeledEdit1->setText("user01");
+    UI(login, LabeledEdit1)->setText("user01");
     for (int i = 0; i < 3; ++i) {
         login->Panel5Click();
         EXPECT_FALSE(accepted());
-        EXPECT_EQ(window->ui->Label1->text(), " 로그인을 하세요 ");
-        EXPECT_EQ(login->ui->LabeledEdit1->text(), "user01");
+        EXPECT_EQ(UI(window, Label1)->text(), " 로그인을 하세요 ");
+        EXPECT_EQ(UI(login, LabeledEdit1)->text(), "user01");
     }
     EXPECT_EQ(fake.messageTexts(), QStringList(3, "아이디 , 패스워드를 확인하세요 "));
     for (const auto& box : fake.boxes)
@@ -160,29 +162,28 @@ TEST_F(LoginWindow, WriteFailureKeepsTheWindowOpenWithoutShowingThePassword) {
     // A file where the folder should be: neither the folder nor the file can be made.
     writeFile(QFileInfo(fake.loginPath).absolutePath(), "in the way");
     open();
-    login->ui->LabeledEdit1->setText("user01");
-    login->ui->LabeledEdit2->setText("s3cret-pw");
-    login->ui->CheckBox1->setChecked(true);
-    login->ui->Panel5->clicked();  // through the guard, as a real click
+    UI(login, LabeledEdit1)->setText("user01");
+    UI(login, LabeledEdit2)->setText("s3cret-pw");
+    UI(login, CheckBox1)->setChecked(true);
+    UI(login, Panel5)->clicked();  // through the guard, as a real click
     ASSERT_EQ(fake.errorTexts().size(), 1);
     EXPECT_FALSE(fake.errorTexts().front().contains("s3cret-pw"));
     EXPECT_FALSE(accepted());
-    EXPECT_EQ(window->UserInfo.UserID, "user01");
-    EXPECT_EQ(window->ui->Label1->text(), "user01 님 로그인 하셨습니다");
+    EXPECT_EQ(state(window).UserInfo.UserID, "user01");
+    EXPECT_EQ(UI(window, Label1)->text(), "user01 님 로그인 하셨습니다");
 
-    login->ui->CheckBox1->setChecked(false);
-    login->ui->Panel5->clicked();
+    UI(login, CheckBox1)->setChecked(false);
+    UI(login, Panel5)->clicked();
     EXPECT_TRUE(accepted());
 }
 
 TEST_F(LoginWindow, TransportFailureShowsErrorAndKeepsLabel) {
     open();
     Config::instance().serviceHost = "127.0.0.1:1";
-    window->MainUrl = "http://127.0.0.1:1/mobile/";
-    window->ui->Label1->setText("before");
-    login->ui->Panel5->clicked();
+    UI(window, Label1)->setText("before");
+    UI(login, Panel5)->clicked();
     EXPECT_EQ(fake.errorTexts().size(), 1);
-    EXPECT_EQ(window->ui->Label1->text(), "before");
+    EXPECT_EQ(UI(window, Label1)->text(), "before");
     EXPECT_FALSE(accepted());
 }
 

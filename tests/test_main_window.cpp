@@ -2,8 +2,11 @@
 #include <QPlainTextEdit>
 
 #include "app/guard.h"
-#include "service/errors.h"
+#include "base/errors.h"
+#include "service/addresses.h"
 #include "support/app_fixture.h"
+#include "support/controls.h"
+#include "support/main_window_state.h"
 
 namespace {
 
@@ -14,10 +17,10 @@ class MainWindow : public AppFixture {
 };
 
 TEST_F(MainWindow, CreationSetsStateAndSendsTheBannerRequest) {
-    EXPECT_EQ(window->MainUrl, "http://" + server.host() + "/mobile/");
-    EXPECT_EQ(window->sTitle, "DrivoroV3 - 후면단속  업데이트 매니저 V1.4");
-    EXPECT_EQ(window->sExeDir, fake.exeDir);
-    EXPECT_EQ(window->upCode, 378);
+    EXPECT_EQ(addresses::MainUrl(), "http://" + server.host() + "/mobile/");
+    EXPECT_EQ(state(window).sTitle, "DrivoroV3 - 후면단속  업데이트 매니저 V1.4");
+    EXPECT_EQ(state(window).sExeDir, fake.exeDir);
+    EXPECT_EQ(state(window).upCode, 378);
     EXPECT_EQ(window->windowTitle(), "MORVEL Drivoro 업데이트 매니저 V1.4");
     EXPECT_EQ(window->size(), QSize(566, 780));
     ASSERT_EQ(server.requests().size(), 1u);
@@ -26,20 +29,20 @@ TEST_F(MainWindow, CreationSetsStateAndSendsTheBannerRequest) {
 }
 
 TEST_F(MainWindow, LogPutsNewestLineFirstWithItsOwnTime) {
-    window->FMsg(window->ui->Memo1, "A");
+    window->FMsg(UI(window, Memo1), "A");
     fake.clock = fake.clock.addSecs(3605);
-    window->FMsg(window->ui->Memo1, "B");
-    window->FMsg(window->ui->Memo1, "");
-    EXPECT_EQ(window->ui->Memo1->toPlainText(), "[10:30:20] \n[10:30:20] B\n[09:30:15] A");
+    window->FMsg(UI(window, Memo1), "B");
+    window->FMsg(UI(window, Memo1), "");
+    EXPECT_EQ(UI(window, Memo1)->toPlainText(), "[10:30:20] \n[10:30:20] B\n[09:30:15] A");
 
     QPlainTextEdit other;
     window->FMsg(&other, "C");
     EXPECT_EQ(other.toPlainText(), "[10:30:20] C");
-    EXPECT_EQ(window->ui->Memo1->toPlainText().count('\n'), 2);
+    EXPECT_EQ(UI(window, Memo1)->toPlainText().count('\n'), 2);
 }
 
 TEST_F(MainWindow, ClicksOpenTheirPages) {
-    window->UserInfo.UserID = "a b&c#d ";
+    state(window).UserInfo.UserID = "a b&c#d ";
     window->Image1Click();
     window->Image3Click();
     window->Panel6Click();
@@ -56,26 +59,26 @@ TEST_F(MainWindow, ClicksOpenTheirPages) {
 }
 
 TEST_F(MainWindow, BottomBarShowsThePhoneNumbers) {
-    EXPECT_EQ(window->ui->Panel8->text(), "다운로드 사용법 문의 : " + Config::instance().helpPhone);
-    EXPECT_EQ(window->ui->Panel6->text(), "블랙박스 문의 :  " + Config::instance().enquiryPhone);
+    EXPECT_EQ(UI(window, Panel8)->text(), "다운로드 사용법 문의 : " + Config::instance().helpPhone);
+    EXPECT_EQ(UI(window, Panel6)->text(), "블랙박스 문의 :  " + Config::instance().enquiryPhone);
 }
 
 TEST_F(MainWindow, ResizingChangesOnlyTheLogHeight) {
     window->show();
     const auto heights = [&] {
-        const auto& ui = window->ui;
-        return std::vector<int>{ui->Panel10->height(), ui->Panel1->height(), ui->Panel2->height(),
-                                ui->Panel4->height(),  ui->Panel3->height(), ui->Panel5->height(),
-                                ui->Image8->height()};
+        return std::vector<int>{UI(window, Panel10)->height(), UI(window, Panel1)->height(),
+                                UI(window, Panel2)->height(),  UI(window, Panel4)->height(),
+                                UI(window, Panel3)->height(),  UI(window, Panel5)->height(),
+                                UI(window, Image8)->height()};
     };
     EXPECT_EQ(heights(), (std::vector<int>{39, 80, 136, 144, 93, 34, 111}));
-    const int logAtDesign = window->ui->Memo1->height();
+    const int logAtDesign = UI(window, Memo1)->height();
     EXPECT_EQ(logAtDesign, 143);
     window->resize(700, 900);
     QApplication::processEvents();
     EXPECT_EQ(heights(), (std::vector<int>{39, 80, 136, 144, 93, 34, 111}));
-    EXPECT_EQ(window->ui->Memo1->height(), logAtDesign + 120);
-    EXPECT_EQ(window->ui->Panel2->width(), 700);
+    EXPECT_EQ(UI(window, Memo1)->height(), logAtDesign + 120);
+    EXPECT_EQ(UI(window, Panel2)->width(), 700);
 }
 
 TEST(ErrorBox, AppendsFullStopAfterCharactersSortingAboveIt) {

@@ -5,6 +5,8 @@
 #include <QTimer>
 
 #include "account/tflogin.h"
+#include "support/controls.h"
+#include "support/main_window_state.h"
 #include "test_member_fixture.h"
 #include "ui_tflogin.h"
 
@@ -25,9 +27,9 @@ class LeavingAField : public MemberFixture, public ::testing::WithParamInterface
 TEST_P(LeavingAField, ChecksWhatTheFieldHolds) {
     const LeaveCase& c = GetParam();
     TFMember* m = open();
-    QLineEdit* edit = c.field == 4   ? m->ui->LabeledEdit4
-                      : c.field == 5 ? m->ui->LabeledEdit5
-                                     : m->ui->LabeledEdit1;
+    QLineEdit* edit = c.field == 4   ? UI(m, LabeledEdit4)
+                      : c.field == 5 ? UI(m, LabeledEdit5)
+                                     : UI(m, LabeledEdit1);
     edit->setText(c.text);
     QFocusEvent out(QEvent::FocusOut, c.reason);
     QCoreApplication::sendEvent(edit, &out);
@@ -90,9 +92,9 @@ TEST_P(DuplicateCheck, AsTheIdAndTheAnswerSay) {
     const DupCase& c = GetParam();
     reply(kDupIdPath, c.answer, c.status);
     TFMember* m = open();
-    m->ui->LabeledEdit4->setText(c.id);
-    window->UserInfo.idCheck = c.idCheckBefore;
-    m->ui->Panel2->clicked();  // through the guard, as a real click
+    UI(m, LabeledEdit4)->setText(c.id);
+    state(window).UserInfo.idCheck = c.idCheckBefore;
+    UI(m, Panel2)->clicked();  // through the guard, as a real click
 
     const auto sent = requestsTo(kDupIdPath);
     if (c.sentBody.empty()) {
@@ -104,8 +106,8 @@ TEST_P(DuplicateCheck, AsTheIdAndTheAnswerSay) {
     EXPECT_EQ(fake.messageTexts(), c.boxes);
     EXPECT_EQ(memberLog(m), c.log);
     EXPECT_TRUE(logLines().isEmpty()) << "the main window's log is not the sign-up log";
-    EXPECT_EQ(window->UserInfo.idCheck, c.idCheckAfter);
-    EXPECT_EQ(m->ui->LabeledEdit4->text(), c.fieldAfter);
+    EXPECT_EQ(state(window).UserInfo.idCheck, c.idCheckAfter);
+    EXPECT_EQ(UI(m, LabeledEdit4)->text(), c.fieldAfter);
     EXPECT_EQ(fake.errorTexts(), c.errors);
     for (const FakePlatform::Box& box : fake.boxes) {
         if (!box.error) {
@@ -284,11 +286,11 @@ TEST_P(SaveRefusal, StopsAtItsStep) {
     const RefusalCase& c = GetParam();
     TFMember* m = open();
     fillValid(m);
-    ASSERT_TRUE(window->UserInfo.idCheck);
+    ASSERT_TRUE(state(window).UserInfo.idCheck);
     const QStringList before = memberLog(m);
     fake.boxes.clear();
     c.breakIt(m, window.get());
-    m->ui->Panel8->clicked();
+    UI(m, Panel8)->clicked();
     EXPECT_EQ(memberLog(m), c.log + before);
     EXPECT_EQ(fake.messageTexts(), c.boxes);
     EXPECT_TRUE(requestsTo(kJoinPath).empty());
@@ -298,60 +300,60 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, SaveRefusal,
     ::testing::Values(
         RefusalCase{"TermsNotAgreed",
-                    [](TFMember* m, TFMain*) { m->ui->CheckBox1->setChecked(false); },
+                    [](TFMember* m, TFMain*) { UI(m, CheckBox1)->setChecked(false); },
                     {"이용약관 동의하기를 체크해 주세요 "},
                     {}},
         RefusalCase{"IdNotChecked",
-                    [](TFMember*, TFMain* w) { w->UserInfo.idCheck = false; },
+                    [](TFMember*, TFMain* w) { state(w).UserInfo.idCheck = false; },
                     {"아이디 중복체크를 주세요 "},
                     {}},
         RefusalCase{"IdEditedAfterTheCheck",
-                    [](TFMember* m, TFMain*) { m->ui->LabeledEdit4->setText("otheruser"); },
+                    [](TFMember* m, TFMain*) { UI(m, LabeledEdit4)->setText("otheruser"); },
                     {"아이디 중복체크를 주세요 "},
                     {}},
         RefusalCase{"IdWithRefusedCharacter",
                     [](TFMember* m, TFMain* w) {
-                        m->ui->LabeledEdit4->setText("new#user");
-                        w->UserInfo.idCheck = true;
+                        UI(m, LabeledEdit4)->setText("new#user");
+                        state(w).UserInfo.idCheck = true;
                     },
                     {},
                     {"#특수문자를 사용할수 없습니다. "}},
         RefusalCase{"PasswordWithAt",
                     [](TFMember* m, TFMain*) {
-                        m->ui->LabeledEdit5->setText("pass@word1");
-                        m->ui->LabeledEdit6->setText("pass@word1");
+                        UI(m, LabeledEdit5)->setText("pass@word1");
+                        UI(m, LabeledEdit6)->setText("pass@word1");
                     },
                     {},
                     {"@특수문자를 사용할수 없습니다. "}},
         RefusalCase{"ConfirmationDiffers",
-                    [](TFMember* m, TFMain*) { m->ui->LabeledEdit6->setText("password2"); },
+                    [](TFMember* m, TFMain*) { UI(m, LabeledEdit6)->setText("password2"); },
                     {"패스워드가 다름니다. 다시 확인해 주세요 "},
                     {}},
         RefusalCase{"ConfirmationDiffersInCase",
-                    [](TFMember* m, TFMain*) { m->ui->LabeledEdit6->setText("Password1"); },
+                    [](TFMember* m, TFMain*) { UI(m, LabeledEdit6)->setText("Password1"); },
                     {"패스워드가 다름니다. 다시 확인해 주세요 "},
                     {}},
         RefusalCase{"ConfirmationDiffersInBlanks",
-                    [](TFMember* m, TFMain*) { m->ui->LabeledEdit6->setText("password1 "); },
+                    [](TFMember* m, TFMain*) { UI(m, LabeledEdit6)->setText("password1 "); },
                     {"패스워드가 다름니다. 다시 확인해 주세요 "},
                     {}},
         RefusalCase{"PasswordTooShort",
                     [](TFMember* m, TFMain*) {
-                        m->ui->LabeledEdit5->setText("pass123");
-                        m->ui->LabeledEdit6->setText("pass123");
+                        UI(m, LabeledEdit5)->setText("pass123");
+                        UI(m, LabeledEdit6)->setText("pass123");
                     },
                     {"패스워드를 8자리 이상 입력하세요. 다시 확인해 주세요 "},
                     {}},
         RefusalCase{"NoModelChosen",
-                    [](TFMember* m, TFMain*) { m->ui->ComboBox2->setCurrentIndex(-1); },
+                    [](TFMember* m, TFMain*) { UI(m, ComboBox2)->setCurrentIndex(-1); },
                     {"블랙박스 모델명을 선택하세요."},
                     {}},
         RefusalCase{"BirthDateNoSuchDay",
-                    [](TFMember* m, TFMain*) { m->ui->LabeledEdit1->setText("1990-02-30"); },
+                    [](TFMember* m, TFMain*) { UI(m, LabeledEdit1)->setText("1990-02-30"); },
                     {"생년월일(기념일)을 형식에 맞추어 다시 입력해 주세요 "},
                     {}},
         RefusalCase{"BirthDateNineCharacters",
-                    [](TFMember* m, TFMain*) { m->ui->LabeledEdit1->setText("1990-3-30"); },
+                    [](TFMember* m, TFMain*) { UI(m, LabeledEdit1)->setText("1990-3-30"); },
                     {"생년월일(기념일)을 형식에 맞추어 다시 입력해 주세요 "},
                     {}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -370,8 +372,8 @@ TEST_F(MemberWindow, JoinSendsSixTrimmedLinesInOrder) {
     TFMember* m = open();
     fillValid(m, "  newuser1\t");
     // Eight characters with a leading blank pass the length rule and go out as seven.
-    m->ui->LabeledEdit5->setText(" passwd1");
-    m->ui->LabeledEdit6->setText(" passwd1");
+    UI(m, LabeledEdit5)->setText(" passwd1");
+    UI(m, LabeledEdit6)->setText(" passwd1");
     m->Panel8Click();
     const auto joins = requestsTo(kJoinPath);
     ASSERT_EQ(joins.size(), 1u);
@@ -423,7 +425,7 @@ TEST_F(MemberWindow, JoinAcceptedWithoutMsgEndsInTheErrorBox) {
     TFMember* m = open();
     fillValid(m);
     fake.boxes.clear();
-    m->ui->Panel8->clicked();
+    UI(m, Panel8)->clicked();
     EXPECT_EQ(fake.errorTexts(), QStringList{"Value 'msg' not found."});
     EXPECT_TRUE(fake.messageTexts().isEmpty());
     EXPECT_EQ(memberLog(m), QStringList{"free"});
@@ -431,27 +433,27 @@ TEST_F(MemberWindow, JoinAcceptedWithoutMsgEndsInTheErrorBox) {
 
 TEST_F(MemberWindow, TransportFailureOfTheCheckKeepsTheFlag) {
     TFMember* m = open();
-    m->ui->LabeledEdit4->setText("abcdef");
-    window->UserInfo.idCheck = true;
-    window->MainUrl = "http://127.0.0.1:1/mobile/";
-    m->ui->Panel2->clicked();
+    UI(m, LabeledEdit4)->setText("abcdef");
+    state(window).UserInfo.idCheck = true;
+    Config::instance().serviceHost = "127.0.0.1:1";
+    UI(m, Panel2)->clicked();
     EXPECT_EQ(fake.errorTexts().size(), 1);
-    EXPECT_TRUE(window->UserInfo.idCheck);
+    EXPECT_TRUE(state(window).UserInfo.idCheck);
 }
 
 TEST_F(MemberWindow, PasswordFieldsShowHashes) {
     TFMember* m = open();
-    for (QLineEdit* e : {m->ui->LabeledEdit5, m->ui->LabeledEdit6}) {
+    for (QLineEdit* e : {UI(m, LabeledEdit5), UI(m, LabeledEdit6)}) {
         EXPECT_EQ(e->echoMode(), QLineEdit::Password);
         EXPECT_EQ(e->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, e), '#');
     }
-    EXPECT_EQ(m->ui->LabeledEdit4->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(UI(m, LabeledEdit4)->echoMode(), QLineEdit::Normal);
 }
 
 TEST_F(MemberWindow, KeyboardOrderWithinTheGroup) {
     TFMember* m = open();
     QStringList order;
-    QWidget* w = m->ui->LabeledEdit4;
+    QWidget* w = UI(m, LabeledEdit4);
     for (int guard = 0; order.size() < 5 && guard < 200; ++guard) {
         if (w->focusPolicy() & Qt::TabFocus)
             order.append(w->objectName());
@@ -463,8 +465,8 @@ TEST_F(MemberWindow, KeyboardOrderWithinTheGroup) {
 
 TEST_F(MemberWindow, Links) {
     TFMember* m = open();
-    m->ui->Panel7->clicked();
-    m->ui->Panel10->clicked();
+    UI(m, Panel7)->clicked();
+    UI(m, Panel10)->clicked();
     EXPECT_EQ(fake.openedUrls,
               (QStringList{"https://" + server.host() + "/pages/policy_use_back",
                            "https://" + server.host() + "/pages/policy_private_back"}));
@@ -501,14 +503,14 @@ TEST_F(MemberFromLogin, TitleBarCloseKeepsTheWindowAsItWas) {
 
     signUp([&](TFMember* m) {
         EXPECT_EQ(m, first.data());
-        EXPECT_EQ(m->ui->LabeledEdit4->text(), "newuser1");
-        EXPECT_EQ(m->ui->ComboBox2->currentIndex(), 1);
-        EXPECT_TRUE(m->ui->CheckBox1->isChecked());
+        EXPECT_EQ(UI(m, LabeledEdit4)->text(), "newuser1");
+        EXPECT_EQ(UI(m, ComboBox2)->currentIndex(), 1);
+        EXPECT_TRUE(UI(m, CheckBox1)->isChecked());
         EXPECT_EQ(memberLog(m), QStringList{"free"});
         m->close();
     });
     EXPECT_EQ(requestsTo(kCataloguePath).size(), 1u);
-    EXPECT_TRUE(window->UserInfo.idCheck) << "the checked ID is still in the field";
+    EXPECT_TRUE(state(window).UserInfo.idCheck) << "the checked ID is still in the field";
     delete first.data();
 }
 
@@ -517,20 +519,20 @@ TEST_F(MemberFromLogin, ExitClearsTheWindowAndTheNextOneStartsAfresh) {
     signUp([&](TFMember* m) {
         first = m;
         fillValid(m);
-        m->ui->Panel9->clicked();
+        UI(m, Panel9)->clicked();
     });
     EXPECT_EQ(FMember, nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(first.isNull());
 
     signUp([&](TFMember* m) {
-        EXPECT_EQ(m->ui->LabeledEdit4->text(), "");
-        EXPECT_EQ(m->ui->LabeledEdit5->text(), "");
-        EXPECT_FALSE(m->ui->CheckBox1->isChecked());
+        EXPECT_EQ(UI(m, LabeledEdit4)->text(), "");
+        EXPECT_EQ(UI(m, LabeledEdit5)->text(), "");
+        EXPECT_FALSE(UI(m, CheckBox1)->isChecked());
         EXPECT_TRUE(memberLog(m).isEmpty());
         EXPECT_EQ(comboItems(m), (QStringList{"A", "B"}));
         // The new window's empty ID has passed no check.
-        m->ui->CheckBox1->setChecked(true);
+        UI(m, CheckBox1)->setChecked(true);
         m->Panel8Click();
         EXPECT_EQ(memberLog(m), QStringList{"아이디 중복체크를 주세요 "});
         m->close();

@@ -9,6 +9,7 @@
 
 #include "account/tfmember.h"
 #include "support/app_fixture.h"
+#include "support/controls.h"
 #include "ui_tfmember.h"
 
 inline constexpr const char* kCataloguePath = "/mobile/back_c/device_add_getproduct.search";
@@ -57,16 +58,16 @@ class MemberFixture : public AppFixture {
 
     // Every entry as the save wants it, the ID checked as free and the second model chosen.
     void fillValid(TFMember* m, const QString& id = "newuser1") {
-        m->ui->LabeledEdit4->setText(id);
+        UI(m, LabeledEdit4)->setText(id);
         m->Panel2Click();
-        m->ui->LabeledEdit5->setText("password1");
-        m->ui->LabeledEdit6->setText("password1");
-        m->ui->LabeledEdit1->setText("1990-03-30");
-        m->ui->ComboBox2->setCurrentIndex(1);
-        m->ui->CheckBox1->setChecked(true);
+        UI(m, LabeledEdit5)->setText("password1");
+        UI(m, LabeledEdit6)->setText("password1");
+        UI(m, LabeledEdit1)->setText("1990-03-30");
+        UI(m, ComboBox2)->setCurrentIndex(1);
+        UI(m, CheckBox1)->setChecked(true);
     }
 
-    QStringList memberLog(TFMember* m) const { return logLines(m->ui->Memo1); }
+    QStringList memberLog(TFMember* m) const { return logLines(UI(m, Memo1)); }
 
     std::vector<TestServer::Request> requestsTo(const std::string& path) const {
         std::vector<TestServer::Request> found;
@@ -90,8 +91,8 @@ class MemberFixture : public AppFixture {
 
     QStringList comboItems(TFMember* m) const {
         QStringList items;
-        for (int i = 0; i < m->ui->ComboBox2->count(); ++i)
-            items.append(m->ui->ComboBox2->itemText(i));
+        for (int i = 0; i < UI(m, ComboBox2)->count(); ++i)
+            items.append(UI(m, ComboBox2)->itemText(i));
         return items;
     }
 

@@ -9,6 +9,8 @@
 #include "payments/pay_method.h"
 #include "payments/tfpaymentlist.h"
 #include "support/app_fixture.h"
+#include "support/controls.h"
+#include "support/main_window_state.h"
 #include "ui_tfpaymentlist.h"
 
 namespace {
@@ -76,7 +78,7 @@ class Payments : public AppFixture {
     }
     void SetUp() override {
         AppFixture::SetUp();
-        window->UserInfo.UserID = QStringLiteral("  demo01 ");
+        state(window).UserInfo.UserID = QStringLiteral("  demo01 ");
     }
     void TearDown() override {
         delete FPaymentList;
@@ -95,7 +97,7 @@ class Payments : public AppFixture {
             n += r.path == "/mobile/back_c/paylist.json" ? 1 : 0;
         return n;
     }
-    StringGrid* grid() const { return FPaymentList->ui->StringGrid1; }
+    StringGrid* grid() const { return UI(FPaymentList, StringGrid1); }
 
   private:
     struct Answer {
@@ -245,7 +247,7 @@ TEST_P(PaymentReload, TitlePanelFetchesAgain) {
     answerWith({c.first, c.second});
     new TFPaymentList(window.get());
     ASSERT_NE(FPaymentList, nullptr);
-    emit FPaymentList->ui->Panel1->clicked();
+    emit UI(FPaymentList, Panel1)->clicked();
     EXPECT_EQ(listRequests(), 2u);
     EXPECT_EQ(server.lastRequest().body, "mem_ID=demo01");
     EXPECT_EQ(gridRows(grid()), withHeader(c.rows)) << printable(gridRows(grid()));
@@ -282,7 +284,7 @@ bool openHistory(TFMain* main, const std::function<void()>& whileOpen) {
         ran = true;
         whileOpen();
     });
-    emit main->ui->Image4->clicked();
+    emit UI(main, Image4)->clicked();
     EXPECT_TRUE(ran);
     const bool emptied = FPaymentList == nullptr;
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -292,7 +294,7 @@ bool openHistory(TFMain* main, const std::function<void()>& whileOpen) {
 TEST_F(Payments, EveryWayOfClosingReleasesAndReopeningStartsAfresh) {
     answerWith({kTwo, kEmpty});
     const std::vector<std::pair<const char*, std::function<void(TFPaymentList*)>>> closers = {
-        {"exit panel", [](TFPaymentList* w) { emit w->ui->Panel3->clicked(); }},
+        {"exit panel", [](TFPaymentList* w) { emit UI(w, Panel3)->clicked(); }},
         {"title bar", [](TFPaymentList* w) { w->close(); }},
         {"escape key",
          [](TFPaymentList* w) {
@@ -327,7 +329,7 @@ TEST_F(Payments, EveryWayOfClosingReleasesAndReopeningStartsAfresh) {
 TEST_F(Payments, ClosingEmptiesTheReferenceAtOnce) {
     QPointer<TFPaymentList> w = new TFPaymentList(window.get());
     w->show();
-    emit w->ui->Panel3->clicked();
+    emit UI(w, Panel3)->clicked();
     EXPECT_EQ(FPaymentList, nullptr);
     EXPECT_FALSE(w.isNull());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -335,7 +337,7 @@ TEST_F(Payments, ClosingEmptiesTheReferenceAtOnce) {
 }
 
 TEST_F(Payments, WindowOpensAfterAFailedFetch) {
-    window->MainUrl = QStringLiteral("http://127.0.0.1:1/mobile/");
+    Config::instance().serviceHost = QStringLiteral("127.0.0.1:1");
     bool shown = false;
     EXPECT_TRUE(openHistory(window.get(), [&] {
         ASSERT_NE(FPaymentList, nullptr);

@@ -4,7 +4,10 @@
 
 #include "account/tflogin.h"
 #include "app/startup.h"
+#include "service/addresses.h"
 #include "support/app_fixture.h"
+#include "support/controls.h"
+#include "support/main_window_state.h"
 #include "ui_tflogin.h"
 
 namespace {
@@ -66,15 +69,15 @@ TEST_F(Startup, AcceptedLoginShowsTheMainWindowUntilItCloses) {
     ConfigOverride config(server.host());
     bool checked = false;
     QTimer::singleShot(0, [&] {
-        FLogin->ui->LabeledEdit1->setText("user01");
+        UI(FLogin, LabeledEdit1)->setText("user01");
         FLogin->Panel5Click();
         QTimer::singleShot(0, [&] {
             EXPECT_TRUE(FMain->isVisible());
-            EXPECT_TRUE(FMain->MainUrl.endsWith("/mobile/"));
-            EXPECT_EQ(FMain->upCode, 378);
-            EXPECT_TRUE(std::all_of(FMain->bb.Barray.begin(), FMain->bb.Barray.end(),
+            EXPECT_TRUE(addresses::MainUrl().endsWith("/mobile/"));
+            EXPECT_EQ(state(FMain).upCode, 378);
+            EXPECT_TRUE(std::all_of(state(FMain).bb.Barray.begin(), state(FMain).bb.Barray.end(),
                                     [](char16_t c) { return c == 0; }));
-            EXPECT_TRUE(FMain->sExeDir.endsWith('/'));
+            EXPECT_TRUE(state(FMain).sExeDir.endsWith('/'));
             checked = true;
             FMain->Image5Click();
         });

@@ -29,4 +29,9 @@ void WindowsPlatform::errorBox(const QString& text) {
                 win::wide(applicationTitle()).c_str(), MB_OK | MB_ICONSTOP | MB_APPLMODAL);
 }
 
+bool WindowsPlatform::askYesNo(QWidget* owner, const QString& text, const QString& caption) {
+    return MessageBoxW(windowOf(owner), win::wide(text).c_str(), win::wide(caption).c_str(),
+                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_APPLMODAL) == IDYES;
+}
+
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <QTimer>
 #include <algorithm>
 
 #include "platform/windows/win_text.h"
@@ -75,6 +76,23 @@ QList<LogicalDrive> logicalDrives() {
     return drives;
 }
 
+QList<quint64> driveSignature() {
+    QuietDriveErrors quiet;
+    QList<quint64> signature;
+    const DWORD mask = GetLogicalDrives();
+    for (int i = 0; i < 26; ++i) {
+        if (!(mask & (DWORD{1} << i)))
+            continue;
+        const std::wstring root{static_cast<wchar_t>(L'A' + i), L':', L'\\'};
+        const UINT type = GetDriveTypeW(root.c_str());
+        DWORD serial = 0;
+        if (type == DRIVE_REMOVABLE || type == DRIVE_FIXED)
+            GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
+        signature.append(quint64(i) << 40 | quint64(type) << 32 | serial);
+    }
+    return signature;
+}
+
 QChar windowsDriveLetter() {
     wchar_t folder[MAX_PATH + 1] = {};
     const UINT n = GetSystemWindowsDirectoryW(folder, MAX_PATH + 1);
@@ -85,6 +103,23 @@ QChar windowsDriveLetter() {
 
 QList<Drive> WindowsPlatform::drives() {
     return win::cardDrives(win::logicalDrives(), win::windowsDriveLetter());
+}
+
+std::unique_ptr<QObject> WindowsPlatform::watchDrives(std::function<void()> onChange) {
+    // Polled rather than told by WM_DEVICECHANGE: that needs a window of the Windows
+    // platform plugin, and a reader's card is not always announced.
+    auto timer = std::make_unique<QTimer>();
+    timer->setInterval(1000);
+    QObject::connect(timer.get(), &QTimer::timeout, timer.get(),
+                     [last = win::driveSignature(), onChange = std::move(onChange)]() mutable {
+                         QList<quint64> now = win::driveSignature();
+                         if (now == last)
+                             return;
+                         last = std::move(now);
+                         onChange();
+                     });
+    timer->start();
+    return timer;
 }
 
 QString WindowsPlatform::currentDriveRoot() {

@@ -22,6 +22,12 @@ struct LogicalDrive {
 // removable; its root is the letter with ":\".
 QList<Drive> cardDrives(const QList<LogicalDrive>& drives, QChar windowsLetter);
 
+// What the drive watcher compares from one second to the next: the letters, their kinds and
+// the serial number of the volume each removable or fixed drive holds (0 when empty), so
+// that a card put into a reader whose letter stays counts as a change. Network and optical
+// drives are left out: asking them can take seconds.
+QList<quint64> driveSignature();
+
 // The system calls behind it.
 QList<LogicalDrive> logicalDrives();
 QChar windowsDriveLetter();

@@ -121,12 +121,13 @@ QString WindowsPlatform::savedLoginPath() {
     return folder + QLatin1Char('\\') + file;
 }
 
-QString WindowsPlatform::bannerPicturePath() {
-    // An installed program cannot write beside itself; the picture is the user's own.
+QString WindowsPlatform::cacheFolder() {
+    // An installed program cannot write beside itself; its own files go to the user's folder.
     const QString folder =
-        win::knownFolder(FOLDERID_LocalAppData) + QStringLiteral("\\MORVEL_Drivoro");
+        win::knownFolder(FOLDERID_LocalAppData) + QStringLiteral("\\MORVEL_Drivoro\\");
+    // Made here, so that every caller (the banner too) finds it.
     CreateDirectoryW(win::wide(folder).c_str(), nullptr);
-    return folder + QStringLiteral("\\a.jpg");
+    return folder;
 }
 
 }  // namespace platform

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "files.hpp"
+#include "guard.hpp"
 #include "password.hpp"
 #include "seed.hpp"
 #include "service.hpp"
@@ -138,6 +139,12 @@ int serve(const Args& args, Store& store, const fs::path& files_dir) {
         }
     }
 
+    if (!is_loopback_host(host)) {
+        std::cerr << "drivoro-standin: warning: " << host
+                  << " is not a loopback address, so other machines can reach this service. It "
+                     "speaks plain HTTP (passwords cross the network readable), keeps no real "
+                     "data safe and is meant for tests and demonstrations only.\n";
+    }
     for (const auto& path : missing_files(store, files_dir)) {
         std::cerr << "drivoro-standin: warning: " << path << " is not in " << files_dir.string()
                   << "; requests for it will get 404\n";

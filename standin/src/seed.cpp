@@ -224,8 +224,9 @@ void seed_store(Store& store, const fs::path& files_dir, std::time_t now) {
         const std::string path = seed::file_path(m.idx);
         const std::string name = seed::file_name(m.name);
         write_file_atomically(served_file(files_dir, path + name), bytes);
-        store.add_db_file(m.idx, std::string(seed::kVersion), name, path,
-                          static_cast<std::int64_t>(bytes.size()));
+        const FileDigest digest = digest_of(bytes);
+        store.add_db_file(m.idx, std::string(seed::kVersion), name, path, digest.size,
+                          digest.sha256);
     }
 
     const auto demo_model = store.find_model(std::string(seed::kDemoModel));
@@ -253,8 +254,11 @@ std::unique_ptr<Store> open_or_create(const fs::path& db, const fs::path& files_
     if (created)
         *created = false;
     std::error_code ec;
-    if (fs::exists(db, ec))
-        return std::make_unique<Store>(db, Store::Mode::OpenExisting);
+    if (fs::exists(db, ec)) {
+        auto store = std::make_unique<Store>(db, Store::Mode::OpenExisting);
+        complete_digests(*store, files_dir);
+        return store;
+    }
     if (ec)
         throw std::runtime_error("cannot look at " + db.string() + ": " + ec.message());
 

@@ -82,7 +82,8 @@ std::filesystem::path default_files_dir(const std::filesystem::path& db);
 
 // Opens the database, first creating and seeding it when the file does not exist. The new
 // database is built under a temporary name and renamed into place, so an interrupted seeding
-// never leaves a half-filled database behind that a later start would take as complete.
+// never leaves a half-filled database behind that a later start would take as complete. A
+// database of an older version is brought up to date, its files' digests taken from files_dir.
 std::unique_ptr<Store> open_or_create(const std::filesystem::path& db,
                                       const std::filesystem::path& files_dir,
                                       bool* created = nullptr);

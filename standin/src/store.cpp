@@ -8,7 +8,7 @@ namespace drivoro::standin {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 constexpr const char* kSchema = R"sql(
 PRAGMA journal_mode = WAL;
@@ -29,7 +29,8 @@ CREATE TABLE db_files (
     filename TEXT NOT NULL,
     filepath TEXT NOT NULL,
     size INTEGER NOT NULL,
-    published_at TEXT NOT NULL
+    published_at TEXT NOT NULL,
+    sha256 TEXT NOT NULL DEFAULT ''
 );
 CREATE TABLE members (
     id INTEGER PRIMARY KEY,
@@ -66,8 +67,14 @@ CREATE TABLE banners (
     img_path TEXT NOT NULL,
     link_path TEXT NOT NULL
 );
-PRAGMA user_version = 1;
+PRAGMA user_version = 2;
 )sql";
+
+// From each version to the next; entry i upgrades version i + 1.
+constexpr const char* kMigrations[] = {
+    // 1 -> 2: the file's digest, filled in from the served file after opening.
+    "ALTER TABLE db_files ADD COLUMN sha256 TEXT NOT NULL DEFAULT ''",
+};
 
 [[noreturn]] void fail(sqlite3* db, const std::string& what) {
     throw StoreError(what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
@@ -141,11 +148,37 @@ Model read_model(const Stmt& s, int first) {
 
 DbFile read_file(const Stmt& s, int first) {
     return DbFile{s.integer(first),  s.integer(first + 1), s.text(first + 2), s.text(first + 3),
-                  s.text(first + 4), s.integer(first + 5), s.text(first + 6)};
+                  s.text(first + 4), s.integer(first + 5), s.text(first + 6), s.text(first + 7)};
 }
 
 constexpr const char* kFileColumns =
-    "id, model_idx, version, filename, filepath, size, published_at FROM db_files";
+    "id, model_idx, version, filename, filepath, size, sha256, published_at FROM db_files";
+
+int schema_version(sqlite3* db) {
+    Stmt version(db, "PRAGMA user_version");
+    return version.step() ? static_cast<int>(version.integer(0)) : 0;
+}
+
+// Brings a database of an older version up to this one. The write lock is taken first, so
+// two processes opening one old database at once migrate it once.
+void migrate(sqlite3* db) {
+    const int first = schema_version(db);
+    if (first == kSchemaVersion)
+        return;
+    if (first < 1 || first > kSchemaVersion)
+        throw StoreError("not a database of this service");
+    exec(db, "BEGIN IMMEDIATE");
+    try {
+        for (int version = schema_version(db); version < kSchemaVersion; ++version) {
+            exec(db, kMigrations[version - 1]);
+            exec(db, ("PRAGMA user_version = " + std::to_string(version + 1)).c_str());
+        }
+        exec(db, "COMMIT");
+    } catch (...) {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
 
 }  // namespace
 
@@ -168,14 +201,15 @@ Store::Store(const std::filesystem::path& file, Mode mode) {
     }
     try {
         sqlite3_busy_timeout(db_, 5000);
+        // Every download request is recorded; waiting for the disk on each one made the download
+        // answer slower than sending a 3 MiB file. In WAL mode this stays consistent; only a
+        // power loss can undo the last records.
+        exec(db_, "PRAGMA synchronous = NORMAL");
         exec(db_, "PRAGMA foreign_keys = ON");
         if (mode == Mode::CreateNew) {
             exec(db_, kSchema);
         }
-        Stmt version(db_, "PRAGMA user_version");
-        if (!version.step() || version.integer(0) != kSchemaVersion) {
-            throw StoreError("not a database of this service");
-        }
+        migrate(db_);
     } catch (const std::exception& e) {
         sqlite3_close(db_);
         db_ = nullptr;
@@ -308,16 +342,31 @@ std::vector<DbFile> Store::current_files() {
 
 DbFile Store::add_db_file(std::int64_t model_idx, const std::string& version,
                           const std::string& filename, const std::string& filepath,
-                          std::int64_t size) {
+                          std::int64_t size, const std::string& sha256) {
     std::lock_guard lock(mutex_);
     const std::string now = local_time_text(std::time(nullptr));
     Stmt s(db_,
-           "INSERT INTO db_files (model_idx, version, filename, filepath, size, published_at)"
-           " VALUES (?, ?, ?, ?, ?, ?)");
+           "INSERT INTO db_files (model_idx, version, filename, filepath, size, sha256,"
+           " published_at) VALUES (?, ?, ?, ?, ?, ?, ?)");
     s.bind(1, model_idx).bind(2, version).bind(3, filename).bind(4, filepath).bind(5, size);
-    s.bind(6, now).run();
+    s.bind(6, sha256).bind(7, now).run();
     return DbFile{
-        sqlite3_last_insert_rowid(db_), model_idx, version, filename, filepath, size, now};
+        sqlite3_last_insert_rowid(db_), model_idx, version, filename, filepath, size, sha256, now};
+}
+
+std::vector<DbFile> Store::files_without_digest() {
+    std::lock_guard lock(mutex_);
+    Stmt s(db_, (std::string("SELECT ") + kFileColumns + " WHERE sha256 = '' ORDER BY id").c_str());
+    std::vector<DbFile> files;
+    while (s.step())
+        files.push_back(read_file(s, 0));
+    return files;
+}
+
+void Store::set_digest(std::int64_t file_id, std::int64_t size, const std::string& sha256) {
+    std::lock_guard lock(mutex_);
+    Stmt s(db_, "UPDATE db_files SET size = ?, sha256 = ? WHERE id = ?");
+    s.bind(1, size).bind(2, sha256).bind(3, file_id).run();
 }
 
 void Store::record_download(const DownloadRecord& r) {

@@ -29,6 +29,9 @@ struct DbFile {
     // Path on the service host, beginning and ending with "/".
     std::string filepath;
     std::int64_t size = 0;
+    // SHA-256 of the served file in 64 lower-case hex digits, taken when it was published;
+    // empty only for a file that has not been hashed yet (see files_without_digest).
+    std::string sha256;
     std::string published_at;
 };
 
@@ -114,7 +117,11 @@ class Store {
     // The current file of every model that has one.
     std::vector<DbFile> current_files();
     DbFile add_db_file(std::int64_t model_idx, const std::string& version,
-                       const std::string& filename, const std::string& filepath, std::int64_t size);
+                       const std::string& filename, const std::string& filepath, std::int64_t size,
+                       const std::string& sha256);
+    // Files recorded before their digest was kept, from databases made by older versions.
+    std::vector<DbFile> files_without_digest();
+    void set_digest(std::int64_t file_id, std::int64_t size, const std::string& sha256);
 
     void record_download(const DownloadRecord& record);
     std::vector<DownloadRecord> downloads();

@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <openssl/evp.h>
 
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "seed.hpp"
 #include "test_support.hpp"
@@ -82,6 +86,82 @@ TEST(StandinProgram, ServesPublishesAndStopsCleanly) {
     EXPECT_NE(second.err.find("cannot listen"), std::string::npos) << second.err;
 
     EXPECT_EQ(server.stop(), 0);
+}
+
+TEST(StandinProgram, ParallelDownloadsOfALargeFileKeepMemoryFlat) {
+    constexpr std::size_t kFileSize = 64 * 1024 * 1024;
+    constexpr int kDownloads = 4;
+    TempDir dir;
+    const std::string db = (dir.path() / "big.db").string();
+    const fs::path source = dir.path() / "big.idb";
+    std::ofstream(source, std::ios::binary) << "camera data";
+    fs::resize_file(source, kFileSize);
+    const auto published = run_program({"publish", "--db", db, "--model", "TESTCAM1", "--version",
+                                        "9.0", "--file", source.string()});
+    ASSERT_EQ(published.exit_code, 0) << published.err;
+
+    ServerProcess server({"--db", db, "--port", "0"}, dir.path() / "serve.err");
+    ASSERT_GT(server.port(), 0) << server.first_line();
+    httplib::Client client("127.0.0.1", server.port());
+    const auto down = client.Post(
+        "/mobile/back_c/sdcard_down.json?mem_ID=demo0001&bInfo_modelName=TESTCAM1"
+        "&bInfo_serialno=1&Con_IP=",
+        "", kForm);
+    ASSERT_TRUE(down);
+    const auto answer = parse_json(down->body);
+    ASSERT_EQ(text_of(answer, "sfd_size"), std::to_string(kFileSize));
+    const std::string path = text_of(answer, "sfd_filepath") + text_of(answer, "sfd_filename");
+    const long before = standin_test::proc_status_kib(server.pid(), "VmHWM");
+    ASSERT_GT(before, 0);
+
+    std::vector<std::string> digests(kDownloads);
+    std::vector<std::thread> downloads;
+    for (int i = 0; i < kDownloads; ++i) {
+        downloads.emplace_back([&, i] {
+            httplib::Client c("127.0.0.1", server.port());
+            c.set_read_timeout(60, 0);
+            std::unique_ptr<EVP_MD_CTX, void (*)(EVP_MD_CTX*)> sha(EVP_MD_CTX_new(),
+                                                                   EVP_MD_CTX_free);
+            EVP_DigestInit_ex(sha.get(), EVP_sha256(), nullptr);
+            const auto res = c.Get(path.c_str(), [&](const char* data, std::size_t size) {
+                return EVP_DigestUpdate(sha.get(), data, size) == 1;
+            });
+            unsigned char hash[EVP_MAX_MD_SIZE];
+            unsigned int length = 0;
+            EVP_DigestFinal_ex(sha.get(), hash, &length);
+            if (res && res->status == 200) {
+                static constexpr char hex[] = "0123456789abcdef";
+                for (unsigned int k = 0; k < length; ++k)
+                    digests[i] += {hex[hash[k] >> 4], hex[hash[k] & 0x0F]};
+            }
+        });
+    }
+    for (auto& d : downloads)
+        d.join();
+    const long after = standin_test::proc_status_kib(server.pid(), "VmHWM");
+    for (const auto& digest : digests)
+        EXPECT_EQ(digest, text_of(answer, "sfd_sha256"));
+    // Read whole into memory, even one of the files would add its 64 MiB.
+    EXPECT_LT((after - before) * 1024, static_cast<long>(kFileSize))
+        << "peak memory " << before << " KiB before the downloads, " << after << " KiB after";
+    EXPECT_EQ(server.stop(), 0);
+}
+
+TEST(StandinProgram, WarnsWhenListeningBeyondThisMachine) {
+    TempDir dir;
+    const std::string db = (dir.path() / "host.db").string();
+    for (const char* host : {"127.0.0.1", "0.0.0.0"}) {
+        {
+            ServerProcess server({"--db", db, "--port", "0", "--host", host},
+                                 dir.path() / "serve.err");
+            ASSERT_GT(server.port(), 0) << server.first_line();
+            EXPECT_EQ(server.stop(), 0);
+        }
+        const std::string err = standin_test::read_file(dir.path() / "serve.err");
+        const bool warned = err.find("warning: ") != std::string::npos &&
+                            err.find("plain HTTP") != std::string::npos;
+        EXPECT_EQ(warned, std::string(host) != "127.0.0.1") << host << ": " << err;
+    }
 }
 
 TEST(StandinProgram, RefusesWrongCommandLines) {

@@ -1,6 +1,7 @@
 // The data side: password storage, seeding, publishing.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fstream>
 #include <regex>
@@ -64,6 +65,31 @@ TEST(PasswordHash, RefusesStoredTextsItDidNotMake) {
     }
 }
 
+TEST(FileDigest, MatchesKnownAnswers) {
+    const struct {
+        const char* why;
+        std::string bytes;
+        const char* sha256;
+    } cases[] = {
+        {"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"longer than one read", std::string(1024 * 1024 + 1, 'a'),
+         "4a3f0c0c213adea174f9a3d4c13177315b588bdb2e9c1012d3d0bf0453ca0f6a"},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        const auto from_bytes = digest_of(c.bytes);
+        EXPECT_EQ(from_bytes.size, static_cast<std::int64_t>(c.bytes.size())) << c.why;
+        EXPECT_EQ(from_bytes.sha256, c.sha256) << c.why;
+        const fs::path file = dir.path() / "file";
+        std::ofstream(file, std::ios::binary) << c.bytes;
+        const auto from_file = digest_of_file(file);
+        EXPECT_EQ(from_file.size, from_bytes.size) << c.why;
+        EXPECT_EQ(from_file.sha256, c.sha256) << c.why;
+    }
+    EXPECT_THROW(digest_of_file(dir.path() / "missing"), std::exception);
+}
+
 TEST(CameraDatabase, IsTheSameForTheSameModelAndVersionOnly) {
     const std::string a = camera_db_bytes("TESTCAM1", "2.5", 4099);
     EXPECT_EQ(a.size(), 4099u);
@@ -112,9 +138,13 @@ TEST_F(SeededStore, HoldsTheDocumentedSeedData) {
         const auto file = store_->current_file(models[i].idx);
         ASSERT_TRUE(file);
         EXPECT_EQ(file->version, seed::kVersion);
-        EXPECT_EQ(read_file(served_file(files_, file->filepath + file->filename)),
-                  camera_db_bytes(models[i].name, seed::kVersion, seed::kCameraDbSize));
+        const std::string bytes = read_file(served_file(files_, file->filepath + file->filename));
+        EXPECT_EQ(bytes, camera_db_bytes(models[i].name, seed::kVersion, seed::kCameraDbSize));
+        EXPECT_EQ(file->size, static_cast<std::int64_t>(bytes.size()));
+        EXPECT_EQ(file->sha256, digest_of(bytes).sha256);
     }
+    EXPECT_EQ(store_->current_file(101)->sha256,
+              "813b1dc222c7114b029dc08e3f5a6b259568bc6ac4e65f30c4ce1d134095c7ca");
     const auto demo = store_->find_account(std::string(seed::kDemoId));
     ASSERT_TRUE(demo);
     EXPECT_TRUE(verify_password(seed::kDemoPassword, demo->pw_hash));
@@ -144,6 +174,39 @@ TEST_F(SeededStore, ReportsServedFilesThatAreNotThere) {
               std::vector<std::string>{std::string(seed::kBannerPath)});
 }
 
+TEST_F(SeededStore, OpeningAnOlderDatabaseAddsTheDigestsOfItsFiles) {
+    store_.reset();
+    // A database as the first version left it: no digest column.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(db_.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "ALTER TABLE db_files DROP COLUMN sha256; PRAGMA user_version = 1",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    // One served file is elsewhere for now.
+    const fs::path away = dir_.path() / "away.idb";
+    const fs::path mv2ch = served_file(files_, seed::file_path(103) + seed::file_name("MV2CH"));
+    fs::rename(mv2ch, away);
+
+    store_ = open_or_create(db_, files_);
+    for (const std::int64_t idx : {101, 102}) {
+        const auto file = store_->current_file(idx);
+        ASSERT_TRUE(file);
+        EXPECT_EQ(file->sha256,
+                  digest_of(read_file(served_file(files_, file->filepath + file->filename))).sha256)
+            << idx;
+    }
+    EXPECT_EQ(store_->current_file(103)->sha256, "");
+
+    store_.reset();
+    fs::rename(away, mv2ch);
+    store_ = open_or_create(db_, files_);
+    EXPECT_EQ(store_->current_file(103)->sha256, digest_of(read_file(mv2ch)).sha256);
+    // Still the service's own database for the other commands.
+    EXPECT_EQ(store_->models_of(seed::kMakerCode).size(), seed::kModels.size());
+}
+
 TEST(OpenOrCreate, RefusesAFileThatIsNotItsDatabaseAndLeavesItAlone) {
     TempDir dir;
     const fs::path db = dir.path() / "notes.db";
@@ -169,6 +232,9 @@ TEST_F(SeededStore, PublishMakesTheFileCurrentAndKeepsTheOldOne) {
     EXPECT_EQ(current->id, published.id);
     EXPECT_EQ(read_file(served_file(files_, current->filepath + current->filename)),
               "new camera data");
+    // Size and digest of what is served, recorded with the file.
+    EXPECT_EQ(current->size, 15);
+    EXPECT_EQ(current->sha256, "5ec31ace08e2442fc8222a3f3b250fe26bab56001a55a69457604d683315474c");
     EXPECT_TRUE(fs::exists(served_file(files_, before->filepath + before->filename)));
     // Publishing one version twice must not overwrite the first copy.
     const DbFile again = publish(*store_, files_, "TESTCAM1", "2.6", source);

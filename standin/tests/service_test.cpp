@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -133,6 +134,9 @@ TEST_F(StandinService, LoginAnswersEveryAccountKey) {
     EXPECT_EQ(text_of(answer, "sfd_filename"), "TESTCAM1_2.5.idb");
     EXPECT_EQ(text_of(answer, "sfd_filepath"), "/upload/sfd/101/2.5/");
     EXPECT_EQ(text_of(answer, "sfd_version"), "2.5");
+    EXPECT_EQ(text_of(answer, "sfd_size"), "3145728");
+    EXPECT_EQ(text_of(answer, "sfd_sha256"),
+              "813b1dc222c7114b029dc08e3f5a6b259568bc6ac4e65f30c4ce1d134095c7ca");
     EXPECT_EQ(text_of(answer, "bInfo_scdown_directory"), "root");
 }
 
@@ -322,8 +326,12 @@ TEST_F(StandinService, DownloadAnswersTheCurrentFileAndRecordsTheQuery) {
     ASSERT_TRUE(file);
     EXPECT_EQ(file->status, 200);
     EXPECT_EQ(file->get_header_value("Content-Type"), "application/octet-stream");
+    EXPECT_EQ(file->get_header_value("Content-Length"), "3145728");
     EXPECT_TRUE(file->body == camera_db_bytes("TESTCAM1", "2.5", seed::kCameraDbSize))
         << "the downloaded bytes differ from the seeded file";
+    // The size and the digest the program checks the received bytes against.
+    EXPECT_EQ(text_of(answer, "sfd_size"), std::to_string(file->body.size()));
+    EXPECT_EQ(text_of(answer, "sfd_sha256"), digest_of(file->body).sha256);
 
     const auto records = store_->downloads();
     ASSERT_EQ(records.size(), recorded_before + 1);
@@ -412,6 +420,27 @@ TEST_F(StandinService, PublishedVersionIsAnsweredAtTheNextRequest) {
         client_->Get((text_of(before, "sfd_filepath") + text_of(before, "sfd_filename")).c_str());
     ASSERT_TRUE(old_file);
     EXPECT_EQ(old_file->status, 200);
+}
+
+TEST_F(StandinService, DownloadAnswerTellsTheDigestTakenAtPublication) {
+    // A maker and model of their own: the other tests see the seeded catalogue and databases.
+    store_->add_maker(379, "DIGEST");
+    const Model model = store_->add_model(379, "DIGESTCAM", "root");
+    const fs::path source = dir_->path() / "digestcam-2.7.idb";
+    const std::string bytes = camera_db_bytes("DIGESTCAM", "2.7", 50000);
+    std::ofstream(source, std::ios::binary) << bytes;
+    const DbFile published = publish(*store_, files_, "DIGESTCAM", "2.7", source);
+    ASSERT_EQ(text_of(join("digest01", "password1", std::to_string(model.idx), "379"), "flag"),
+              "true");
+    const std::string query = "mem_ID=digest01&bInfo_modelName=DIGESTCAM&bInfo_serialno=1&Con_IP=";
+
+    const auto answer = sdcard_down(query);
+    EXPECT_EQ(text_of(answer, "sfd_size"), "50000");
+    EXPECT_EQ(text_of(answer, "sfd_sha256"), digest_of(bytes).sha256);
+    // Recorded once: a served file changed behind the service's back is not hashed again.
+    write_file_atomically(served_file(files_, published.filepath + published.filename),
+                          std::string(50000, 'x'));
+    EXPECT_EQ(text_of(sdcard_down(query), "sfd_sha256"), digest_of(bytes).sha256);
 }
 
 // ---- payments, banner, IP echo, pages ----
@@ -585,6 +614,21 @@ TEST_F(StandinService, FilesOutsideTheServedFolderStayHidden) {
         ASSERT_TRUE(res) << target;
         EXPECT_GE(res->status, 400) << target;
         EXPECT_LT(res->status, 500) << target;
+        EXPECT_EQ(res->body.find("SQLite format"), std::string::npos) << target;
+    }
+    // Nor anything inside it that is not a plain file of its own: a link out, a FIFO (which
+    // must not be waited on), a publication's temporary file, a folder.
+    const fs::path upload = files_ / "upload";
+    fs::create_symlink(dir_->path() / "standin.db", upload / "link.idb");
+    fs::create_directory_symlink(dir_->path(), upload / "linked");
+    ASSERT_EQ(mkfifo((upload / "pipe.idb").c_str(), 0644), 0);
+    std::ofstream(upload / ".rp_cam.idb.tmp-0123abcd") << "half a file";
+    for (const char* target : {"/upload/link.idb", "/upload/linked/standin.db", "/upload/pipe.idb",
+                               "/upload/.rp_cam.idb.tmp-0123abcd", "/upload/sfd", "/upload/sfd/",
+                               "/upload//sfd/101/2.5/TESTCAM1_2.5.idb"}) {
+        const auto res = client_->Get(target);
+        ASSERT_TRUE(res) << target;
+        EXPECT_EQ(res->status, 404) << target;
         EXPECT_EQ(res->body.find("SQLite format"), std::string::npos) << target;
     }
 }

@@ -1,10 +1,13 @@
 #include "test_support.hpp"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +16,9 @@
 #include <iterator>
 #include <regex>
 #include <stdexcept>
+#include <utility>
+
+#include "seed.hpp"
 
 extern char** environ;
 
@@ -236,6 +242,157 @@ ServerProcess::~ServerProcess() {
     }
     if (out_fd_ >= 0)
         close(out_fd_);
+}
+
+}  // namespace standin_test
+
+namespace standin_test {
+
+long proc_status_kib(pid_t pid, const std::string& field) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind(field + ":", 0) == 0)
+            return std::stol(line.substr(field.size() + 1));
+    }
+    return -1;
+}
+
+RawClient::RawClient(int port, const std::string& source) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = -1;
+    }
+}
+
+RawClient::~RawClient() {
+    if (fd_ >= 0)
+        close(fd_);
+}
+
+bool RawClient::send(std::string_view bytes) {
+    while (fd_ >= 0 && !bytes.empty()) {
+        const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return fd_ >= 0;
+}
+
+bool RawClient::answer_waiting() {
+    pollfd p{fd_, POLLIN, 0};
+    return fd_ >= 0 && poll(&p, 1, 0) > 0;
+}
+
+bool RawClient::read_some(std::string& into, std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd p{fd_, POLLIN, 0};
+    if (fd_ < 0 || closed_ || left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0)
+        return false;
+    char buffer[16384];
+    const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+    if (n <= 0) {
+        closed_ = true;
+        return false;
+    }
+    into.append(buffer, static_cast<std::size_t>(n));
+    return true;
+}
+
+std::string RawClient::read_to_end(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (read_some(pending_, deadline)) {
+    }
+    return std::exchange(pending_, std::string());
+}
+
+std::string RawClient::read_until(std::string_view marker, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (pending_.find(marker) == std::string::npos && read_some(pending_, deadline)) {
+    }
+    const std::size_t at = pending_.find(marker);
+    const std::size_t end = at == std::string::npos ? pending_.size() : at + marker.size();
+    std::string out = pending_.substr(0, end);
+    pending_.erase(0, end);
+    return out;
+}
+
+std::string RawClient::read_answer(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    auto whole = [this]() -> std::size_t {
+        // Skips interim 100 Continue answers.
+        std::size_t start = 0;
+        while (pending_.compare(start, 12, "HTTP/1.1 100") == 0) {
+            const std::size_t end = pending_.find("\r\n\r\n", start);
+            if (end == std::string::npos)
+                return 0;
+            start = end + 4;
+        }
+        const std::size_t head_end = pending_.find("\r\n\r\n", start);
+        if (head_end == std::string::npos)
+            return 0;
+        static const std::regex kLength(R"(\r\nContent-Length: *(\d+))", std::regex::icase);
+        std::smatch m;
+        const std::string head = pending_.substr(start, head_end - start);
+        const std::size_t length = std::regex_search(head, m, kLength) ? std::stoul(m[1]) : 0;
+        return pending_.size() >= head_end + 4 + length ? head_end + 4 + length : 0;
+    };
+    while (whole() == 0 && read_some(pending_, deadline)) {
+    }
+    const std::size_t end = whole();
+    std::string answer = pending_.substr(0, end == 0 ? pending_.size() : end);
+    pending_.erase(0, answer.size());
+    return answer;
+}
+
+int status_of(const std::string& answer) {
+    static const std::regex kStatus(R"(HTTP/1\.[01] (\d{3}) )");
+    auto it = std::sregex_iterator(answer.begin(), answer.end(), kStatus);
+    for (; it != std::sregex_iterator(); ++it) {
+        const int status = std::stoi((*it)[1]);
+        if (status != 100)
+            return status;
+    }
+    return 0;
+}
+
+std::string body_of(const std::string& answer) {
+    std::size_t start = 0;
+    while (answer.compare(start, 12, "HTTP/1.1 100") == 0)
+        start = answer.find("\r\n\r\n", start) + 4;
+    const std::size_t head_end = answer.find("\r\n\r\n", start);
+    return head_end == std::string::npos ? std::string() : answer.substr(head_end + 4);
+}
+
+RunningService::RunningService(const Adjust& adjust) {
+    namespace ds = drivoro::standin;
+    const fs::path files = dir_.path() / "files";
+    store_ = ds::open_or_create(dir_.path() / "standin.db", files);
+    ds::Service::Options options{files, false};
+    if (adjust)
+        adjust(options);
+    service_ = std::make_unique<ds::Service>(*store_, std::move(options));
+    port_ = service_->bind("127.0.0.1", 0);
+    if (port_ <= 0)
+        throw std::runtime_error("the service cannot listen");
+    thread_ = std::thread([this] { service_->serve(); });
+}
+
+RunningService::~RunningService() {
+    service_->stop();
+    thread_.join();
 }
 
 }  // namespace standin_test

@@ -3,11 +3,19 @@
 #include <rapidjson/document.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
+
+#include "service.hpp"
+#include "store.hpp"
 
 namespace standin_test {
 
@@ -59,6 +67,7 @@ class ServerProcess {
     ServerProcess& operator=(const ServerProcess&) = delete;
 
     const std::string& first_line() const { return first_line_; }
+    pid_t pid() const { return pid_; }
     int port() const { return port_; }
     // Sends SIGTERM and gives the exit code (128 + signal when it died of one).
     int stop();
@@ -67,6 +76,68 @@ class ServerProcess {
     pid_t pid_ = -1;
     int out_fd_ = -1;
     std::string first_line_;
+    int port_ = -1;
+};
+
+// A line of /proc/PID/status in KiB, such as "VmHWM" (peak resident memory); -1 if missing.
+long proc_status_kib(pid_t pid, const std::string& field);
+
+// A plain TCP connection to 127.0.0.1:port, for requests sent piece by piece. `source` binds
+// its own end to another loopback address (127.0.0.2, ...), a client on another machine as
+// far as the service can tell.
+class RawClient {
+  public:
+    explicit RawClient(int port, const std::string& source = "127.0.0.1");
+    ~RawClient();
+    RawClient(const RawClient&) = delete;
+    RawClient& operator=(const RawClient&) = delete;
+
+    bool connected() const { return fd_ >= 0; }
+    // True once a read found the connection ended by the service.
+    bool closed() const { return closed_; }
+    // False once the service has closed the connection or refused more bytes.
+    bool send(std::string_view bytes);
+    // True when an answer (or the end of the connection) is waiting to be read.
+    bool answer_waiting();
+    // Reads until the service closes the connection, or for at most `timeout`.
+    std::string read_to_end(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Reads until `marker` has arrived, or for at most `timeout`; gives what came up to it.
+    std::string read_until(std::string_view marker,
+                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Reads until one whole answer with Content-Length is in, or for at most `timeout`.
+    std::string read_answer(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+  private:
+    // Reads what is there within `timeout`; false when nothing came or the connection ended.
+    bool read_some(std::string& into, std::chrono::steady_clock::time_point deadline);
+
+    int fd_ = -1;
+    bool closed_ = false;
+    std::string pending_;
+};
+
+// The status code of an answer's first status line that is not 100 Continue, or 0.
+int status_of(const std::string& answer);
+// The body of an answer, after its head.
+std::string body_of(const std::string& answer);
+
+// The service in this process on a free port of 127.0.0.1, over a freshly seeded database.
+class RunningService {
+  public:
+    using Adjust = std::function<void(drivoro::standin::Service::Options&)>;
+    explicit RunningService(const Adjust& adjust = {});
+    ~RunningService();
+    RunningService(const RunningService&) = delete;
+    RunningService& operator=(const RunningService&) = delete;
+
+    int port() const { return port_; }
+    drivoro::standin::Store& store() { return *store_; }
+
+  private:
+    TempDir dir_;
+    std::unique_ptr<drivoro::standin::Store> store_;
+    std::unique_ptr<drivoro::standin::Service> service_;
+    std::thread thread_;
     int port_ = -1;
 };
 

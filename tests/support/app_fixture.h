@@ -6,7 +6,9 @@
 
 #include "app/tfmain.h"
 #include "service/config.h"
+#include "support/controls.h"
 #include "support/fake_platform.h"
+#include "support/main_window_state.h"
 #include "support/test_server.h"
 #include "ui_tfmain.h"
 
@@ -27,10 +29,12 @@ class AppFixture : public ::testing::Test {
     }
     virtual void setUpServer(TestServer&) {}
 
+    void waitForDownload() { ::waitForDownload(*window); }
+
     // The main log, newest line first, without the time stamps.
     QStringList logLines(QPlainTextEdit* memo = nullptr) const {
         QStringList lines =
-            (memo ? memo : window->ui->Memo1)->toPlainText().split(QLatin1Char('\n'));
+            (memo ? memo : UI(window, Memo1))->toPlainText().split(QLatin1Char('\n'));
         if (lines.size() == 1 && lines.front().isEmpty())
             return {};
         for (QString& line : lines)

@@ -1,10 +1,13 @@
 #include "support/fake_platform.h"
 
+#include <QObject>
+
 #include "platform/downloads.h"
 
 FakePlatform::FakePlatform() {
     exeDir = scratch_.path() + QStringLiteral("/exe/");
     loginPath = scratch_.path() + QStringLiteral("/config/MORVEL_Drivoro/tindrakhid.ini");
+    cacheDir = scratch_.path() + QStringLiteral("/cache/MORVEL_Drivoro/");
     previous_ = platform::install(this);
 }
 
@@ -24,6 +27,13 @@ void FakePlatform::errorBox(const QString& text) {
         onBox();
 }
 
+bool FakePlatform::askYesNo(QWidget*, const QString& text, const QString&) {
+    questions.append(text);
+    if (onBox)
+        onBox();
+    return answerYes;
+}
+
 void FakePlatform::openUrl(QWidget*, const QString& url) {
     openedUrls.append(url);
 }
@@ -32,6 +42,16 @@ platform::DownloadResult FakePlatform::downloadToFile(const QString& url, const 
                                                       const platform::DownloadOptions& options) {
     downloadedUrls.append(url);
     return platform::downloadUrlToFile(url, targetPath, options);
+}
+
+std::unique_ptr<QObject> FakePlatform::watchDrives(std::function<void()> onChange) {
+    onDrivesChanged = std::move(onChange);
+    return std::make_unique<QObject>();
+}
+
+void FakePlatform::drivesChanged() {
+    if (onDrivesChanged)
+        onDrivesChanged();
 }
 
 QStringList FakePlatform::errorTexts() const {

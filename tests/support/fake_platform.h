@@ -22,13 +22,17 @@ class FakePlatform : public platform::Platform {
 
     void messageBox(QWidget* owner, const QString& text, const QString& caption) override;
     void errorBox(const QString& text) override;
+    bool askYesNo(QWidget* owner, const QString& text, const QString& caption) override;
     void openUrl(QWidget* owner, const QString& url) override;
     QString executableDir() override { return exeDir; }
     QString savedLoginPath() override { return loginPath; }
-    QString bannerPicturePath() override { return exeDir + QStringLiteral("a.jpg"); }
+    QString cacheFolder() override { return cacheDir; }
     QDateTime now() override { return clock; }
     QList<platform::Drive> drives() override { return driveList; }
     QString currentDriveRoot() override { return currentRoot; }
+    std::unique_ptr<QObject> watchDrives(std::function<void()> onChange) override;
+    // What the watcher reports when the test mounts or unmounts a volume.
+    void drivesChanged();
     platform::DownloadResult downloadToFile(const QString& url, const QString& targetPath,
                                             const platform::DownloadOptions& options) override;
 
@@ -41,9 +45,13 @@ class FakePlatform : public platform::Platform {
     QDateTime clock{QDate(2025, 3, 14), QTime(9, 30, 15)};
     QString exeDir;
     QString loginPath;
+    QString cacheDir;
+    bool answerYes = true;  // what askYesNo answers
+    QStringList questions;
     QList<platform::Drive> driveList;
     QString currentRoot;
-    std::function<void()> onBox;  // runs while a box is "open", e.g. to count or act
+    std::function<void()> onBox;            // runs while a box is "open", e.g. to count or act
+    std::function<void()> onDrivesChanged;  // the watcher's callback, while one watches
 
   private:
     QTemporaryDir scratch_;

@@ -9,22 +9,29 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <functional>
+#include <iostream>
+#include <memory>
 #include <optional>
 #include <thread>
 
 #include "account/saved_login.h"
+#include "base/errors.h"
 #include "platform/codepage.h"
 #include "platform/downloads.h"
+#include "platform/folder_handle.h"
+#include "platform/replacing_file.h"
 #include "platform/small_file.h"
 #include "platform/windows/codepage.h"
 #include "platform/windows/drives.h"
 #include "platform/windows/folders.h"
 #include "platform/windows/windows_platform.h"
-#include "service/errors.h"
 #include "support/files.h"
 #include "support/test_server.h"
 
@@ -144,14 +151,13 @@ TEST(WindowsFolders, ExecutableFolderEndsInABackslash) {
     EXPECT_EQ(dir, QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + '\\');
 }
 
-TEST(WindowsFolders, BannerPictureIsTheUsersOwnFile) {
+TEST(WindowsFolders, CacheFolderIsTheUsersOwnAndExists) {
     platform::WindowsPlatform system;
-    const QString path = system.bannerPicturePath();
+    const QString folder = system.cacheFolder();
     wchar_t local[MAX_PATH] = {};
     ASSERT_EQ(GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH) > 0, true);
-    EXPECT_EQ(path.toLower(),
-              (QString::fromWCharArray(local) + "\\MORVEL_Drivoro\\a.jpg").toLower());
-    EXPECT_TRUE(QDir(path.left(path.lastIndexOf('\\'))).exists());
+    EXPECT_EQ(folder.toLower(), (QString::fromWCharArray(local) + "\\MORVEL_Drivoro\\").toLower());
+    EXPECT_TRUE(QDir(folder).exists());
 }
 
 // The access list of a file or folder: who may do what, and whether the parent's list is
@@ -365,6 +371,251 @@ TEST_F(WindowsCardWrite, LinkInTheTemporaryFilesPlaceIsNotFollowed) {
     EXPECT_EQ(readAll(target), QByteArray("new database"));
     EXPECT_EQ(readAll(victim), QByteArray("not yours"));
     EXPECT_EQ(folderEntries(), QStringList{"rp_cam.idb"});
+}
+
+// ---------------------------------------------------------------- card folder
+
+std::wstring native(const QString& path) {
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+// A folder link made by the system's own call; false when this system lets the user make
+// none.
+bool makeFolderLink(const QString& link, const QString& target) {
+    return CreateSymbolicLinkW(
+        native(link).c_str(), native(target).c_str(),
+        SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+}
+
+bool makeFileLink(const QString& link, const QString& target) {
+    return CreateSymbolicLinkW(native(link).c_str(), native(target).c_str(),
+                               SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+}
+
+// The link is seen as one: opened as itself, it carries the reparse point attribute.
+bool isReparsePoint(const QString& path) {
+    const DWORD attributes = GetFileAttributesW(native(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+QString rootOf(const QTemporaryDir& dir) {
+    return QDir::toNativeSeparators(dir.path()) + '\\';
+}
+
+void expectRefused(const std::function<void()>& act, const QString& path, const QString& reason,
+                   const char* name) {
+    try {
+        act();
+        ADD_FAILURE() << name << ": not refused";
+    } catch (const FileError& e) {
+        EXPECT_TRUE(e.text().startsWith("Cannot open file \"" + QDir::toNativeSeparators(path)))
+            << name << ": " << e.text().toStdString();
+        EXPECT_TRUE(e.text().contains(reason)) << name << ": " << e.text().toStdString();
+    }
+}
+
+TEST(WindowsFolderHandle, OpensTheCardFolderFolderByFolder) {
+    QTemporaryDir card;
+    writeFile(card.filePath("DCIM/DATA/backbbinfo.cfg"), "x");
+    writeFile(card.filePath("file"), "x");
+    const QString root = rootOf(card);
+    // The service names the folder with either separator.
+    for (const QString& relative : {QString("DCIM/DATA"), QString("DCIM\\DATA\\"), QString()}) {
+        const platform::FolderHandle folder = platform::FolderHandle::openBeneath(root, relative);
+        EXPECT_TRUE(folder.isOpen());
+        EXPECT_EQ(folder.contains("backbbinfo.cfg"), !relative.isEmpty()) << relative.toStdString();
+        EXPECT_GT(folder.freeBytes(), 0);
+    }
+    struct Case {
+        const char* relative;
+        const char* at;
+        QString reason;
+    };
+    for (const Case& c :
+         {Case{"DCIM/../..", "DCIM\\..", "outside the card"}, Case{"file", "file", "Not a folder."},
+          Case{"DCIM/missing", "DCIM\\missing", ""}}) {
+        expectRefused([&] { platform::FolderHandle::openBeneath(root, c.relative); }, root + c.at,
+                      c.reason, c.relative);
+    }
+}
+
+TEST(WindowsFolderHandle, LinkedFolderOnTheCardIsNotEntered) {
+    QTemporaryDir card;
+    QTemporaryDir elsewhere;
+    writeFile(elsewhere.filePath("backbbinfo.cfg"), "not the card's");
+    if (!makeFolderLink(card.filePath("DCIM"), elsewhere.path()) ||
+        !isReparsePoint(card.filePath("DCIM")))
+        GTEST_SKIP() << "this system makes no folder link the program could meet";
+    expectRefused([&] { platform::FolderHandle::openBeneath(rootOf(card), "DCIM"); },
+                  rootOf(card) + "DCIM", "Not a folder.", "link");
+}
+
+// While the card folder is held, it cannot be renamed away and a link put in its place.
+TEST(WindowsFolderHandle, HeldFolderCannotBeMovedAway) {
+    if (underWine())
+        GTEST_SKIP() << "Wine lets a folder held without shared deletion be renamed";
+    QTemporaryDir card;
+    QDir(card.path()).mkpath("DCIM");
+    const platform::FolderHandle folder = platform::FolderHandle::openBeneath(rootOf(card), "DCIM");
+    EXPECT_FALSE(
+        MoveFileW(native(card.filePath("DCIM")).c_str(), native(card.filePath("MOVED")).c_str()));
+}
+
+TEST(WindowsFolderHandle, OnlyRegularFilesAreSizedReadAndRemoved) {
+    QTemporaryDir card;
+    writeFile(card.filePath("db"), "12345");
+    writeFile(card.filePath("big"), QByteArray(101, 'x'));
+    writeFile(card.filePath("full/inside"), "x");
+    QDir(card.path()).mkdir("empty");
+    writeFile(card.filePath("locked"), "x");
+    SetFileAttributesW(native(card.filePath("locked")).c_str(), FILE_ATTRIBUTE_READONLY);
+    const platform::FolderHandle folder = platform::FolderHandle::open(card.path());
+
+    EXPECT_EQ(folder.regularFileSize("db"), std::optional<qint64>(5));
+    EXPECT_EQ(folder.regularFileSize("missing"), std::nullopt);
+    EXPECT_EQ(folder.readSmallFile("db", 100, "too large"), "12345");
+    for (const char* name : {"empty", "big", "missing"}) {
+        expectRefused([&] { folder.readSmallFile(name, 100, "too large"); }, folder.filePath(name),
+                      name == QString("big") ? "too large" : "", name);
+    }
+    expectRefused([&] { folder.regularFileSize("empty"); }, folder.filePath("empty"),
+                  "Not a regular file.", "folder sized");
+
+    // A leftover, a read-only one and an empty folder go; a full folder is not ours to empty.
+    for (const char* name : {"db", "locked", "empty", "missing"}) {
+        EXPECT_TRUE(folder.removeFile(name)) << name;
+        EXPECT_FALSE(folder.contains(name)) << name;
+    }
+    EXPECT_FALSE(folder.removeFile("full"));
+    EXPECT_TRUE(QFile::exists(card.filePath("full/inside")));
+}
+
+// ---------------------------------------------------------------- replacing a file
+
+class WindowsReplacingFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        target = dir.filePath("rp_cam.idb");
+        writeFile(target, kOld);
+    }
+    QStringList entries() const {
+        return QDir(dir.path())
+            .entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs |
+                       QDir::NoDotAndDotDot);
+    }
+    static QByteArray sha256(const QByteArray& bytes) {
+        return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+    }
+    bool replace(const QByteArray& bytes, const QByteArray& expectedSha256 = {}) {
+        const platform::FolderHandle folder = platform::FolderHandle::open(dir.path());
+        return file.open(folder, "rp_cam.idb") && file.write(bytes) && file.commit(expectedSha256);
+    }
+
+    const QByteArray kOld = "the database the card holds now";
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    QString target;
+    platform::ReplacingFile file;
+};
+
+// Whatever has the temporary name is removed first and never written through.
+TEST_F(WindowsReplacingFile, WhateverHasTheTemporaryNameGoesFirst) {
+    const QString part = target + ".part";
+    const QString victim = elsewhere.filePath("victim");
+    struct Case {
+        const char* name;
+        std::function<bool()> plant;  // false: this system cannot make it
+    };
+    const Case cases[] = {
+        {"leftover", [&] { return writeFile(part, "half of an earlier one"), true; }},
+        {"read-only leftover",
+         [&] {
+             writeFile(part, "half");
+             return SetFileAttributesW(native(part).c_str(), FILE_ATTRIBUTE_READONLY) != 0;
+         }},
+        {"empty folder", [&] { return QDir().mkdir(part); }},
+        {"file link", [&] { return makeFileLink(part, victim) && isReparsePoint(part); }},
+        {"folder link",
+         [&] { return makeFolderLink(part, elsewhere.path()) && isReparsePoint(part); }},
+    };
+    for (const Case& c : cases) {
+        writeFile(victim, "not yours");
+        if (!c.plant()) {
+            std::cout << "[ SKIPPED  ] " << c.name << ": cannot be made here\n";
+            QFile::remove(part);
+            continue;
+        }
+        const QByteArray body = QByteArray("new database for ") + c.name;
+        EXPECT_TRUE(replace(body)) << c.name << ": " << file.errorText().toStdString();
+        EXPECT_EQ(readAll(target), body) << c.name;
+        EXPECT_EQ(readAll(victim), "not yours") << c.name;
+        EXPECT_EQ(entries(), QStringList{"rp_cam.idb"}) << c.name;
+    }
+}
+
+TEST_F(WindowsReplacingFile, ReadBackDecidesAndAMismatchKeepsTheOldFile) {
+    // Past one buffer and not a whole number of sectors: the unbuffered read's last piece.
+    QByteArray body(2 * platform::ReplacingFile::kBufferBytes + 12345, Qt::Uninitialized);
+    QRandomGenerator(5).fillRange(reinterpret_cast<quint32*>(body.data()), body.size() / 4);
+
+    EXPECT_FALSE(replace(body, sha256(body + "x")));
+    EXPECT_EQ(file.failure(), platform::ReplacingFile::Failure::ReadBack);
+    EXPECT_EQ(readAll(target), kOld);
+    EXPECT_EQ(entries(), QStringList{"rp_cam.idb"});
+
+    EXPECT_TRUE(replace(body, sha256(body))) << file.errorText().toStdString();
+    EXPECT_EQ(file.failure(), platform::ReplacingFile::Failure::None);
+    EXPECT_TRUE(readAll(target) == body);
+    EXPECT_EQ(entries(), QStringList{"rp_cam.idb"});
+}
+
+TEST_F(WindowsReplacingFile, ReadOnlyOrLinkedTargetIsReplacedNotFollowed) {
+    SetFileAttributesW(native(target).c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(replace("over a read-only one")) << file.errorText().toStdString();
+    EXPECT_EQ(readAll(target), "over a read-only one");
+
+    const QString victim = elsewhere.filePath("victim");
+    writeFile(victim, "not yours");
+    QFile::remove(target);
+    if (!makeFileLink(target, victim) || !isReparsePoint(target))
+        GTEST_SKIP() << "this system makes no file link the program could meet";
+    EXPECT_TRUE(replace("over a link")) << file.errorText().toStdString();
+    EXPECT_FALSE(isReparsePoint(target));
+    EXPECT_EQ(readAll(target), "over a link");
+    EXPECT_EQ(readAll(victim), "not yours");
+}
+
+// ---------------------------------------------------------------- drive watcher
+
+TEST(WindowsDriveWatcher, CallsOnlyWhenTheDrivesChange) {
+    // A letter given to a folder shows among the logical drives like a card put in.
+    wchar_t letter[] = L"?:";
+    const DWORD used = GetLogicalDrives();
+    for (int i = 25; i >= 3 && letter[0] == L'?'; --i)
+        if (!(used & (DWORD{1} << i)))
+            letter[0] = static_cast<wchar_t>(L'A' + i);
+    ASSERT_NE(letter[0], L'?');
+    QTemporaryDir folder;
+    platform::WindowsPlatform system;
+    int calls = 0;
+    const std::unique_ptr<QObject> watcher = system.watchDrives([&calls] { ++calls; });
+    ASSERT_TRUE(watcher);
+    const auto waitFor = [&calls](int wanted, int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (calls < wanted && clock.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    };
+    waitFor(1, 2500);
+    EXPECT_EQ(calls, 0) << "called with nothing changed";
+    if (!DefineDosDeviceW(0, letter, native(folder.path()).c_str()) ||
+        !(GetLogicalDrives() & (DWORD{1} << (letter[0] - L'A'))))
+        GTEST_SKIP() << "this system gives a folder no drive letter";
+    waitFor(1, 5000);
+    EXPECT_EQ(calls, 1);
+    DefineDosDeviceW(DDD_REMOVE_DEFINITION, letter, nullptr);
+    waitFor(2, 5000);
+    EXPECT_EQ(calls, 2);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "service/http_transfer.h"
+#include "base/http_transfer.h"
 
 #include <curl/curl.h>
 
@@ -9,7 +9,7 @@
 #include <mutex>
 #include <new>
 
-#include "service/errors.h"
+#include "base/errors.h"
 
 namespace {
 
@@ -32,6 +32,10 @@ struct SlistDeleter {
 
 struct State {
     const BodySink* sink = nullptr;
+    const HeadCallback* onHead = nullptr;
+    ResponseHead head;
+    bool headReported = false;
+    bool headRefused = false;
     const ProgressCallback* progress = nullptr;
     std::int64_t maxBody = 0;
     std::int64_t received = 0;
@@ -43,9 +47,23 @@ struct State {
     CURL* easy = nullptr;
 };
 
+bool reportHead(State* st) {
+    if (st->headReported)
+        return true;
+    st->headReported = true;
+    curl_easy_getinfo(st->easy, CURLINFO_RESPONSE_CODE, &st->head.status);
+    if (st->onHead && *st->onHead && !(*st->onHead)(st->head)) {
+        st->headRefused = true;
+        return false;
+    }
+    return true;
+}
+
 size_t onBody(char* data, size_t size, size_t count, void* user) {
     auto* st = static_cast<State*>(user);
     const size_t bytes = size * count;
+    if (!reportHead(st))
+        return 0;
     if (st->maxBody > 0 && st->received + static_cast<std::int64_t>(bytes) > st->maxBody) {
         st->tooLarge = true;
         return 0;
@@ -83,9 +101,40 @@ int onConnected(void* user, char*, char*, int, int) {
     return CURL_PREREQFUNC_OK;
 }
 
-// Any header line also counts as data from the peer.
-size_t onHeader(char*, size_t size, size_t count, void* user) {
-    static_cast<State*>(user)->lastData = Clock::now();
+QByteArray lowerTrimmed(const QByteArray& value) {
+    return value.trimmed().toLower();
+}
+
+// Any header line also counts as data from the peer. Only the last answer's head counts:
+// a status line starts a new one (after a 100 Continue, say).
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+    auto* st = static_cast<State*>(user);
+    st->lastData = Clock::now();
+    const QByteArray line(data, static_cast<qsizetype>(size * count));
+    if (line.startsWith("HTTP/")) {
+        st->head = ResponseHead{};
+        return size * count;
+    }
+    const qsizetype colon = line.indexOf(':');
+    if (colon <= 0)
+        return size * count;
+    const QByteArray name = lowerTrimmed(line.left(colon));
+    const QByteArray value = line.mid(colon + 1).trimmed();
+    if (name == "content-length") {
+        bool ok = false;
+        const qint64 length = value.toLongLong(&ok);
+        if (ok && length >= 0)
+            st->head.contentLength = length;
+    } else if (name == "transfer-encoding") {
+        st->head.chunked = lowerTrimmed(value).contains("chunked");
+    } else if (name == "content-encoding") {
+        QByteArray encoding = lowerTrimmed(value);
+        encoding.replace(' ', "");
+        st->head.contentEncoding = encoding == "identity" ? QByteArray() : encoding;
+    } else if (name == "content-type") {
+        const qsizetype semicolon = value.indexOf(';');
+        st->head.contentType = lowerTrimmed(semicolon < 0 ? value : value.left(semicolon));
+    }
     return size * count;
 }
 
@@ -97,7 +146,7 @@ QString megabytes(std::int64_t bytes) {
 
 TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& limits,
                              const BodySink& sink, const ProgressCallback& progress,
-                             const QString& sinkErrorText) {
+                             const QString& sinkErrorText, const HeadCallback& onHead) {
     globalInit();
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
@@ -106,6 +155,7 @@ TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& l
     }
     State st;
     st.sink = &sink;
+    st.onHead = &onHead;
     st.progress = &progress;
     st.maxBody = limits.maxBodyBytes;
     st.easy = easy.get();
@@ -145,10 +195,15 @@ TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& l
     // The multi loop lets the silence between two pieces of data be measured exactly;
     // libcurl's own low-speed check averages and would fail a slow but live trickle.
     bool stalled = false;
+    bool cancelled = false;
     for (;;) {
         int running = 0;
         curl_multi_perform(multi.get(), &running);
         if (running == 0) {
+            break;
+        }
+        if (request.cancel && request.cancel->load()) {
+            cancelled = true;
             break;
         }
         int waitMs = 200;
@@ -176,6 +231,9 @@ TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& l
     curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &status);
     curl_multi_remove_handle(multi.get(), e);
 
+    if (cancelled) {
+        throw TransferCancelled();
+    }
     if (stalled) {
         throw TransportError(
             QStringLiteral("Operation timed out: no data received for %1 milliseconds")
@@ -186,7 +244,7 @@ TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& l
             QStringLiteral("The answer is larger than %1 MiB; the transfer was stopped")
                 .arg(megabytes(limits.maxBodyBytes)));
     }
-    if (st.sinkRefused) {
+    if (st.sinkRefused || st.headRefused) {
         if (!st.sinkFailure.isEmpty()) {
             throw TransportError(st.sinkFailure);
         }
@@ -198,7 +256,8 @@ TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& l
         throw TransportError(errorText[0] != '\0' ? QString::fromUtf8(errorText)
                                                   : QString::fromUtf8(curl_easy_strerror(result)));
     }
-    return TransferOutcome{status};
+    st.head.status = status;
+    return TransferOutcome{status, st.head, st.received};
 }
 
 HttpResponse httpExchange(const HttpRequest& request, const TransferLimits& limits) {

@@ -30,4 +30,12 @@ class JsonAccessError : public AppError {
 class FileError : public AppError {
   public:
     using AppError::AppError;
+
+    // "Cannot open file "path". reason" and its kin, with the path as the system writes it.
+    static FileError cannotOpen(const QString& path, const QString& reason);
+    static FileError cannotRead(const QString& path, const QString& reason);
+    static FileError cannotCreate(const QString& path, const QString& reason);
 };
+
+// The operating system's text for an errno value.
+QString systemErrorText(int error);

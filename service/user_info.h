@@ -17,5 +17,8 @@ struct TUserInfo {
     QString FileName;
     QString Path;
     QString DownDir;
+    // What the download answer declares of the file, as sent; empty when it declares nothing.
+    QString FileSize;    // "sfd_size"
+    QString FileSha256;  // "sfd_sha256"
     bool idCheck = false;
 };

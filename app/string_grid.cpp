@@ -1,4 +1,4 @@
-#include "payments/string_grid.h"
+#include "app/string_grid.h"
 
 #include <QAbstractButton>
 #include <QEvent>

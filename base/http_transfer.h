@@ -2,8 +2,10 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 // One HTTP exchange on its own libcurl handle: no redirections followed, no state kept
 // between calls. Transport failures throw TransportError with libcurl's text.
@@ -20,7 +22,22 @@ struct HttpRequest {
     bool post = false;
     QByteArray body;         // sent when post is true
     QByteArray contentType;  // header sent with a POST body
+    // Set from another thread to stop the transfer; it then throws TransferCancelled.
+    const std::atomic<bool>* cancel = nullptr;
 };
+
+// What the final answer's head said about its body.
+struct ResponseHead {
+    long status = 0;
+    std::optional<std::int64_t> contentLength;
+    bool chunked = false;        // Transfer-Encoding: chunked
+    QByteArray contentEncoding;  // lower case, blanks removed; empty when none
+    QByteArray contentType;      // lower case media type without parameters
+};
+
+// Called once the head of the final answer is in, before any of its body; returning false
+// aborts the transfer with a TransportError carrying sinkErrorText.
+using HeadCallback = std::function<bool(const ResponseHead& head)>;
 
 // Receives the body piece by piece; returning false aborts the transfer with a TransportError
 // carrying sinkErrorText.
@@ -30,11 +47,19 @@ using ProgressCallback = std::function<void(std::int64_t received, std::int64_t 
 
 struct TransferOutcome {
     long status = 0;
+    ResponseHead head;
+    std::int64_t received = 0;  // body bytes handed to the sink
 };
 
 TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& limits,
                              const BodySink& sink, const ProgressCallback& progress = {},
-                             const QString& sinkErrorText = {});
+                             const QString& sinkErrorText = {}, const HeadCallback& onHead = {});
+
+// The transfer was stopped through HttpRequest::cancel.
+class TransferCancelled : public std::exception {
+  public:
+    const char* what() const noexcept override { return "The transfer was cancelled"; }
+};
 
 struct HttpResponse {
     long status = 0;

@@ -1,0 +1,61 @@
+#include "card/database_run.h"
+
+#include <QMetaObject>
+#include <utility>
+
+namespace card {
+
+DatabaseRun::DatabaseRun(QObject* context, DatabaseSource source, DatabaseTarget target,
+                         DatabaseSettings settings, ProgressHandler onProgress,
+                         FinishHandler onFinished)
+    : shared_(std::make_shared<Shared>()) {
+    shared_->context = context;
+    shared_->onProgress = std::move(onProgress);
+    worker_ = std::thread([shared = shared_, source = std::move(source), target = std::move(target),
+                           settings = std::move(settings), onFinished = std::move(onFinished)] {
+        const DatabaseOutcome outcome = downloadDatabase(
+            source, target, settings,
+            [&shared](std::int64_t received, std::int64_t total) {
+                postProgress(shared, received, total);
+            },
+            shared->cancel);
+        shared->finished = true;
+        if (QObject* context = shared->context.data()) {
+            QMetaObject::invokeMethod(
+                context, [onFinished, outcome] { onFinished(outcome); }, Qt::QueuedConnection);
+        }
+    });
+}
+
+DatabaseRun::~DatabaseRun() {
+    cancel();
+    wait();
+}
+
+void DatabaseRun::wait() {
+    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id())
+        worker_.join();
+}
+
+void DatabaseRun::postProgress(const std::shared_ptr<Shared>& shared, std::int64_t received,
+                               std::int64_t total) {
+    shared->received = received;
+    shared->total = total;
+    if (shared->progressPending.exchange(true))
+        return;
+    QObject* context = shared->context.data();
+    if (!context) {
+        shared->progressPending = false;
+        return;
+    }
+    QMetaObject::invokeMethod(
+        context,
+        [shared] {
+            shared->progressPending = false;
+            if (shared->onProgress)
+                shared->onProgress(shared->received, shared->total);
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace card

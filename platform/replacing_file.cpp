@@ -1,0 +1,315 @@
+#include "platform/replacing_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "base/errors.h"
+#include "base/sha256.h"
+
+namespace platform {
+namespace {
+
+// Some FUSE file systems do not implement fsync; their data is written when the file is
+// closed, which the commit checks.
+bool syncUnsupported(int error) {
+    return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EROFS;
+}
+
+// 0, or the errno of the failed write.
+int writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+}  // namespace
+
+// Writes one buffer at a time on its own thread; the caller may fill the other meanwhile.
+class ReplacingFile::Writer {
+  public:
+    explicit Writer(int fd) : fd_(fd), thread_([this] { run(); }) {}
+    ~Writer() { stop(true); }
+
+    // Hands over full[0, used) once the previous piece is written, and gives back the
+    // other buffer (empty the first time). False when a write has failed.
+    bool submit(std::vector<char>& full, std::size_t used) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        idle_.wait(lock, [this] { return (!hasJob_ && !busy_) || error_ != 0; });
+        if (error_ != 0)
+            return false;
+        job_.swap(full);
+        jobBytes_ = used;
+        hasJob_ = true;
+        full.swap(spare_);
+        work_.notify_one();
+        return true;
+    }
+
+    // Waits for what was handed over (or drops it when abandoning); the first errno, or 0.
+    int stop(bool abandon) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (abandon)
+                hasJob_ = false;
+            idle_.wait(lock, [this] { return (!hasJob_ && !busy_) || error_ != 0; });
+            stopping_ = true;
+            work_.notify_one();
+        }
+        if (thread_.joinable())
+            thread_.join();
+        return error_;
+    }
+
+  private:
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            work_.wait(lock, [this] { return hasJob_ || stopping_; });
+            if (!hasJob_ || error_ != 0)
+                return;
+            std::vector<char> piece;
+            piece.swap(job_);
+            const std::size_t bytes = jobBytes_;
+            hasJob_ = false;
+            busy_ = true;
+            lock.unlock();
+            const int error = writeAll(fd_, piece.data(), bytes);
+            lock.lock();
+            spare_.swap(piece);
+            busy_ = false;
+            if (error != 0 && error_ == 0)
+                error_ = error;
+            idle_.notify_all();
+        }
+    }
+
+    const int fd_;
+    std::mutex mutex_;
+    std::condition_variable work_;
+    std::condition_variable idle_;
+    std::vector<char> job_;
+    std::vector<char> spare_;
+    std::size_t jobBytes_ = 0;
+    bool hasJob_ = false;
+    bool busy_ = false;
+    bool stopping_ = false;
+    int error_ = 0;
+    std::thread thread_;  // last: starts once everything above exists
+};
+
+ReplacingFile::ReplacingFile() = default;
+
+ReplacingFile::~ReplacingFile() {
+    discard();
+    if (folderFd_ >= 0)
+        ::close(folderFd_);
+}
+
+bool ReplacingFile::fail(const QString& what, Failure kind) {
+    error_ = what;
+    failure_ = kind;
+    discard();
+    return false;
+}
+
+bool ReplacingFile::open(const QString& targetPath, Access access) {
+    const QFileInfo info(targetPath);
+    try {
+        return open(FolderHandle::open(info.path(), targetPath), info.fileName(), access);
+    } catch (const FileError& e) {
+        error_ = e.text();
+        failure_ = Failure::Write;
+        return false;
+    }
+}
+
+bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access access) {
+    discard();
+    if (folderFd_ >= 0)
+        ::close(folderFd_);
+    error_.clear();
+    failure_ = Failure::None;
+    folderFd_ = ::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0);
+    if (folderFd_ < 0)
+        return fail(systemErrorText(errno));
+    targetName_ = name;
+    // One fixed name beside the target: what a killed or powered-off download left behind is
+    // reused by the next one instead of piling up on the card.
+    tempName_ = name + QStringLiteral(".part");
+    const QByteArray temp = QFile::encodeName(tempName_);
+    // Never written through: whatever has the name goes, and the file is created anew.
+    if (!folder.removeFile(tempName_))
+        return fail(systemErrorText(errno));
+    const int fd = ::openat(folderFd_, temp.constData(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return fail(systemErrorText(errno));
+    fd_ = fd;
+    tempPath_ = folder.filePath(tempName_);
+    // Give it the mode of the file it replaces.
+    mode_t mode = 0644;
+    struct stat old {};
+    if (::fstatat(folderFd_, QFile::encodeName(name).constData(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(old.st_mode))
+        mode = old.st_mode & 07777;
+    if (access == Access::OwnerOnly)
+        mode = 0600;
+    (void)::fchmod(fd_, mode);
+    used_ = 0;
+    return true;
+}
+
+bool ReplacingFile::flushBuffer() {
+    if (writer_) {
+        if (used_ > 0 && !writer_->submit(buffer_, used_))
+            return fail(systemErrorText(writer_->stop(false)));
+        const int error = writer_->stop(false);
+        writer_.reset();
+        if (error != 0)
+            return fail(systemErrorText(error));
+    } else if (const int error = writeAll(fd_, buffer_.data(), used_); error != 0) {
+        return fail(systemErrorText(error));
+    }
+    used_ = 0;
+    return true;
+}
+
+bool ReplacingFile::write(const char* data, std::size_t size) {
+    if (fd_ < 0) {
+        if (error_.isEmpty())
+            error_ = QStringLiteral("The file is not open");
+        return false;
+    }
+    // The buffer grows with what is written: a few hundred bytes of card info need no
+    // database-sized buffer.
+    if (buffer_.size() < kBufferBytes && used_ + size > buffer_.size())
+        buffer_.resize(std::min(kBufferBytes, std::max(used_ + size, 2 * buffer_.size())));
+    while (size > 0) {
+        const std::size_t room = buffer_.size() - used_;
+        const std::size_t take = std::min(room, size);
+        std::memcpy(buffer_.data() + used_, data, take);
+        used_ += take;
+        data += take;
+        size -= take;
+        if (used_ == kBufferBytes) {
+            if (!writer_)
+                writer_ = std::make_unique<Writer>(fd_);
+            if (!writer_->submit(buffer_, used_))
+                return fail(systemErrorText(writer_->stop(true)));
+            buffer_.resize(kBufferBytes);
+            used_ = 0;
+        }
+    }
+    return true;
+}
+
+bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
+    // The cached pages would only show what was handed to the system, not what the card kept.
+    (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+    Sha256 hash;
+    std::vector<char> piece(kBufferBytes);
+    off_t offset = 0;
+    for (;;) {
+        const ssize_t n = ::pread(fd_, piece.data(), piece.size(), offset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail(systemErrorText(errno), Failure::ReadBack);
+        }
+        if (n == 0)
+            break;
+        hash.add(piece.data(), static_cast<std::size_t>(n));
+        offset += n;
+    }
+    if (hash.result() != expectedSha256)
+        return fail(
+            QStringLiteral("The file read back from the medium differs from what was written"),
+            Failure::ReadBack);
+    return true;
+}
+
+bool ReplacingFile::commit(const QByteArray& expectedSha256) {
+    if (fd_ < 0) {
+        if (error_.isEmpty())
+            error_ = QStringLiteral("The file is not open");
+        return false;
+    }
+    if (!flushBuffer())
+        return false;
+    if (::fsync(fd_) != 0 && !syncUnsupported(errno))
+        return fail(systemErrorText(errno));
+    if (!expectedSha256.isEmpty()) {
+        QElapsedTimer timer;
+        timer.start();
+        const bool same = readBackMatches(expectedSha256);
+        readBackMs_ = timer.elapsed();
+        if (!same)
+            return false;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        // A FUSE file system may report a failed write only here.
+        return fail(systemErrorText(errno));
+    }
+    const QByteArray temp = QFile::encodeName(tempName_);
+    const QByteArray target = QFile::encodeName(targetName_);
+    if (::renameat(folderFd_, temp.constData(), folderFd_, target.constData()) != 0)
+        return fail(systemErrorText(errno));
+    tempPath_.clear();
+    buffer_ = {};
+    // Best effort: the rename itself has already happened.
+    (void)::fsync(folderFd_);
+    return true;
+}
+
+void ReplacingFile::discard() {
+    if (writer_) {
+        writer_->stop(true);
+        writer_.reset();
+    }
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!tempPath_.isEmpty() && folderFd_ >= 0) {
+        ::unlinkat(folderFd_, QFile::encodeName(tempName_).constData(), 0);
+        tempPath_.clear();
+    }
+    buffer_ = {};
+    used_ = 0;
+}
+
+void replaceFileContents(const FolderHandle& folder, const QString& name, const QByteArray& bytes) {
+    ReplacingFile file;
+    if (!file.open(folder, name) || !file.write(bytes) || !file.commit())
+        throw FileError::cannotCreate(folder.filePath(name), file.errorText());
+}
+
+void replaceFileContents(const QString& path, const QByteArray& bytes,
+                         ReplacingFile::Access access) {
+    ReplacingFile file;
+    if (!file.open(path, access) || !file.write(bytes) || !file.commit())
+        throw FileError::cannotCreate(path, file.errorText());
+}
+
+}  // namespace platform

@@ -1,0 +1,301 @@
+// The database's way onto the card without the window: a card that is nearly full, links and
+// pipes planted on the card, a copy kept on the computer, and what the card gives back.
+#ifndef _WIN32
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <atomic>
+
+#include "base/errors.h"
+#include "card/card_info.h"
+#include "card/database_download.h"
+#include "platform/folder_handle.h"
+#include "platform/replacing_file.h"
+#include "support/files.h"
+#include "support/test_server.h"
+
+void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+using platform::BodyFault;
+
+QByteArray pattern(qint64 size, char seed) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (qint64 i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(seed + i * 31 + (i >> 12));
+    return bytes;
+}
+
+QString hexSha256(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QStringList entries(const QString& folder) {
+    QStringList names = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
+                                               QDir::NoDotAndDotDot);
+    names.sort();
+    return names;
+}
+
+class DatabaseDownload : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        card = cardDir.path() + QLatin1Char('/');
+        staging = computer.path() + QStringLiteral("/cache/");
+    }
+    void publish(const QByteArray& bytes) {
+        server.serveFile("/files/db/rp_v3.idb", bytes.toStdString());
+        server.start();
+        source = card::DatabaseSource{
+            server.url("/files/db/rp_v3.idb"), "/files/db/",    "rp_v3.idb", "3.0",
+            QString::number(bytes.size()),     hexSha256(bytes)};
+    }
+    card::DatabaseOutcome run(const QString& folder = {},
+                              const card::DatabaseProgress& progress = {}) {
+        return card::downloadDatabase(source, card::DatabaseTarget{card, folder},
+                                      card::DatabaseSettings{{5000, 30000, 0}, staging}, progress,
+                                      cancel);
+    }
+    int fileRequests() const {
+        int n = 0;
+        for (const auto& r : server.requests())
+            n += r.path.rfind("/files/", 0) == 0;
+        return n;
+    }
+
+    QTemporaryDir cardDir;
+    QTemporaryDir computer;
+    QString card;
+    QString staging;
+    TestServer server;
+    card::DatabaseSource source;
+    std::atomic<bool> cancel{false};
+};
+
+TEST_F(DatabaseDownload, RoomBesideTheOldFileReplacesItInPlace) {
+    writeFile(card + "rp_cam.idb", "old");
+    const QByteArray fresh = pattern(3 * 1024 * 1024 + 5, 'a');
+    publish(fresh);
+    std::int64_t lastTotal = 0;
+    const card::DatabaseOutcome outcome =
+        run({}, [&](std::int64_t, std::int64_t total) { lastTotal = total; });
+    ASSERT_TRUE(outcome.ok()) << card::failureReason(outcome).toStdString();
+    EXPECT_TRUE(readAll(card + "rp_cam.idb") == fresh);
+    EXPECT_EQ(lastTotal, fresh.size());
+    EXPECT_EQ(entries(card), QStringList{"rp_cam.idb"});
+    EXPECT_FALSE(QFile::exists(staging + "rp_cam.idb"));
+}
+
+#ifndef _WIN32
+// The cases up to the read-back one make a small mounted card, POSIX links and a pipe; the
+// Windows platform tests (tests/windows/) plant Windows links instead.
+
+// --- a nearly full card, on a small file system of its own (needs the right to mount)
+
+class NearlyFullCard : public DatabaseDownload {
+  protected:
+    void SetUp() override {
+        DatabaseDownload::SetUp();
+        if (::geteuid() != 0 || ::mount("tmpfs", QFile::encodeName(cardDir.path()).constData(),
+                                        "tmpfs", 0, "size=8m") != 0)
+            GTEST_SKIP() << "a small card needs the right to mount a tmpfs";
+        mounted = true;
+        // Loop recording fills the card: the old database and recordings leave ~1.5 MiB.
+        writeFile(card + "rp_cam.idb", pattern(3 * 1024 * 1024, 'o'));
+        writeFile(card + "REC_0001.avi", pattern(3 * 1024 * 1024 + 512 * 1024, 'r'));
+        writeFile(card + "backbbinfo.cfg", "card info\r\n");
+    }
+    void TearDown() override {
+        if (mounted)
+            ::umount2(QFile::encodeName(cardDir.path()).constData(), MNT_DETACH);
+    }
+    // Stops the run once the checked file has arrived and its copy onto the card has begun:
+    // the count reaches the total a second time.
+    card::DatabaseProgress stopOnceCopyingBegins() {
+        return [this, atTotal = 0](std::int64_t done, std::int64_t total) mutable {
+            if (done == total && ++atTotal == 2)
+                cancel = true;
+        };
+    }
+    bool mounted = false;
+};
+
+TEST_F(NearlyFullCard, NewFileWithRoomOnlyInPlaceOfTheOldIsCheckedOnTheComputerFirst) {
+    const QByteArray fresh = pattern(3 * 1024 * 1024 + 256 * 1024, 'n');
+    publish(fresh);
+    const card::DatabaseOutcome outcome = run();
+    ASSERT_TRUE(outcome.ok()) << card::failureReason(outcome).toStdString() << " "
+                              << outcome.detail.toStdString();
+    EXPECT_TRUE(readAll(card + "rp_cam.idb") == fresh);
+    EXPECT_TRUE(readAll(card + "REC_0001.avi") == pattern(3 * 1024 * 1024 + 512 * 1024, 'r'));
+    EXPECT_EQ(readAll(card + "backbbinfo.cfg"), QByteArray("card info\r\n"));
+    EXPECT_EQ(entries(card), (QStringList{"REC_0001.avi", "backbbinfo.cfg", "rp_cam.idb"}));
+    EXPECT_TRUE(entries(staging).isEmpty());
+}
+
+TEST_F(NearlyFullCard, FailureAfterTheOldFileWentKeepsTheCheckedCopyForTheNextClick) {
+    const QByteArray fresh = pattern(3 * 1024 * 1024 + 256 * 1024, 'n');
+    publish(fresh);
+    const card::DatabaseOutcome stopped = run({}, stopOnceCopyingBegins());
+    EXPECT_EQ(stopped.fault, BodyFault::Cancelled);
+    EXPECT_TRUE(stopped.oldRemoved);
+    EXPECT_FALSE(QFile::exists(card + "rp_cam.idb"));
+    EXPECT_EQ(entries(card), (QStringList{"REC_0001.avi", "backbbinfo.cfg"}));
+    EXPECT_TRUE(readAll(staging + "rp_cam.idb") == fresh);
+    ASSERT_EQ(fileRequests(), 1);
+
+    // The next click writes the kept copy: nothing is fetched again.
+    cancel = false;
+    const card::DatabaseOutcome next = run();
+    ASSERT_TRUE(next.ok()) << card::failureReason(next).toStdString();
+    EXPECT_EQ(fileRequests(), 1);
+    EXPECT_TRUE(readAll(card + "rp_cam.idb") == fresh);
+    EXPECT_TRUE(entries(staging).isEmpty());
+}
+
+TEST_F(NearlyFullCard, KeptCopyOfAnotherVersionIsNotWritten) {
+    const QByteArray fresh = pattern(3 * 1024 * 1024 + 256 * 1024, 'n');
+    publish(fresh);
+    run({}, stopOnceCopyingBegins());
+    cancel = false;
+    source.version = "3.1";  // the service now names a newer file
+    const card::DatabaseOutcome next = run();
+    EXPECT_TRUE(next.ok()) << card::failureReason(next).toStdString();
+    EXPECT_EQ(fileRequests(), 2);
+}
+
+// A killed attempt's temporary file takes room the next one needs: it is ours to remove.
+TEST_F(NearlyFullCard, LeftoverOfAKilledAttemptDoesNotStandInTheWay) {
+    writeFile(card + "rp_cam.idb.part", pattern(1024 * 1024 + 256 * 1024, 'k'));
+    const QByteArray fresh = pattern(3 * 1024 * 1024 + 256 * 1024, 'n');
+    publish(fresh);
+    const card::DatabaseOutcome outcome = run();
+    ASSERT_TRUE(outcome.ok()) << card::failureReason(outcome).toStdString();
+    EXPECT_TRUE(readAll(card + "rp_cam.idb") == fresh);
+    EXPECT_EQ(entries(card), (QStringList{"REC_0001.avi", "backbbinfo.cfg", "rp_cam.idb"}));
+}
+
+TEST_F(NearlyFullCard, NoRoomForEitherWritesNothingAndNamesTheMegabytes) {
+    const QByteArray big = pattern(7 * 1024 * 1024, 'b');
+    publish(big);
+    const card::DatabaseOutcome outcome = run();
+    EXPECT_EQ(outcome.fault, BodyFault::NoRoom);
+    EXPECT_TRUE(card::failureReason(outcome).contains(QStringLiteral("필요 8MB")))
+        << card::failureReason(outcome).toStdString();
+    EXPECT_TRUE(readAll(card + "rp_cam.idb") == pattern(3 * 1024 * 1024, 'o'));
+    EXPECT_EQ(entries(card), (QStringList{"REC_0001.avi", "backbbinfo.cfg", "rp_cam.idb"}));
+    EXPECT_EQ(fileRequests(), 0);
+}
+
+// --- links and pipes planted on a card with a file system that has them
+
+TEST_F(DatabaseDownload, LinksOnTheCardNeverSendAWriteElsewhere) {
+    const QString outside = computer.path() + QStringLiteral("/outside/");
+    QDir().mkpath(outside);
+    writeFile(outside + "victim", "precious");
+    const QByteArray fresh = pattern(64 * 1024, 'l');
+    publish(fresh);
+
+    // A link at the temporary name: removed, not written through.
+    QDir().mkpath(card + "DCIM");
+    writeFile(card + "DCIM/rp_cam.idb", "old");
+    ASSERT_EQ(::symlink(QFile::encodeName(outside + "victim").constData(),
+                        QFile::encodeName(card + "DCIM/rp_cam.idb.part").constData()),
+              0);
+    card::DatabaseOutcome outcome = run("DCIM");
+    ASSERT_TRUE(outcome.ok()) << card::failureReason(outcome).toStdString();
+    EXPECT_TRUE(readAll(card + "DCIM/rp_cam.idb") == fresh);
+    EXPECT_EQ(readAll(outside + "victim"), QByteArray("precious"));
+    EXPECT_EQ(entries(card + "DCIM"), QStringList{"rp_cam.idb"});
+
+    // A link at the database's own name is replaced by the file, never followed.
+    QFile::remove(card + "DCIM/rp_cam.idb");
+    ASSERT_EQ(::symlink(QFile::encodeName(outside + "victim").constData(),
+                        QFile::encodeName(card + "DCIM/rp_cam.idb").constData()),
+              0);
+    outcome = run("DCIM");
+    EXPECT_EQ(outcome.fault, BodyFault::Storage);  // not a regular file: left alone
+    EXPECT_EQ(readAll(outside + "victim"), QByteArray("precious"));
+
+    // The card folder itself a link out of the card: refused.
+    ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(),
+                        QFile::encodeName(card + "LINKED").constData()),
+              0);
+    outcome = run("LINKED");
+    EXPECT_EQ(outcome.fault, BodyFault::Storage);
+    EXPECT_EQ(entries(outside), QStringList{"victim"});
+    EXPECT_EQ(readAll(outside + "victim"), QByteArray("precious"));
+}
+
+TEST_F(DatabaseDownload, CardInfoFileBehindALinkIsNeitherReadNorWrittenThrough) {
+    const QString outside = computer.path() + QStringLiteral("/elsewhere.cfg");
+    writeFile(outside, "not the card's\r\n");
+    ASSERT_EQ(::symlink(QFile::encodeName(outside).constData(),
+                        QFile::encodeName(card + "backbbinfo.cfg").constData()),
+              0);
+    const platform::FolderHandle folder = platform::FolderHandle::openBeneath(card, {});
+    EXPECT_THROW(card::loadCardInfoFile(folder), FileError);
+    card::saveCardInfoFile(folder, "new\r\n");
+    EXPECT_EQ(readAll(outside), QByteArray("not the card's\r\n"));
+    EXPECT_EQ(readAll(card + "backbbinfo.cfg"), QByteArray("new\r\n"));
+    EXPECT_FALSE(QFileInfo(card + "backbbinfo.cfg").isSymLink());
+}
+
+TEST_F(DatabaseDownload, PipeAtTheTemporaryNameIsRemovedNotWaitedOn) {
+    writeFile(card + "rp_cam.idb", "old");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(card + "rp_cam.idb.part").constData(), 0600), 0);
+    const QByteArray fresh = pattern(100 * 1024, 'p');
+    publish(fresh);
+    const card::DatabaseOutcome outcome = run();
+    ASSERT_TRUE(outcome.ok()) << card::failureReason(outcome).toStdString();
+    EXPECT_TRUE(readAll(card + "rp_cam.idb") == fresh);
+    EXPECT_EQ(entries(card), QStringList{"rp_cam.idb"});
+}
+
+#endif  // _WIN32
+
+// What the card gives back is compared before the rename.
+TEST(ReplacingFileReadBack, DifferentBytesOnTheMediumKeepTheOldFile) {
+    QTemporaryDir dir;
+    writeFile(dir.filePath("f"), "old");
+    platform::ReplacingFile file;
+    ASSERT_TRUE(file.open(dir.filePath("f")));
+    ASSERT_TRUE(file.write("new bytes", 9));
+    EXPECT_FALSE(file.commit(QCryptographicHash::hash("other", QCryptographicHash::Sha256)));
+    EXPECT_EQ(file.failure(), platform::ReplacingFile::Failure::ReadBack);
+    EXPECT_EQ(readAll(dir.filePath("f")), QByteArray("old"));
+    EXPECT_EQ(entries(dir.path()), QStringList{"f"});
+
+    ASSERT_TRUE(file.open(dir.filePath("f")));
+    ASSERT_TRUE(file.write("new bytes", 9));
+    EXPECT_TRUE(file.commit(QCryptographicHash::hash("new bytes", QCryptographicHash::Sha256)));
+    EXPECT_EQ(readAll(dir.filePath("f")), QByteArray("new bytes"));
+}
+
+TEST(DeclaredSize, OnlyDecimalDigits) {
+    struct Case {
+        const char* text;
+        bool valid;
+        std::optional<qint64> size;
+    };
+    for (const Case& c :
+         {Case{"", true, std::nullopt}, Case{" ", true, std::nullopt}, Case{"0", true, 0},
+          Case{"307200", true, 307200}, Case{"-1", false, std::nullopt},
+          Case{"1e6", false, std::nullopt}, Case{"+5", false, std::nullopt},
+          Case{"0x10", false, std::nullopt}, Case{"99999999999999999999", false, std::nullopt}}) {
+        bool valid = false;
+        EXPECT_EQ(card::parseDeclaredSize(QString::fromLatin1(c.text), &valid), c.size) << c.text;
+        EXPECT_EQ(valid, c.valid) << c.text;
+    }
+}
+
+}  // namespace
