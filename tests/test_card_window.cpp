@@ -223,8 +223,8 @@ TEST_F(CardWindow, FailedReadWordingFollowsTheFocus) {
         std::function<void()> act;
         QStringList newLines;  // oldest first
     };
-    const QString pathA = rootA + "/backbbinfo.cfg";
-    const QString pathB = rootB + "/backbbinfo.cfg";
+    const QString pathA = shown(rootA + "/backbbinfo.cfg");
+    const QString pathB = shown(rootB + "/backbbinfo.cfg");
     const std::vector<Step> steps{
         {"focus then no card",
          [&] {
