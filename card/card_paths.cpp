@@ -1,5 +1,6 @@
 #include "card/card_paths.h"
 
+#include <QDir>
 #include <QStringList>
 #include <algorithm>
 
@@ -48,7 +49,7 @@ void requireSafeCardFolder(const QString& folder) {
 QString cardFilePath(const QString& driveRoot, const QString& folder, const QString& fileName) {
     QString inner = folder;
     inner.replace(QLatin1Char('\\'), QLatin1Char('/'));
-    return driveRoot + inner + QLatin1Char('/') + fileName;
+    return QDir::toNativeSeparators(driveRoot + inner + QLatin1Char('/') + fileName);
 }
 
 }  // namespace card

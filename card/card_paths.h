@@ -24,7 +24,8 @@ void requireSafeCardFolder(const QString& folder);
 
 // driveRoot (ending in "/"), the folder, "/" and the file name. An empty folder leaves the
 // two separators side by side, as the log shows; the file system reads them as one. The
-// folder's backslashes, its separators on a Windows PC, become "/".
+// folder's backslashes, its separators on a Windows PC, become "/"; on Windows the whole
+// path then takes the system's backslashes, as the log there shows it.
 QString cardFilePath(const QString& driveRoot, const QString& folder, const QString& fileName);
 
 }  // namespace card

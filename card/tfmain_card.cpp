@@ -1,6 +1,7 @@
 // The card: drive selection, reading and rewriting backbbinfo.cfg, and the database download.
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QEvent>
 #include <QFileInfo>
 #include <QPlainTextEdit>
@@ -118,10 +119,13 @@ bool driveStillPresent(const QString& root) {
 // The folder of a file on the card, opened from the drive root folder by folder without
 // following links. Throws FileError.
 platform::FolderHandle cardFolderOf(const QString& driveRoot, const QString& filePath) {
-    if (!driveRoot.isEmpty() && filePath.startsWith(driveRoot)) {
-        const QString inner = filePath.mid(driveRoot.size());
+    // card::cardFilePath writes the path with the system's separators.
+    const QString root = QDir::toNativeSeparators(driveRoot);
+    const QString path = QDir::toNativeSeparators(filePath);
+    if (!root.isEmpty() && path.startsWith(root)) {
+        const QString inner = path.mid(root.size());
         return platform::FolderHandle::openBeneath(
-            driveRoot, inner.left(std::max<qsizetype>(inner.lastIndexOf(QLatin1Char('/')), 0)));
+            driveRoot, inner.left(std::max<qsizetype>(inner.lastIndexOf(QDir::separator()), 0)));
     }
     return platform::FolderHandle::open(QFileInfo(filePath).path(), filePath);
 }

@@ -2,7 +2,9 @@
 // a file that is not what it should be.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 #include "support/card_example.h"
 
 #include <QDir>
@@ -10,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <utility>
+#include <vector>
 
 #include "base/errors.h"
 #include "card/card_info.h"
@@ -311,14 +314,20 @@ TEST_F(CardInfoFile, LoadsASmallFileAndRefusesWhatIsNotOne) {
         ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
         ASSERT_TRUE(huge.resize(qint64{4} << 30));
     }
-    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.cfg")).constData(), 0600), 0);
     QDir().mkdir(path("folder.cfg"));
-    for (const char* name : {"huge.cfg", "pipe.cfg", "folder.cfg", "missing.cfg"}) {
+    std::vector<const char*> refused{"huge.cfg", "folder.cfg", "missing.cfg"};
+#ifndef _WIN32
+    // Windows has no named pipes among files; test_windows_platform reads one by its name.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.cfg")).constData(), 0600), 0);
+    refused.push_back("pipe.cfg");
+#endif
+    for (const char* name : refused) {
         try {
             card::loadCardInfoFile(path(name));
             ADD_FAILURE() << name << " was loaded";
         } catch (const FileError& e) {
-            EXPECT_TRUE(e.text().startsWith(QStringLiteral("Cannot open file \"") + path(name)))
+            EXPECT_TRUE(e.text().startsWith(QStringLiteral("Cannot open file \"") +
+                                            QDir::toNativeSeparators(path(name))))
                 << e.text().toStdString();
         }
     }
@@ -351,7 +360,8 @@ TEST_F(CardInfoFile, SaveReplacesTheFileAndLeavesNoTemporaryFile) {
         FAIL() << "no error";
     } catch (const FileError& e) {
         EXPECT_TRUE(e.text().startsWith(QStringLiteral("Cannot create file \"") +
-                                        path("missing/backbbinfo.cfg") + "\". "))
+                                        QDir::toNativeSeparators(path("missing/backbbinfo.cfg")) +
+                                        "\". "))
             << e.text().toStdString();
     }
 }

@@ -39,6 +39,11 @@ const QString kNoCard = QStringLiteral("블랙박스 SD메모리카드가 없습
 const QString kNotRecognised = QStringLiteral("블랙박스 SD메모리카드가 인식되지 않았습니다 ");
 const QString kInsert = QStringLiteral("블랙박스 SD메모리카드가 꽂아 주세요");
 
+// A card path as the log shows it: with the system's separators (backslashes on Windows).
+QString shown(const QString& path) {
+    return QDir::toNativeSeparators(path);
+}
+
 std::string answerJson(const char* flag, const char* path = "/files/v2/", const char* dir = "root",
                        const char* msg = "최신 DB를 내려받습니다") {
     return std::string(R"({"flag":")") + flag + R"(","sfd_filename":"rp_v2.idb","sfd_filepath":")" +
@@ -164,7 +169,7 @@ TEST_F(CardWindow, FirstFillSelectsTheCurrentFolderDriveAndReadsOnce) {
     EXPECT_EQ(UI(window, DriveComboBox1)->count(), 2);
     EXPECT_EQ(UI(window, DriveComboBox1)->currentData().toString(), rootA);
     EXPECT_EQ(UI(window, DriveComboBox1)->itemText(1), QStringLiteral("B [DASHCAM]"));
-    EXPECT_EQ(logLines(), (QStringList{kNoCard, rootA + "/backbbinfo.cfg"}));
+    EXPECT_EQ(logLines(), (QStringList{kNoCard, shown(rootA + "/backbbinfo.cfg")}));
     EXPECT_TRUE(buttonGrey());
 }
 
@@ -194,7 +199,7 @@ TEST_F(CardWindow, FirstFillFallsBackToTheVolumeAboveOrTheFirst) {
 TEST_F(CardWindow, ReadShowsModelAndSerialAndEnablesTheButton) {
     fillDrives();
     pick(1);
-    EXPECT_EQ(logLines().front(), rootB + "/backbbinfo.cfg");
+    EXPECT_EQ(logLines().front(), shown(rootB + "/backbbinfo.cfg"));
     EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
     EXPECT_EQ(UI(window, LabeledEdit6)->text(), QStringLiteral("0000000000"));
     EXPECT_TRUE(buttonActive());
@@ -222,8 +227,8 @@ TEST_F(CardWindow, FailedReadWordingFollowsTheFocus) {
         std::function<void()> act;
         QStringList newLines;  // oldest first
     };
-    const QString pathA = rootA + "/backbbinfo.cfg";
-    const QString pathB = rootB + "/backbbinfo.cfg";
+    const QString pathA = shown(rootA + "/backbbinfo.cfg");
+    const QString pathB = shown(rootB + "/backbbinfo.cfg");
     const std::vector<Step> steps{
         {"focus then no card",
          [&] {
@@ -284,7 +289,7 @@ TEST_F(CardWindow, CardFolderRule) {
         UI(window, Memo1)->clear();
         state(window).UserInfo.DownDir = QString::fromUtf8(c.downDir);
         window->Panel9Click();
-        EXPECT_EQ(logLines(), QStringList{root + QString::fromUtf8(c.logged)}) << c.downDir;
+        EXPECT_EQ(logLines(), QStringList{shown(root + QString::fromUtf8(c.logged))}) << c.downDir;
         EXPECT_TRUE(buttonActive()) << c.downDir;
     }
 }
@@ -322,7 +327,7 @@ TEST_F(CardWindow, UnreadableCardFileEndsTheReadInTheErrorBox) {
     huge.close();
     UI(window, Memo1)->clear();
     pick(0);
-    EXPECT_EQ(logLines(), QStringList{rootA + "/backbbinfo.cfg"});
+    EXPECT_EQ(logLines(), QStringList{shown(rootA + "/backbbinfo.cfg")});
     ASSERT_EQ(fake.errorTexts().size(), 1);
     EXPECT_TRUE(fake.errorTexts().front().startsWith("Cannot open file"));
     EXPECT_EQ(state(window).cfgData.bbinfo, before.bbinfo);
@@ -549,7 +554,7 @@ TEST_F(CardWindow, DownloadPutsTheDatabaseOnTheCardAndRewritesTheCardFile) {
 
     EXPECT_TRUE(fake.boxes.isEmpty());
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(database));
-    EXPECT_EQ(logLines(), (QStringList{rootB + "/rp_cam.idb" + kDone,
+    EXPECT_EQ(logLines(), (QStringList{shown(rootB + "/rp_cam.idb") + kDone,
                                        QStringLiteral("최신 DB를 내려받습니다")}));
     EXPECT_EQ(state(window).UserInfo.Version, QStringLiteral("2.5"));
     EXPECT_EQ(UI(window, LabeledEdit7)->text(), QStringLiteral("2.5"));
@@ -691,7 +696,7 @@ TEST_P(CardDownloadAnswer, DecidesWhatIsFetched) {
     }
     EXPECT_EQ(state(window).UserInfo.Version, QString::fromUtf8(c.version));
     if (c.downloads) {
-        EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kDone);
+        EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kDone);
         EXPECT_TRUE(readAll(rootB + "backbbinfo.cfg").contains("3230323530333134"));
     } else {
         EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
@@ -732,7 +737,7 @@ TEST_F(CardWindow, FailedDownloadKeepsTheOldDatabaseAndTheCardFile) {
     UI(window, Memo1)->clear();
     click();
     EXPECT_TRUE(fake.boxes.isEmpty());
-    EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kFailed);
+    EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kFailed);
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
     EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile);
     EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
@@ -744,7 +749,7 @@ TEST_F(CardWindow, NewCardFolderReceivesBothFiles) {
     QDir(rootB).mkdir("NEW");
     serve(answerJson("true", "/files/v2/", "NEW"));
     click();
-    EXPECT_EQ(logLines().front(), rootB + "NEW/rp_cam.idb" + kDone);
+    EXPECT_EQ(logLines().front(), shown(rootB + "NEW/rp_cam.idb") + kDone);
     EXPECT_EQ(readAll(rootB + "NEW/rp_cam.idb"), QByteArray::fromStdString(database));
     // Built from the lines read in the old folder.
     EXPECT_TRUE(
@@ -755,7 +760,7 @@ TEST_F(CardWindow, NewCardFolderReceivesBothFiles) {
     // The next card read looks in the new folder.
     UI(window, Memo1)->clear();
     window->Panel9Click();
-    EXPECT_EQ(logLines().back(), rootB + "NEW/backbbinfo.cfg");
+    EXPECT_EQ(logLines().back(), shown(rootB + "NEW/backbbinfo.cfg"));
 }
 
 TEST_F(CardWindow, MissingCardFolderFailsWithoutWritingAnything) {
@@ -764,7 +769,7 @@ TEST_F(CardWindow, MissingCardFolderFailsWithoutWritingAnything) {
     serve(answerJson("true", "/files/v2/", "GONE"));
     click();
     EXPECT_TRUE(fake.boxes.isEmpty());
-    EXPECT_EQ(logLines().front(), rootB + "GONE/rp_cam.idb" + kFailed);
+    EXPECT_EQ(logLines().front(), shown(rootB + "GONE/rp_cam.idb") + kFailed);
     EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
 }
 
@@ -775,7 +780,7 @@ TEST_F(CardWindow, RootFolderPutsBothFilesAtTheDriveRoot) {
     pick(1);
     serve(answerJson("true", "/files/v2/", "root"));
     click();
-    EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kDone);
+    EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kDone);
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(database));
     EXPECT_TRUE(readAll(rootB + "backbbinfo.cfg").contains("322E35"));
 }
@@ -802,7 +807,7 @@ TEST_F(CardWindow, AnswerThatWouldLeaveTheCardOrTheHostIsRefused) {
         click();
         EXPECT_EQ(fake.errorTexts().size(), c.errorBox ? 1 : 0) << c.name;
         if (!c.errorBox) {
-            EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kFailed) << c.name;
+            EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kFailed) << c.name;
         }
         EXPECT_TRUE(requestsTo("/files/").empty()) << c.name;
         EXPECT_EQ(filesUnder(outside.path()), outsideBefore) << c.name;
@@ -823,7 +828,7 @@ TEST_F(CardWindow, CardPulledOutWritesNothingIntoTheLeftOverFolder) {
     UI(window, Memo1)->clear();
     click();
     EXPECT_TRUE(buttonActive());
-    EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kFailed);
+    EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kFailed);
     EXPECT_TRUE(filesUnder(rootB).isEmpty());
     EXPECT_EQ(requestsTo("/mobile/").size(), 1u);
 }
@@ -968,7 +973,7 @@ TEST_F(CardWindowBadHost, NothingButAWholeVerifiedFileReplacesTheDatabase) {
         EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"})) << c.name;
         const QStringList log = logLines();
         ASSERT_GE(log.size(), 2) << c.name;
-        EXPECT_EQ(log.at(0), rootB + "/rp_cam.idb" + kFailed) << c.name;
+        EXPECT_EQ(log.at(0), shown(rootB + "/rp_cam.idb") + kFailed) << c.name;
         EXPECT_TRUE(log.at(1).contains(QString::fromUtf8(c.reason)))
             << c.name << ": " << log.at(1).toStdString();
         EXPECT_EQ(UI(window, ProgressBar1)->value(), 0) << c.name;
@@ -983,7 +988,7 @@ TEST_F(CardWindowBadHost, LengthlessBodyWithMatchingSizeAndHashIsAccepted) {
     UI(window, Memo1)->clear();
     click();
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(kNewDatabase));
-    EXPECT_EQ(logLines().front(), rootB + "/rp_cam.idb" + kDone);
+    EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kDone);
     EXPECT_NE(readAll(rootB + "backbbinfo.cfg"), kCardFile);
     EXPECT_EQ(UI(window, ProgressBar1)->value(), UI(window, ProgressBar1)->maximum());
     EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));

@@ -1,19 +1,75 @@
 #include "support/raw_server.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
 #include <stdexcept>
 
+namespace {
+
+#ifdef _WIN32
+// Winsock under the POSIX names. A socket is a kernel handle, whose value fits an int.
+struct Winsock {
+    Winsock() {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    ~Winsock() { WSACleanup(); }
+    Winsock(const Winsock&) = delete;
+    Winsock& operator=(const Winsock&) = delete;
+} winsock;
+constexpr int kNoSignal = 0;
+constexpr int kShutWrite = SD_SEND;
+int openSocket() {
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, 0);
+    return s == INVALID_SOCKET ? -1 : static_cast<int>(s);
+}
+int acceptClient(int listener) {
+    const SOCKET s = ::accept(static_cast<SOCKET>(listener), nullptr, nullptr);
+    return s == INVALID_SOCKET ? -1 : static_cast<int>(s);
+}
+void closeSocket(int s) {
+    ::closesocket(static_cast<SOCKET>(s));
+}
+int waitReadable(int s, int ms) {
+    WSAPOLLFD p{static_cast<SOCKET>(s), POLLIN, 0};
+    return ::WSAPoll(&p, 1, ms);
+}
+#else
+constexpr int kNoSignal = MSG_NOSIGNAL;
+constexpr int kShutWrite = SHUT_WR;
+int openSocket() {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+int acceptClient(int listener) {
+    return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+}
+void closeSocket(int s) {
+    ::close(s);
+}
+int waitReadable(int s, int ms) {
+    pollfd p{s, POLLIN, 0};
+    return ::poll(&p, 1, ms);
+}
+#endif
+
+}  // namespace
+
 RawServer::RawServer(Handler handler) : handler_(std::move(handler)) {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listener_ = openSocket();
     const int on = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on),
+                 sizeof on);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -29,7 +85,7 @@ RawServer::RawServer(Handler handler) : handler_(std::move(handler)) {
 RawServer::~RawServer() {
     stopping_ = true;
     thread_.join();
-    ::close(listener_);
+    closeSocket(listener_);
 }
 
 QString RawServer::host() const {
@@ -45,14 +101,13 @@ std::string RawServer::answer(int status, const std::string& body, const std::st
 
 void RawServer::serve() {
     while (!stopping_) {
-        pollfd p{listener_, POLLIN, 0};
-        if (::poll(&p, 1, 50) <= 0)
+        if (waitReadable(listener_, 50) <= 0)
             continue;
-        const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int client = acceptClient(listener_);
         if (client < 0)
             continue;
         handle(client);
-        ::close(client);
+        closeSocket(client);
     }
 }
 
@@ -61,7 +116,7 @@ void RawServer::handle(int client) {
     char buffer[4096];
     std::size_t headEnd = std::string::npos;
     while (headEnd == std::string::npos) {
-        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        const auto n = ::recv(client, buffer, sizeof buffer, 0);
         if (n <= 0)
             return;
         request.append(buffer, static_cast<std::size_t>(n));
@@ -73,7 +128,7 @@ void RawServer::handle(int client) {
     if (lengthAt != std::string::npos && lengthAt < headEnd)
         bodyLength = std::stoul(request.substr(lengthAt + 16));
     while (request.size() < headEnd + 4 + bodyLength) {
-        const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+        const auto n = ::recv(client, buffer, sizeof buffer, 0);
         if (n <= 0)
             return;
         request.append(buffer, static_cast<std::size_t>(n));
@@ -85,13 +140,12 @@ void RawServer::handle(int client) {
     const std::size_t piece = reply.pieceBytes ? reply.pieceBytes : reply.bytes.size();
     for (std::size_t offset = 0; offset < reply.bytes.size() && !stopping_; offset += piece) {
         const std::size_t size = std::min(piece, reply.bytes.size() - offset);
-        if (::send(client, reply.bytes.data() + offset, size, MSG_NOSIGNAL) < 0)
+        if (::send(client, reply.bytes.data() + offset, static_cast<int>(size), kNoSignal) < 0)
             return;
         if (reply.pieceDelayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(reply.pieceDelayMs));
     }
-    ::shutdown(client, SHUT_WR);
+    ::shutdown(client, kShutWrite);
     // Let the client read to the end before the socket goes.
-    pollfd p{client, POLLIN, 0};
-    ::poll(&p, 1, 1000);
+    waitReadable(client, 1000);
 }

@@ -1,0 +1,60 @@
+#include "platform/windows/codepage.h"
+
+#include <windows.h>
+
+#include <limits>
+
+#include "platform/codepage.h"
+
+namespace platform {
+namespace win {
+
+QByteArray toCodePage(unsigned codePage, const QString& text) {
+    if (text.isEmpty())
+        return {};
+    const std::wstring in = text.toStdWString();
+    if (in.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / 2))
+        return {};
+    const int inLength = static_cast<int>(in.size());
+    // No WC_NO_BEST_FIT_CHARS: Windows' own conversion, best-fit mappings included, is what
+    // a Korean PC writes.
+    const int size =
+        WideCharToMultiByte(codePage, 0, in.data(), inLength, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return {};
+    QByteArray out(size, Qt::Uninitialized);
+    WideCharToMultiByte(codePage, 0, in.data(), inLength, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+QString fromCodePage(unsigned codePage, const QByteArray& bytes) {
+    if (bytes.isEmpty() || bytes.size() > std::numeric_limits<int>::max())
+        return {};
+    const int inLength = static_cast<int>(bytes.size());
+    const int size = MultiByteToWideChar(codePage, 0, bytes.constData(), inLength, nullptr, 0);
+    if (size <= 0)
+        return {};
+    std::wstring out(static_cast<std::size_t>(size), L'\0');
+    MultiByteToWideChar(codePage, 0, bytes.constData(), inLength, out.data(), size);
+    return QString::fromStdWString(out);
+}
+
+bool isLeadByteIn(unsigned codePage, unsigned char byte) {
+    return IsDBCSLeadByteEx(codePage, byte) != 0;
+}
+
+}  // namespace win
+
+QByteArray toAnsi(const QString& text) {
+    return win::toCodePage(CP_ACP, text);
+}
+
+QString fromAnsi(const QByteArray& bytes) {
+    return win::fromCodePage(CP_ACP, bytes);
+}
+
+bool isAnsiLeadByte(unsigned char byte) {
+    return win::isLeadByteIn(CP_ACP, byte);
+}
+
+}  // namespace platform

@@ -1,0 +1,140 @@
+#include "platform/windows/drives.h"
+
+#include <windows.h>
+
+#include <QTimer>
+#include <algorithm>
+
+#include "platform/windows/win_text.h"
+#include "platform/windows/windows_platform.h"
+
+namespace platform {
+namespace win {
+namespace {
+
+bool isFatFileSystem(const QString& name) {
+    return name.compare(QLatin1String("FAT"), Qt::CaseInsensitive) == 0 ||
+           name.compare(QLatin1String("FAT32"), Qt::CaseInsensitive) == 0 ||
+           name.compare(QLatin1String("exFAT"), Qt::CaseInsensitive) == 0;
+}
+
+// Asking an empty card reader for its volume must not make Windows show "no disk" boxes.
+class QuietDriveErrors {
+  public:
+    QuietDriveErrors() { SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_); }
+    ~QuietDriveErrors() { SetThreadErrorMode(previous_, nullptr); }
+    QuietDriveErrors(const QuietDriveErrors&) = delete;
+    QuietDriveErrors& operator=(const QuietDriveErrors&) = delete;
+
+  private:
+    DWORD previous_ = 0;
+};
+
+}  // namespace
+
+QList<Drive> cardDrives(const QList<LogicalDrive>& drives, QChar windowsLetter) {
+    QList<LogicalDrive> sorted = drives;
+    std::sort(sorted.begin(), sorted.end(), [](const LogicalDrive& a, const LogicalDrive& b) {
+        return a.letter.toLower() < b.letter.toLower();
+    });
+    QList<Drive> cards;
+    for (const LogicalDrive& d : sorted) {
+        const QChar letter = d.letter.toLower();
+        if (letter == windowsLetter.toLower())
+            continue;
+        const bool removable = d.type == DRIVE_REMOVABLE;
+        if (!removable && !isFatFileSystem(d.fileSystem))
+            continue;
+        QString display = QString(letter) + QLatin1Char(':');
+        if (!removable && !d.label.isEmpty())
+            display += QStringLiteral(" [") + d.label + QLatin1Char(']');
+        cards.append(Drive{QString(letter) + QStringLiteral(":\\"), display});
+    }
+    return cards;
+}
+
+QList<LogicalDrive> logicalDrives() {
+    QuietDriveErrors quiet;
+    QList<LogicalDrive> drives;
+    const DWORD mask = GetLogicalDrives();
+    for (int i = 0; i < 26; ++i) {
+        if (!(mask & (DWORD{1} << i)))
+            continue;
+        LogicalDrive d;
+        d.letter = QChar(u'A' + i);
+        const std::wstring root{static_cast<wchar_t>(L'A' + i), L':', L'\\'};
+        d.type = GetDriveTypeW(root.c_str());
+        wchar_t label[MAX_PATH + 1] = {};
+        wchar_t fileSystem[MAX_PATH + 1] = {};
+        if (GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr,
+                                  fileSystem, MAX_PATH + 1)) {
+            d.label = fromWide(label);
+            d.fileSystem = fromWide(fileSystem);
+        }
+        drives.append(d);
+    }
+    return drives;
+}
+
+QList<quint64> driveSignature() {
+    QuietDriveErrors quiet;
+    QList<quint64> signature;
+    const DWORD mask = GetLogicalDrives();
+    for (int i = 0; i < 26; ++i) {
+        if (!(mask & (DWORD{1} << i)))
+            continue;
+        const std::wstring root{static_cast<wchar_t>(L'A' + i), L':', L'\\'};
+        const UINT type = GetDriveTypeW(root.c_str());
+        DWORD serial = 0;
+        if (type == DRIVE_REMOVABLE || type == DRIVE_FIXED)
+            GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
+        signature.append(quint64(i) << 40 | quint64(type) << 32 | serial);
+    }
+    return signature;
+}
+
+QChar windowsDriveLetter() {
+    wchar_t folder[MAX_PATH + 1] = {};
+    const UINT n = GetSystemWindowsDirectoryW(folder, MAX_PATH + 1);
+    return n >= 2 && folder[1] == L':' ? QChar(folder[0]) : QChar();
+}
+
+}  // namespace win
+
+QList<Drive> WindowsPlatform::drives() {
+    return win::cardDrives(win::logicalDrives(), win::windowsDriveLetter());
+}
+
+std::unique_ptr<QObject> WindowsPlatform::watchDrives(std::function<void()> onChange) {
+    // Polled rather than told by WM_DEVICECHANGE: that needs a window of the Windows
+    // platform plugin, and a reader's card is not always announced.
+    auto timer = std::make_unique<QTimer>();
+    timer->setInterval(1000);
+    QObject::connect(timer.get(), &QTimer::timeout, timer.get(),
+                     [last = win::driveSignature(), onChange = std::move(onChange)]() mutable {
+                         QList<quint64> now = win::driveSignature();
+                         if (now == last)
+                             return;
+                         last = std::move(now);
+                         onChange();
+                     });
+    timer->start();
+    return timer;
+}
+
+QString WindowsPlatform::currentDriveRoot() {
+    const DWORD size = GetCurrentDirectoryW(0, nullptr);
+    std::wstring folder(size + 1, L'\0');
+    const DWORD n = GetCurrentDirectoryW(size + 1, folder.data());
+    folder.resize(n);
+    std::wstring volume(folder.size() + 2, L'\0');
+    if (!GetVolumePathNameW(folder.c_str(), volume.data(), static_cast<DWORD>(volume.size())))
+        return {};
+    QString root = win::fromWide(volume.c_str());
+    // The drive list spells letters in lower case.
+    if (root.size() >= 2 && root.at(1) == QLatin1Char(':'))
+        root[0] = root.at(0).toLower();
+    return root;
+}
+
+}  // namespace platform

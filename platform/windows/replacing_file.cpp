@@ -1,0 +1,271 @@
+#include "platform/replacing_file.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <algorithm>
+#include <cstring>
+
+#include "base/errors.h"
+#include "base/sha256.h"
+#include "platform/windows/win_text.h"
+
+// The Windows side of the card writes: the temporary file is created anew (never opened
+// through a reparse point), written through to the medium, flushed with FlushFileBuffers,
+// read back unbuffered when a digest is given, and moved over the target in one step with
+// MOVEFILE_WRITE_THROUGH. Handles are kept as C runtime descriptors so that the class is the
+// same on both systems. Writes are made in the caller's thread.
+namespace platform {
+namespace {
+
+HANDLE handleOf(int fd) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+}
+
+std::wstring nativePath(const QString& path) {
+    return win::wide(QDir::toNativeSeparators(path));
+}
+
+QString lastErrorText() {
+    return win::errorText(GetLastError());
+}
+
+// The error code of the failed write, or 0.
+DWORD writeAll(HANDLE file, const char* data, std::size_t size) {
+    while (size > 0) {
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, data, piece, &written, nullptr))
+            return GetLastError();
+        if (written == 0)
+            return ERROR_WRITE_FAULT;
+        data += written;
+        size -= written;
+    }
+    return 0;
+}
+
+// Memory aligned for unbuffered reads (any sector size up to a page).
+struct AlignedBuffer {
+    explicit AlignedBuffer(std::size_t size)
+        : data(static_cast<char*>(
+              VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))),
+          size(size) {}
+    ~AlignedBuffer() {
+        if (data)
+            VirtualFree(data, 0, MEM_RELEASE);
+    }
+    AlignedBuffer(const AlignedBuffer&) = delete;
+    AlignedBuffer& operator=(const AlignedBuffer&) = delete;
+    char* data;
+    std::size_t size;
+};
+
+}  // namespace
+
+class ReplacingFile::Writer {};
+
+ReplacingFile::ReplacingFile() = default;
+
+ReplacingFile::~ReplacingFile() {
+    discard();
+    if (folderFd_ >= 0)
+        _close(folderFd_);
+}
+
+bool ReplacingFile::fail(const QString& what, Failure kind) {
+    error_ = what;
+    failure_ = kind;
+    discard();
+    return false;
+}
+
+bool ReplacingFile::open(const QString& targetPath, Access access) {
+    const QFileInfo info(targetPath);
+    try {
+        return open(FolderHandle::open(info.path(), targetPath), info.fileName(), access);
+    } catch (const FileError& e) {
+        error_ = e.text();
+        failure_ = Failure::Write;
+        return false;
+    }
+}
+
+bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access) {
+    discard();
+    if (folderFd_ >= 0) {
+        _close(folderFd_);
+        folderFd_ = -1;
+    }
+    error_.clear();
+    failure_ = Failure::None;
+    // Our own handle on the folder: it cannot be renamed away while the file is written.
+    HANDLE copy = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), handleOf(folder.fd()), GetCurrentProcess(), &copy, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS))
+        return fail(lastErrorText());
+    folderFd_ = _open_osfhandle(reinterpret_cast<intptr_t>(copy), _O_RDONLY);
+    if (folderFd_ < 0) {
+        CloseHandle(copy);
+        return fail(QStringLiteral("No file descriptor is left"));
+    }
+    targetName_ = name;
+    // One fixed name beside the target: what a killed or powered-off download left behind is
+    // reused by the next one instead of piling up on the card.
+    tempName_ = name + QStringLiteral(".part");
+    const QString tempPath = folder.filePath(tempName_);
+    // Never written through: whatever has the name goes, and the file is created anew.
+    if (!folder.removeFile(tempName_))
+        return fail(lastErrorText());
+    // The access list is the folder's, inherited: the saved login's folder lets in its user
+    // alone (OwnerOnly), a card's folder has none.
+    const HANDLE file = CreateFileW(
+        nativePath(tempPath).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+        nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return fail(lastErrorText());
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(file);
+        DeleteFileW(nativePath(tempPath).c_str());
+        return fail(QStringLiteral("No file descriptor is left"));
+    }
+    fd_ = fd;
+    tempPath_ = tempPath;
+    used_ = 0;
+    return true;
+}
+
+bool ReplacingFile::flushBuffer() {
+    if (const DWORD error = writeAll(handleOf(fd_), buffer_.data(), used_); error != 0)
+        return fail(win::errorText(error));
+    used_ = 0;
+    return true;
+}
+
+bool ReplacingFile::write(const char* data, std::size_t size) {
+    if (fd_ < 0) {
+        if (error_.isEmpty())
+            error_ = QStringLiteral("The file is not open");
+        return false;
+    }
+    // The buffer grows with what is written: a few hundred bytes of card info need no
+    // database-sized buffer.
+    if (buffer_.size() < kBufferBytes && used_ + size > buffer_.size())
+        buffer_.resize(std::min(kBufferBytes, std::max(used_ + size, 2 * buffer_.size())));
+    while (size > 0) {
+        const std::size_t take = std::min(buffer_.size() - used_, size);
+        std::memcpy(buffer_.data() + used_, data, take);
+        used_ += take;
+        data += take;
+        size -= take;
+        if (used_ == kBufferBytes && !flushBuffer())
+            return false;
+    }
+    return true;
+}
+
+bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
+    // A second handle that bypasses the system's cache: the cached pages would only show what
+    // was handed to the system, not what the card kept. Our own handle forbids anyone else
+    // from writing or renaming the file, so the name still leads to it.
+    const HANDLE file = CreateFileW(
+        nativePath(tempPath_).c_str(), GENERIC_READ,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+        FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return fail(lastErrorText(), Failure::ReadBack);
+    struct Closer {
+        HANDLE handle;
+        ~Closer() { CloseHandle(handle); }
+    } closer{file};
+    AlignedBuffer piece(kBufferBytes);
+    if (!piece.data)
+        return fail(lastErrorText(), Failure::ReadBack);
+    Sha256 hash;
+    for (;;) {
+        DWORD n = 0;
+        if (!ReadFile(file, piece.data, static_cast<DWORD>(piece.size), &n, nullptr))
+            return fail(lastErrorText(), Failure::ReadBack);
+        if (n == 0)
+            break;
+        hash.add(piece.data, n);
+    }
+    if (hash.result() != expectedSha256)
+        return fail(
+            QStringLiteral("The file read back from the medium differs from what was written"),
+            Failure::ReadBack);
+    return true;
+}
+
+bool ReplacingFile::commit(const QByteArray& expectedSha256) {
+    if (fd_ < 0) {
+        if (error_.isEmpty())
+            error_ = QStringLiteral("The file is not open");
+        return false;
+    }
+    if (!flushBuffer())
+        return false;
+    if (!FlushFileBuffers(handleOf(fd_)))
+        return fail(lastErrorText());
+    if (!expectedSha256.isEmpty()) {
+        QElapsedTimer timer;
+        timer.start();
+        const bool same = readBackMatches(expectedSha256);
+        readBackMs_ = timer.elapsed();
+        if (!same)
+            return false;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (_close(fd) != 0)
+        return fail(QStringLiteral("The file could not be closed"));
+    const QString folder = tempPath_.left(tempPath_.size() - tempName_.size());
+    const std::wstring target = nativePath(folder + targetName_);
+    // A read-only old file would refuse to be replaced; a link's own attribute is left alone.
+    const DWORD old = GetFileAttributesW(target.c_str());
+    if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
+        !(old & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
+        SetFileAttributesW(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY);
+    // A link at the target's name is replaced, not followed: a rename never follows one.
+    if (!MoveFileExW(nativePath(tempPath_).c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return fail(lastErrorText());
+    tempPath_.clear();
+    buffer_ = {};
+    return true;
+}
+
+void ReplacingFile::discard() {
+    writer_.reset();
+    if (fd_ >= 0) {
+        _close(fd_);
+        fd_ = -1;
+    }
+    if (!tempPath_.isEmpty()) {
+        DeleteFileW(nativePath(tempPath_).c_str());
+        tempPath_.clear();
+    }
+    buffer_ = {};
+    used_ = 0;
+}
+
+void replaceFileContents(const FolderHandle& folder, const QString& name, const QByteArray& bytes) {
+    ReplacingFile file;
+    if (!file.open(folder, name) || !file.write(bytes) || !file.commit())
+        throw FileError::cannotCreate(folder.filePath(name), file.errorText());
+}
+
+void replaceFileContents(const QString& path, const QByteArray& bytes,
+                         ReplacingFile::Access access) {
+    ReplacingFile file;
+    if (!file.open(path, access) || !file.write(bytes) || !file.commit())
+        throw FileError::cannotCreate(path, file.errorText());
+}
+
+}  // namespace platform

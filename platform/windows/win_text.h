@@ -1,0 +1,32 @@
+#pragma once
+
+#include <windows.h>
+
+#include <QString>
+#include <string>
+
+// Helpers shared by the Windows platform files.
+namespace platform::win {
+
+inline std::wstring wide(const QString& text) {
+    return text.toStdWString();
+}
+
+inline QString fromWide(const wchar_t* text) {
+    return QString::fromWCharArray(text);
+}
+
+// The system's text for a Win32 error code.
+inline QString errorText(DWORD error) {
+    wchar_t* buffer = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    QString text = n > 0 ? QString::fromWCharArray(buffer, static_cast<qsizetype>(n)).trimmed()
+                         : QStringLiteral("Windows error %1").arg(error);
+    if (buffer)
+        LocalFree(buffer);
+    return text;
+}
+
+}  // namespace platform::win

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "platform/platform.h"
+
+namespace platform {
+
+// The real platform layer on Windows. Each group of calls lives in its own file beside this
+// one: boxes, browser, drives, folders.
+class WindowsPlatform : public Platform {
+  public:
+    void messageBox(QWidget* owner, const QString& text, const QString& caption) override;
+    void errorBox(const QString& text) override;
+    bool askYesNo(QWidget* owner, const QString& text, const QString& caption) override;
+    void openUrl(QWidget* owner, const QString& url) override;
+    QString executableDir() override;
+    QString savedLoginPath() override;
+    QString cacheFolder() override;
+    QDateTime now() override;
+    QList<Drive> drives() override;
+    QString currentDriveRoot() override;
+    std::unique_ptr<QObject> watchDrives(std::function<void()> onChange) override;
+    DownloadResult downloadToFile(const QString& url, const QString& targetPath,
+                                  const DownloadOptions& options) override;
+};
+
+}  // namespace platform

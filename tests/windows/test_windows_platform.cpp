@@ -1,0 +1,620 @@
+// The Windows platform layer against the real system (under Wine in CI): the drive list, the
+// ANSI code page, the program's folders and the saved login's access list, and the card
+// writes.
+#include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "account/saved_login.h"
+#include "base/errors.h"
+#include "platform/codepage.h"
+#include "platform/downloads.h"
+#include "platform/folder_handle.h"
+#include "platform/replacing_file.h"
+#include "platform/small_file.h"
+#include "platform/windows/codepage.h"
+#include "platform/windows/drives.h"
+#include "platform/windows/folders.h"
+#include "platform/windows/windows_platform.h"
+#include "support/files.h"
+#include "support/test_server.h"
+
+namespace {
+
+// Some Windows behaviour cannot be seen under Wine; those checks run on Windows alone.
+bool underWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+// ---------------------------------------------------------------- drive list
+
+QStringList rootsOf(const QList<platform::Drive>& drives) {
+    QStringList roots;
+    for (const platform::Drive& d : drives)
+        roots << d.root;
+    return roots;
+}
+
+TEST(WindowsDriveList, RemovableDrivesAndFatVolumesButNeverTheWindowsDrive) {
+    using platform::win::LogicalDrive;
+    const QList<LogicalDrive> drives{
+        LogicalDrive{u'Z', DRIVE_FIXED, "NTFS", "unix"},
+        LogicalDrive{u'C', DRIVE_FIXED, "NTFS", "System"},
+        LogicalDrive{u'E', DRIVE_REMOVABLE, "exFAT", "DASHCAM"},
+        LogicalDrive{u'F', DRIVE_FIXED, "FAT32", "SD READER"},  // a reader that says "fixed"
+        LogicalDrive{u'G', DRIVE_REMOVABLE, "", ""},            // an empty card slot
+        LogicalDrive{u'H', DRIVE_CDROM, "CDFS", "DISC"},
+        LogicalDrive{u'I', DRIVE_REMOTE, "NTFS", "share"},
+        LogicalDrive{u'D', DRIVE_FIXED, "exFAT", "BACKUP"},
+        LogicalDrive{u'W', DRIVE_FIXED, "FAT32", "WIN"},  // Windows itself, even on FAT
+    };
+    const QList<platform::Drive> cards = platform::win::cardDrives(drives, u'W');
+    EXPECT_EQ(rootsOf(cards), (QStringList{"d:\\", "e:\\", "f:\\", "g:\\"}));
+    QStringList shown;
+    for (const platform::Drive& d : cards)
+        shown << d.display;
+    EXPECT_EQ(shown, (QStringList{"d: [BACKUP]", "e:", "f: [SD READER]", "g:"}));
+    EXPECT_EQ(rootsOf(platform::win::cardDrives(drives, u'e')),
+              (QStringList{"d:\\", "f:\\", "g:\\", "w:\\"}));
+}
+
+// scripts/test-windows maps a folder to a removable drive letter in the Wine prefix and names
+// it here; on a PC without one the case has nothing to look at.
+TEST(WindowsDriveList, RealSystemOffersTheMappedCardAndNotTheWindowsDrive) {
+    const QString letter = qEnvironmentVariable("DRIVORO_TEST_CARD_DRIVE").toLower();
+    if (letter.isEmpty())
+        GTEST_SKIP() << "no card drive mapped (DRIVORO_TEST_CARD_DRIVE)";
+    platform::WindowsPlatform system;
+    const QList<platform::Drive> drives = system.drives();
+    const QStringList roots = rootsOf(drives);
+    EXPECT_TRUE(roots.contains(letter + ":\\")) << roots.join(' ').toStdString();
+    const QChar windows = platform::win::windowsDriveLetter().toLower();
+    ASSERT_FALSE(windows.isNull());
+    EXPECT_FALSE(roots.contains(QString(windows) + ":\\"));
+    for (const platform::Drive& d : drives) {
+        EXPECT_TRUE(QDir(d.root).exists() ||
+                    GetDriveTypeW(d.root.toStdWString().c_str()) == DRIVE_REMOVABLE)
+            << d.root.toStdString();
+    }
+    // The card's own file is reachable through the root the list gives.
+    EXPECT_TRUE(QFile::exists(letter + ":\\backbbinfo.cfg"));
+}
+
+TEST(WindowsDriveList, CurrentDriveIsTheLowerCaseRootOfTheCurrentFolder) {
+    platform::WindowsPlatform system;
+    const QString root = system.currentDriveRoot();
+    ASSERT_GE(root.size(), 3);
+    EXPECT_EQ(root.mid(1), QStringLiteral(":\\"));
+    EXPECT_TRUE(root.at(0).isLower());
+    EXPECT_TRUE(
+        QDir::toNativeSeparators(QDir::currentPath()).startsWith(root, Qt::CaseInsensitive));
+}
+
+// ---------------------------------------------------------------- code page
+
+TEST(WindowsCodePage, Cp949RoundTripAndWindowsReplacement) {
+    struct Case {
+        const char* name;
+        QString text;
+        QByteArray bytes;
+        bool roundTrip;
+    };
+    for (const Case& c : {
+             Case{"ascii", "ABC 123", "ABC 123", true},
+             Case{"hangul", QStringLiteral("한글"), "\xC7\xD1\xB1\xDB", true},
+             // Outside the 2,350 common syllables: the extension that Korean Windows adds.
+             Case{"extension", QStringLiteral("똠"), "\x8C\x63", true},
+             Case{"hanja", QStringLiteral("漢"), "\xF9\xD3", true},
+             Case{"thai", QStringLiteral("aก"), "a?", false},
+             Case{"empty", QString(), QByteArray(), true},
+         }) {
+        EXPECT_EQ(platform::win::toCodePage(949, c.text), c.bytes) << c.name;
+        if (c.roundTrip) {
+            EXPECT_EQ(platform::win::fromCodePage(949, c.bytes), c.text) << c.name;
+        }
+    }
+    for (int b : {0x81, 0xB0, 0xC7, 0xFE})
+        EXPECT_TRUE(platform::win::isLeadByteIn(949, static_cast<unsigned char>(b))) << b;
+    for (int b : {0x00, 0x41, 0x7F, 0x80, 0xFF})
+        EXPECT_FALSE(platform::win::isLeadByteIn(949, static_cast<unsigned char>(b))) << b;
+}
+
+TEST(WindowsCodePage, ProgramUsesTheSystemAnsiCodePage) {
+    const QString text = QStringLiteral("가나 abc");
+    EXPECT_EQ(platform::toAnsi(text), platform::win::toCodePage(GetACP(), text));
+    EXPECT_EQ(platform::fromAnsi("\xC7\xD1"), platform::win::fromCodePage(GetACP(), "\xC7\xD1"));
+}
+
+// ---------------------------------------------------------------- folders
+
+TEST(WindowsFolders, ExecutableFolderEndsInABackslash) {
+    platform::WindowsPlatform system;
+    const QString dir = system.executableDir();
+    EXPECT_TRUE(dir.endsWith('\\')) << dir.toStdString();
+    EXPECT_EQ(dir, QDir::toNativeSeparators(QCoreApplication::applicationDirPath()) + '\\');
+}
+
+TEST(WindowsFolders, CacheFolderIsTheUsersOwnAndExists) {
+    platform::WindowsPlatform system;
+    const QString folder = system.cacheFolder();
+    wchar_t local[MAX_PATH] = {};
+    ASSERT_EQ(GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH) > 0, true);
+    EXPECT_EQ(folder.toLower(), (QString::fromWCharArray(local) + "\\MORVEL_Drivoro\\").toLower());
+    EXPECT_TRUE(QDir(folder).exists());
+}
+
+// The access list of a file or folder: who may do what, and whether the parent's list is
+// shut out.
+struct AccessList {
+    bool protectedFromParent = false;
+    QStringList allowed;  // SIDs as text
+    int denied = 0;
+};
+
+AccessList accessListOf(const QString& path) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    AccessList list;
+    const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
+    if (GetNamedSecurityInfoW(native.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+        ADD_FAILURE() << "no access list for " << path.toStdString();
+        return list;
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(descriptor, &control, &revision);
+    list.protectedFromParent = (control & SE_DACL_PROTECTED) != 0;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        GetAce(dacl, i, &ace);
+        const auto* header = static_cast<ACE_HEADER*>(ace);
+        if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
+            auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+            wchar_t* text = nullptr;
+            ConvertSidToStringSidW(&allowed->SidStart, &text);
+            list.allowed << QString::fromWCharArray(text);
+            LocalFree(text);
+        } else {
+            ++list.denied;
+        }
+    }
+    LocalFree(descriptor);
+    return list;
+}
+
+QString currentUserSid() {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> info(size);
+    GetTokenInformation(token, TokenUser, info.data(), size, &size);
+    CloseHandle(token);
+    wchar_t* text = nullptr;
+    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid, &text);
+    const QString sid = QString::fromWCharArray(text);
+    LocalFree(text);
+    return sid;
+}
+
+// Runs against the real saved-login place; what a user had saved there is put back. Wine
+// keeps no access lists on files (it maps them to Unix modes and makes one up when asked), so
+// the lists are checked on Windows alone.
+class SavedLoginPlace : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (QFile::exists(kPath))
+            saved = readAll(kPath);
+    }
+    void TearDown() override {
+        QFile::remove(kPath);
+        if (saved)
+            writeFile(kPath, *saved);
+    }
+    void expectUserAlone(const QString& path) {
+        if (underWine())
+            return;
+        const AccessList list = accessListOf(path);
+        EXPECT_TRUE(list.protectedFromParent) << path.toStdString();
+        EXPECT_EQ(list.allowed, QStringList{currentUserSid()}) << path.toStdString();
+        EXPECT_EQ(list.denied, 0) << path.toStdString();
+    }
+
+    const QString kPath = QStringLiteral("C:\\ProgramData\\MORVEL_Drivoro\\tindrakhid.ini");
+    std::optional<QByteArray> saved;
+};
+
+TEST_F(SavedLoginPlace, FixedPathFolderMadeForTheUserAlone) {
+    const QString folder = QStringLiteral("C:\\ProgramData\\MORVEL_Drivoro");
+    // A folder made plainly, as ProgramData passes on its list to it: readable by all users.
+    QFile::remove(kPath);
+    QDir().rmdir(folder);
+    ASSERT_TRUE(CreateDirectoryW(folder.toStdWString().c_str(), nullptr));
+    writeFile(kPath, "left by an earlier program\r\n");
+    platform::WindowsPlatform system;
+    ASSERT_EQ(system.savedLoginPath(), kPath);
+    expectUserAlone(folder);
+    expectUserAlone(kPath);
+
+    // Missing altogether: made with the list from the start.
+    QFile::remove(kPath);
+    ASSERT_TRUE(QDir().rmdir(folder));
+    ASSERT_EQ(system.savedLoginPath(), kPath);
+    expectUserAlone(folder);
+    saved_login::write(kPath, QStringLiteral("한글id"), QStringLiteral("secret"));
+    EXPECT_EQ(readAll(kPath), platform::toAnsi(QStringLiteral("한글id")) + "\r\nsecret\r\n");
+    expectUserAlone(kPath);
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              QStringList{"tindrakhid.ini"});
+    if (underWine())
+        GTEST_SKIP() << "access lists checked on Windows only: Wine does not keep them";
+}
+
+// ---------------------------------------------------------------- small files
+
+TEST(WindowsSmallFile, ReadsAFileAndRefusesPipesFoldersAndLargeFiles) {
+    QTemporaryDir dir;
+    writeFile(dir.filePath("ok.cfg"), "line\r\n");
+    EXPECT_EQ(platform::readSmallFile(dir.filePath("ok.cfg"), 100, "too large"), "line\r\n");
+    writeFile(dir.filePath("big.cfg"), QByteArray(101, 'x'));
+    QDir().mkdir(dir.filePath("folder.cfg"));
+    // A pipe nobody writes to: reading it would never end.
+    const QString pipe = QStringLiteral("\\\\.\\pipe\\drivoro-test-%1").arg(GetCurrentProcessId());
+    const HANDLE server = CreateNamedPipeW(pipe.toStdWString().c_str(), PIPE_ACCESS_OUTBOUND,
+                                           PIPE_TYPE_BYTE, 1, 0, 0, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    for (const QString& path :
+         {dir.filePath("big.cfg"), dir.filePath("folder.cfg"), pipe, dir.filePath("missing")}) {
+        try {
+            platform::readSmallFile(path, 100, "too large");
+            ADD_FAILURE() << path.toStdString() << " was read";
+        } catch (const FileError& e) {
+            EXPECT_TRUE(e.text().startsWith("Cannot open file \"" + QDir::toNativeSeparators(path)))
+                << e.text().toStdString();
+        }
+    }
+    CloseHandle(server);
+}
+
+// ---------------------------------------------------------------- card writes
+
+class WindowsCardWrite : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        target = dir.filePath("rp_cam.idb");
+        writeFile(target, kOld);
+    }
+    QStringList folderEntries() const {
+        return QDir(dir.path())
+            .entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs |
+                       QDir::NoDotAndDotDot);
+    }
+
+    const QByteArray kOld = "the database the card holds now";
+    QTemporaryDir dir;
+    QString target;
+    TestServer server;
+};
+
+TEST_F(WindowsCardWrite, WholeFileReplacesTheOldOneAndLeftoversAreTakenOver) {
+    QByteArray body(9 * 1024 * 1024 + 12345, Qt::Uninitialized);
+    QRandomGenerator(3).fillRange(reinterpret_cast<quint32*>(body.data()), body.size() / 4);
+    server.serveFile("/db", std::string(body.constData(), body.size()));
+    server.start();
+    writeFile(target + ".part", "half of an earlier download");
+    const auto result = platform::downloadUrlToFile(server.url("/db"), target, {});
+    EXPECT_TRUE(result.ok) << result.error.toStdString();
+    EXPECT_TRUE(readAll(target) == body);
+    EXPECT_EQ(folderEntries(), QStringList{"rp_cam.idb"});
+}
+
+TEST_F(WindowsCardWrite, FailuresKeepTheOldFileAndLeaveNothingBehind) {
+    const std::string big(2 * 1024 * 1024, 'x');
+    server.answer("/missing", "not found", 404);
+    server.http().Get("/cut", [&big](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(big.size(), "application/octet-stream",
+                                 [&big](size_t offset, size_t, httplib::DataSink& sink) {
+                                     if (offset >= big.size() / 2)
+                                         return false;
+                                     sink.write(big.data() + offset, big.size() / 2);
+                                     return true;
+                                 });
+    });
+    server.start();
+    for (const QString& url : {server.url("/missing"), server.url("/cut")}) {
+        const auto result = platform::downloadUrlToFile(url, target, {});
+        EXPECT_FALSE(result.ok) << url.toStdString();
+        EXPECT_EQ(readAll(target), kOld);
+        EXPECT_EQ(folderEntries(), QStringList{"rp_cam.idb"});
+    }
+    {
+        platform::ReplacingFile file;
+        ASSERT_TRUE(file.open(target));
+        EXPECT_TRUE(file.write("abc", 3));
+    }
+    EXPECT_EQ(readAll(target), kOld);
+    EXPECT_EQ(folderEntries(), QStringList{"rp_cam.idb"});
+}
+
+// A link put where the temporary file goes must not carry the write elsewhere.
+TEST_F(WindowsCardWrite, LinkInTheTemporaryFilesPlaceIsNotFollowed) {
+    if (underWine())
+        GTEST_SKIP() << "Wine's CreateFileW does not follow its own links, guarded or not";
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.filePath("victim.txt");
+    writeFile(victim, "not yours");
+    const std::wstring link = QDir::toNativeSeparators(target + ".part").toStdWString();
+    if (!CreateSymbolicLinkW(link.c_str(), QDir::toNativeSeparators(victim).toStdWString().c_str(),
+                             SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+        GTEST_SKIP() << "this system lets the user make no symbolic link";
+    server.serveFile("/db", "new database");
+    server.start();
+    EXPECT_TRUE(platform::downloadUrlToFile(server.url("/db"), target, {}).ok);
+    EXPECT_EQ(readAll(target), QByteArray("new database"));
+    EXPECT_EQ(readAll(victim), QByteArray("not yours"));
+    EXPECT_EQ(folderEntries(), QStringList{"rp_cam.idb"});
+}
+
+// ---------------------------------------------------------------- card folder
+
+std::wstring native(const QString& path) {
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+// A folder link made by the system's own call; false when this system lets the user make
+// none.
+bool makeFolderLink(const QString& link, const QString& target) {
+    return CreateSymbolicLinkW(
+        native(link).c_str(), native(target).c_str(),
+        SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+}
+
+bool makeFileLink(const QString& link, const QString& target) {
+    return CreateSymbolicLinkW(native(link).c_str(), native(target).c_str(),
+                               SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+}
+
+// The link is seen as one: opened as itself, it carries the reparse point attribute.
+bool isReparsePoint(const QString& path) {
+    const DWORD attributes = GetFileAttributesW(native(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+QString rootOf(const QTemporaryDir& dir) {
+    return QDir::toNativeSeparators(dir.path()) + '\\';
+}
+
+void expectRefused(const std::function<void()>& act, const QString& path, const QString& reason,
+                   const char* name) {
+    try {
+        act();
+        ADD_FAILURE() << name << ": not refused";
+    } catch (const FileError& e) {
+        EXPECT_TRUE(e.text().startsWith("Cannot open file \"" + QDir::toNativeSeparators(path)))
+            << name << ": " << e.text().toStdString();
+        EXPECT_TRUE(e.text().contains(reason)) << name << ": " << e.text().toStdString();
+    }
+}
+
+TEST(WindowsFolderHandle, OpensTheCardFolderFolderByFolder) {
+    QTemporaryDir card;
+    writeFile(card.filePath("DCIM/DATA/backbbinfo.cfg"), "x");
+    writeFile(card.filePath("file"), "x");
+    const QString root = rootOf(card);
+    // The service names the folder with either separator.
+    for (const QString& relative : {QString("DCIM/DATA"), QString("DCIM\\DATA\\"), QString()}) {
+        const platform::FolderHandle folder = platform::FolderHandle::openBeneath(root, relative);
+        EXPECT_TRUE(folder.isOpen());
+        EXPECT_EQ(folder.contains("backbbinfo.cfg"), !relative.isEmpty()) << relative.toStdString();
+        EXPECT_GT(folder.freeBytes(), 0);
+    }
+    struct Case {
+        const char* relative;
+        const char* at;
+        QString reason;
+    };
+    for (const Case& c :
+         {Case{"DCIM/../..", "DCIM\\..", "outside the card"}, Case{"file", "file", "Not a folder."},
+          Case{"DCIM/missing", "DCIM\\missing", ""}}) {
+        expectRefused([&] { platform::FolderHandle::openBeneath(root, c.relative); }, root + c.at,
+                      c.reason, c.relative);
+    }
+}
+
+TEST(WindowsFolderHandle, LinkedFolderOnTheCardIsNotEntered) {
+    QTemporaryDir card;
+    QTemporaryDir elsewhere;
+    writeFile(elsewhere.filePath("backbbinfo.cfg"), "not the card's");
+    if (!makeFolderLink(card.filePath("DCIM"), elsewhere.path()) ||
+        !isReparsePoint(card.filePath("DCIM")))
+        GTEST_SKIP() << "this system makes no folder link the program could meet";
+    expectRefused([&] { platform::FolderHandle::openBeneath(rootOf(card), "DCIM"); },
+                  rootOf(card) + "DCIM", "Not a folder.", "link");
+}
+
+// While the card folder is held, it cannot be renamed away and a link put in its place.
+TEST(WindowsFolderHandle, HeldFolderCannotBeMovedAway) {
+    QTemporaryDir card;
+    QDir(card.path()).mkpath("DCIM");
+    const platform::FolderHandle folder = platform::FolderHandle::openBeneath(rootOf(card), "DCIM");
+    EXPECT_FALSE(
+        MoveFileW(native(card.filePath("DCIM")).c_str(), native(card.filePath("MOVED")).c_str()));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION});
+}
+
+TEST(WindowsFolderHandle, OnlyRegularFilesAreSizedReadAndRemoved) {
+    QTemporaryDir card;
+    writeFile(card.filePath("db"), "12345");
+    writeFile(card.filePath("big"), QByteArray(101, 'x'));
+    writeFile(card.filePath("full/inside"), "x");
+    QDir(card.path()).mkdir("empty");
+    writeFile(card.filePath("locked"), "x");
+    SetFileAttributesW(native(card.filePath("locked")).c_str(), FILE_ATTRIBUTE_READONLY);
+    const platform::FolderHandle folder = platform::FolderHandle::open(card.path());
+
+    EXPECT_EQ(folder.regularFileSize("db"), std::optional<qint64>(5));
+    EXPECT_EQ(folder.regularFileSize("missing"), std::nullopt);
+    EXPECT_EQ(folder.readSmallFile("db", 100, "too large"), "12345");
+    for (const char* name : {"empty", "big", "missing"}) {
+        expectRefused([&] { folder.readSmallFile(name, 100, "too large"); }, folder.filePath(name),
+                      name == QString("big") ? "too large" : "", name);
+    }
+    expectRefused([&] { folder.regularFileSize("empty"); }, folder.filePath("empty"),
+                  "Not a regular file.", "folder sized");
+
+    // A leftover, a read-only one and an empty folder go; a full folder is not ours to empty.
+    for (const char* name : {"db", "locked", "empty", "missing"}) {
+        EXPECT_TRUE(folder.removeFile(name)) << name;
+        EXPECT_FALSE(folder.contains(name)) << name;
+    }
+    EXPECT_FALSE(folder.removeFile("full"));
+    EXPECT_TRUE(QFile::exists(card.filePath("full/inside")));
+}
+
+// ---------------------------------------------------------------- replacing a file
+
+class WindowsReplacingFile : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        target = dir.filePath("rp_cam.idb");
+        writeFile(target, kOld);
+    }
+    QStringList entries() const {
+        return QDir(dir.path())
+            .entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs |
+                       QDir::NoDotAndDotDot);
+    }
+    static QByteArray sha256(const QByteArray& bytes) {
+        return QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+    }
+    bool replace(const QByteArray& bytes, const QByteArray& expectedSha256 = {}) {
+        const platform::FolderHandle folder = platform::FolderHandle::open(dir.path());
+        return file.open(folder, "rp_cam.idb") && file.write(bytes) && file.commit(expectedSha256);
+    }
+
+    const QByteArray kOld = "the database the card holds now";
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    QString target;
+    platform::ReplacingFile file;
+};
+
+// Whatever has the temporary name is removed first and never written through.
+TEST_F(WindowsReplacingFile, WhateverHasTheTemporaryNameGoesFirst) {
+    const QString part = target + ".part";
+    const QString victim = elsewhere.filePath("victim");
+    struct Case {
+        const char* name;
+        std::function<bool()> plant;  // false: this system cannot make it
+    };
+    const Case cases[] = {
+        {"leftover", [&] { return writeFile(part, "half of an earlier one"), true; }},
+        {"read-only leftover",
+         [&] {
+             writeFile(part, "half");
+             return SetFileAttributesW(native(part).c_str(), FILE_ATTRIBUTE_READONLY) != 0;
+         }},
+        {"empty folder", [&] { return QDir().mkdir(part); }},
+        {"file link", [&] { return makeFileLink(part, victim) && isReparsePoint(part); }},
+        {"folder link",
+         [&] { return makeFolderLink(part, elsewhere.path()) && isReparsePoint(part); }},
+    };
+    for (const Case& c : cases) {
+        writeFile(victim, "not yours");
+        if (!c.plant()) {
+            std::cout << "[ SKIPPED  ] " << c.name << ": cannot be made here\n";
+            QFile::remove(part);
+            continue;
+        }
+        const QByteArray body = QByteArray("new database for ") + c.name;
+        EXPECT_TRUE(replace(body)) << c.name << ": " << file.errorText().toStdString();
+        EXPECT_EQ(readAll(target), body) << c.name;
+        EXPECT_EQ(readAll(victim), "not yours") << c.name;
+        EXPECT_EQ(entries(), QStringList{"rp_cam.idb"}) << c.name;
+    }
+}
+
+TEST_F(WindowsReplacingFile, ReadBackDecidesAndAMismatchKeepsTheOldFile) {
+    // Past one buffer and not a whole number of sectors: the unbuffered read's last piece.
+    QByteArray body(2 * platform::ReplacingFile::kBufferBytes + 12345, Qt::Uninitialized);
+    QRandomGenerator(5).fillRange(reinterpret_cast<quint32*>(body.data()), body.size() / 4);
+
+    EXPECT_FALSE(replace(body, sha256(body + "x")));
+    EXPECT_EQ(file.failure(), platform::ReplacingFile::Failure::ReadBack);
+    EXPECT_EQ(readAll(target), kOld);
+    EXPECT_EQ(entries(), QStringList{"rp_cam.idb"});
+
+    EXPECT_TRUE(replace(body, sha256(body))) << file.errorText().toStdString();
+    EXPECT_EQ(file.failure(), platform::ReplacingFile::Failure::None);
+    EXPECT_TRUE(readAll(target) == body);
+    EXPECT_EQ(entries(), QStringList{"rp_cam.idb"});
+}
+
+TEST_F(WindowsReplacingFile, ReadOnlyOrLinkedTargetIsReplacedNotFollowed) {
+    SetFileAttributesW(native(target).c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(replace("over a read-only one")) << file.errorText().toStdString();
+    EXPECT_EQ(readAll(target), "over a read-only one");
+
+    const QString victim = elsewhere.filePath("victim");
+    writeFile(victim, "not yours");
+    QFile::remove(target);
+    if (!makeFileLink(target, victim) || !isReparsePoint(target))
+        GTEST_SKIP() << "this system makes no file link the program could meet";
+    EXPECT_TRUE(replace("over a link")) << file.errorText().toStdString();
+    EXPECT_FALSE(isReparsePoint(target));
+    EXPECT_EQ(readAll(target), "over a link");
+    EXPECT_EQ(readAll(victim), "not yours");
+}
+
+// ---------------------------------------------------------------- drive watcher
+
+TEST(WindowsDriveWatcher, CallsOnlyWhenTheDrivesChange) {
+    // A letter given to a folder shows among the logical drives like a card put in.
+    wchar_t letter[] = L"?:";
+    const DWORD used = GetLogicalDrives();
+    for (int i = 25; i >= 3 && letter[0] == L'?'; --i)
+        if (!(used & (DWORD{1} << i)))
+            letter[0] = static_cast<wchar_t>(L'A' + i);
+    ASSERT_NE(letter[0], L'?');
+    QTemporaryDir folder;
+    platform::WindowsPlatform system;
+    int calls = 0;
+    const std::unique_ptr<QObject> watcher = system.watchDrives([&calls] { ++calls; });
+    ASSERT_TRUE(watcher);
+    const auto waitFor = [&calls](int wanted, int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (calls < wanted && clock.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    };
+    waitFor(1, 2500);
+    EXPECT_EQ(calls, 0) << "called with nothing changed";
+    if (!DefineDosDeviceW(0, letter, native(folder.path()).c_str()) ||
+        !(GetLogicalDrives() & (DWORD{1} << (letter[0] - L'A'))))
+        GTEST_SKIP() << "this system gives a folder no drive letter";
+    waitFor(1, 5000);
+    EXPECT_EQ(calls, 1);
+    DefineDosDeviceW(DDD_REMOVE_DEFINITION, letter, nullptr);
+    waitFor(2, 5000);
+    EXPECT_EQ(calls, 2);
+}
+
+}  // namespace
