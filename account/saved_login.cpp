@@ -1,7 +1,9 @@
 #include "account/saved_login.h"
 
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <QDir>
 #include <QFile>
@@ -21,13 +23,16 @@ constexpr qint64 kMaxFileBytes = 64 * 1024;
 
 // A folder of the user's that others may enter or list is closed to them; a folder of
 // someone else's, or a link, is left as it is.
-void tightenFolder(const QString& folder) {
+// On Windows the platform layer gives the folder an access list for the user alone.
+void tightenFolder([[maybe_unused]] const QString& folder) {
+#ifndef _WIN32
     const QByteArray name = QFile::encodeName(folder);
     struct stat info {};
     if (::lstat(name.constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
         info.st_uid != ::getuid() || (info.st_mode & 077) == 0)
         return;
     ::chmod(name.constData(), info.st_mode & 0700);
+#endif
 }
 
 }  // namespace
