@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QProxyStyle>
 
+#include "app/string_grid_accessible.h"
+
 namespace {
 
 class HashPasswordStyle : public QProxyStyle {
@@ -113,6 +115,7 @@ void loadWindowResources() {
     Q_INIT_RESOURCE(resources);
     static const bool installed = [] {
         QAccessible::installFactory(clickLabelAccessible);
+        QAccessible::installFactory(stringGridAccessible);
         return true;
     }();
     Q_UNUSED(installed);

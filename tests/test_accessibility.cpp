@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -180,6 +181,67 @@ TEST_F(Accessibility, ClickLabelsArePressableButtons) {
 }
 
 // Space and Enter press a focused button; a greyed one does nothing.
+// A screen reader hears the payment grid's four column headers, the corner "No" among them,
+// and learns each cell's column header and row number.
+TEST_F(Accessibility, PaymentGridNamesEveryHeader) {
+    // As with a screen reader running: the grid then tells its table of every change.
+    QAccessible::setActive(true);
+    const auto inactive = qScopeGuard([] { QAccessible::setActive(false); });
+    auto* history = open<TFPaymentList>();
+    StringGrid* grid = UI(history, StringGrid1);
+    const QStringList row{"1", "2025-01-05 10:00", QStringLiteral("신용카드"), "33000"};
+    for (int col = 0; col < row.size(); ++col)
+        grid->setCell(col, 1, row[col]);
+
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(grid);
+    ASSERT_NE(table, nullptr);
+    QStringList headers;
+    for (int i = 0; i < table->childCount(); ++i) {
+        QAccessibleInterface* child = table->child(i);
+        ASSERT_NE(child, nullptr);
+        EXPECT_EQ(table->indexOfChild(child), i);
+        if (child->role() == QAccessible::ColumnHeader)
+            headers.append(child->text(QAccessible::Name));
+    }
+    const QStringList shown{"No", QStringLiteral("결재일시"), QStringLiteral("결재방식"),
+                            QStringLiteral("결재금액")};
+    EXPECT_EQ(headers, shown);
+
+    QAccessibleTableInterface* cells = table->tableInterface();
+    ASSERT_NE(cells, nullptr);
+    ASSERT_EQ(cells->columnCount(), 4);
+    ASSERT_EQ(cells->rowCount(), 1);
+    for (int col = 0; col < 4; ++col) {
+        SCOPED_TRACE(col);
+        EXPECT_EQ(cells->columnDescription(col), shown[col]);
+        QAccessibleInterface* cell = cells->cellAt(0, col);
+        ASSERT_NE(cell, nullptr);
+        EXPECT_EQ(cell->text(QAccessible::Name), row[col]);
+        EXPECT_EQ(cell->role(), col == 0 ? QAccessible::RowHeader : QAccessible::Cell);
+        QAccessibleTableCellInterface* place = cell->tableCellInterface();
+        ASSERT_NE(place, nullptr);
+        ASSERT_EQ(place->columnHeaderCells().size(), 1);
+        EXPECT_EQ(place->columnHeaderCells()[0]->text(QAccessible::Name), shown[col]);
+        if (col > 0) {
+            ASSERT_EQ(place->rowHeaderCells().size(), 1);
+            EXPECT_EQ(place->rowHeaderCells()[0]->text(QAccessible::Name), "1");
+        }
+        // What a pointer finds where the cell is drawn is the cell itself.
+        EXPECT_EQ(table->childAt(cell->rect().center().x(), cell->rect().center().y()), cell);
+    }
+    QAccessibleInterface* corner =
+        cells->cellAt(0, 0)->tableCellInterface()->columnHeaderCells()[0];
+    EXPECT_EQ(table->childAt(corner->rect().center().x(), corner->rect().center().y()), corner);
+
+    // A cell the grid no longer has says so instead of telling stale text.
+    // (The table may have let go of it already, when it heard of the change.)
+    const QAccessible::Id gone = QAccessible::uniqueId(cells->cellAt(0, 3));
+    grid->setGridRowCount(1);
+    QAccessibleInterface* stale = QAccessible::accessibleInterface(gone);
+    EXPECT_TRUE(!stale || !stale->isValid());
+    EXPECT_EQ(cells->rowCount(), 0);
+}
+
 TEST_F(Accessibility, SpaceAndEnterPressAFocusedButton) {
     activate(window.get());
     ClickLabel* reread = UI(window, Panel9);
