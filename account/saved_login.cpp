@@ -1,12 +1,5 @@
 #include "account/saved_login.h"
 
-#ifndef _WIN32
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 #include "base/errors.h"
@@ -20,20 +13,6 @@ namespace {
 
 // Far beyond two lines; a larger file is not ours to load into memory.
 constexpr qint64 kMaxFileBytes = 64 * 1024;
-
-// A folder of the user's that others may enter or list is closed to them; a folder of
-// someone else's, or a link, is left as it is.
-// On Windows the platform layer gives the folder an access list for the user alone.
-void tightenFolder([[maybe_unused]] const QString& folder) {
-#ifndef _WIN32
-    const QByteArray name = QFile::encodeName(folder);
-    struct stat info {};
-    if (::lstat(name.constData(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-        info.st_uid != ::getuid() || (info.st_mode & 077) == 0)
-        return;
-    ::chmod(name.constData(), info.st_mode & 0700);
-#endif
-}
 
 }  // namespace
 
@@ -51,16 +30,8 @@ std::optional<QStringList> read(const QString& path) {
 }
 
 void write(const QString& path, const QString& id, const QString& password) {
-    const QFileInfo info(path);
-    const QString folder = info.absolutePath();
-    if (!QDir(folder).exists()) {
-        if (!QDir().mkpath(folder)) {
-            throw FileError::cannotCreate(path, QStringLiteral("The folder could not be created."));
-        }
-        ::chmod(QFile::encodeName(folder).constData(), 0700);
-    } else {
-        tightenFolder(folder);
-    }
+    if (!platform::makeOwnerOnlyFolder(QFileInfo(path).absolutePath()))
+        throw FileError::cannotCreate(path, QStringLiteral("The folder could not be created."));
     // The password is written to a file only the user can read.
     platform::replaceFileContents(
         path,

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -309,17 +310,16 @@ void ReplacingFile::discard() {
     used_ = 0;
 }
 
-void replaceFileContents(const FolderHandle& folder, const QString& name, const QByteArray& bytes) {
-    ReplacingFile file;
-    if (!file.open(folder, name) || !file.write(bytes) || !file.commit())
-        throw FileError::cannotCreate(folder.filePath(name), file.errorText());
-}
-
-void replaceFileContents(const QString& path, const QByteArray& bytes,
-                         ReplacingFile::Access access) {
-    ReplacingFile file;
-    if (!file.open(path, access) || !file.write(bytes) || !file.commit())
-        throw FileError::cannotCreate(path, file.errorText());
+bool makeOwnerOnlyFolder(const QString& folder) {
+    if (!QDir(folder).exists() && !QDir().mkpath(folder))
+        return false;
+    const QByteArray name = QFile::encodeName(folder);
+    struct stat info {};
+    if (::lstat(name.constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+        info.st_uid == ::getuid() && (info.st_mode & 077) != 0) {
+        ::chmod(name.constData(), info.st_mode & 0700);
+    }
+    return true;
 }
 
 }  // namespace platform

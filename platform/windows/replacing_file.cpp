@@ -255,17 +255,8 @@ void ReplacingFile::discard() {
     used_ = 0;
 }
 
-void replaceFileContents(const FolderHandle& folder, const QString& name, const QByteArray& bytes) {
-    ReplacingFile file;
-    if (!file.open(folder, name) || !file.write(bytes) || !file.commit())
-        throw FileError::cannotCreate(folder.filePath(name), file.errorText());
-}
-
-void replaceFileContents(const QString& path, const QByteArray& bytes,
-                         ReplacingFile::Access access) {
-    ReplacingFile file;
-    if (!file.open(path, access) || !file.write(bytes) || !file.commit())
-        throw FileError::cannotCreate(path, file.errorText());
+bool makeOwnerOnlyFolder(const QString& folder) {
+    return QDir(folder).exists() || QDir().mkpath(folder);
 }
 
 }  // namespace platform
