@@ -3,8 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
-// The system's ANSI code page: on Linux CP949, the code page of Korean Windows, so that the
-// dashcam and the saved-login file get the bytes a Korean PC would write.
+// The ANSI code page: CP949, that of Korean Windows, on every system, so that the dashcam and
+// the saved-login file get the bytes a Korean PC writes.
 namespace platform {
 
 // Characters the code page cannot hold become "?", as Windows converts them. Text of ASCII

@@ -10,7 +10,9 @@
 
 #include "base/errors.h"
 #include "platform/codepage.h"
+#ifndef _WIN32
 #include "platform/linux_platform.h"
+#endif
 #include "platform/text_file.h"
 
 namespace {
@@ -84,6 +86,9 @@ TEST(TextLines, EncodingsAndLineBreaks) {
     EXPECT_EQ(platform::encodeAnsiLines({"한", ""}), QByteArray("\xC7\xD1\r\n\r\n"));
 }
 
+#ifndef _WIN32
+// The Windows platform's own tests are in windows/.
+
 // The real platform layer's boxes, offscreen: found while exec() runs and closed with OK.
 TEST(RealPlatform, BoxesShowPlainTextWithTheirCaptionAndIcon) {
     struct Seen {
@@ -128,5 +133,6 @@ TEST(RealPlatform, ExecutableDirIsTheProgramsOwnFolder) {
     platform::LinuxPlatform system;
     EXPECT_EQ(system.executableDir(), QCoreApplication::applicationDirPath() + QLatin1Char('/'));
 }
+#endif  // _WIN32
 
 }  // namespace

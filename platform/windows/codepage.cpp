@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "platform/codepage.h"
+#include "platform/codepage_system.h"
 
 namespace platform {
 namespace win {
@@ -45,16 +45,36 @@ bool isLeadByteIn(unsigned codePage, unsigned char byte) {
 
 }  // namespace win
 
-QByteArray toAnsi(const QString& text) {
-    return win::toCodePage(CP_ACP, text);
+namespace system_codepage {
+namespace {
+
+// "CP949" is code page 949; 0 for a name that is no code page of this system.
+unsigned numberOf(const char* name) {
+    const QByteArray text(name);
+    bool ok = false;
+    const unsigned number = text.startsWith("CP") ? text.mid(2).toUInt(&ok) : 0;
+    return ok && IsValidCodePage(number) ? number : 0;
 }
 
-QString fromAnsi(const QByteArray& bytes) {
-    return win::fromCodePage(CP_ACP, bytes);
+}  // namespace
+
+bool canOpen(const char* name) {
+    return numberOf(name) != 0;
 }
 
-bool isAnsiLeadByte(unsigned char byte) {
-    return win::isLeadByteIn(CP_ACP, byte);
+std::optional<QByteArray> encode(const char* name, const QString& text) {
+    const unsigned number = numberOf(name);
+    if (number == 0)
+        return std::nullopt;
+    return win::toCodePage(number, text);
 }
 
+std::optional<QString> decode(const char* name, const QByteArray& bytes) {
+    const unsigned number = numberOf(name);
+    if (number == 0)
+        return std::nullopt;
+    return win::fromCodePage(number, bytes);
+}
+
+}  // namespace system_codepage
 }  // namespace platform

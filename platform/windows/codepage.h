@@ -4,7 +4,8 @@
 #include <QString>
 
 // Conversion through Windows' own tables, for a code page named by number; the program's
-// toAnsi and fromAnsi use the system's ANSI code page (949 on Korean Windows).
+// toAnsi and fromAnsi use code page 949, as the dashcam does, whatever the system's ANSI code
+// page (949 on Korean Windows).
 namespace platform::win {
 
 // Characters the code page cannot hold become "?" (Windows' default character).

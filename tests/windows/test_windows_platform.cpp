@@ -136,10 +136,12 @@ TEST(WindowsCodePage, Cp949RoundTripAndWindowsReplacement) {
         EXPECT_FALSE(platform::win::isLeadByteIn(949, static_cast<unsigned char>(b))) << b;
 }
 
-TEST(WindowsCodePage, ProgramUsesTheSystemAnsiCodePage) {
+// The dashcam reads CP949 whatever language the PC speaks.
+TEST(WindowsCodePage, ProgramWritesCp949) {
     const QString text = QStringLiteral("가나 abc");
-    EXPECT_EQ(platform::toAnsi(text), platform::win::toCodePage(GetACP(), text));
-    EXPECT_EQ(platform::fromAnsi("\xC7\xD1"), platform::win::fromCodePage(GetACP(), "\xC7\xD1"));
+    EXPECT_EQ(platform::toAnsi(text), platform::win::toCodePage(949, text));
+    EXPECT_EQ(platform::fromAnsi("\xC7\xD1"), QStringLiteral("한"));
+    EXPECT_NO_THROW(platform::checkAnsiCodePage());
 }
 
 // ---------------------------------------------------------------- folders
