@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QPointer>
+#include <filesystem>
+#include <system_error>
 
 #include "account/tflogin.h"
 #include "platform/codepage.h"
@@ -133,7 +135,11 @@ TEST_F(LoginWindow, LinkAtTheSavedFileIsNeverFollowed) {
     const QString elsewhere = QDir::cleanPath(folder + "/../other.txt");
     ASSERT_TRUE(QDir().mkpath(folder));
     writeFile(elsewhere, "victim\r\nhunter2\r\n");
-    ASSERT_TRUE(QFile::link(elsewhere, fake.loginPath));
+    // Not QFile::link: on Windows that makes a shell shortcut, a plain file.
+    std::error_code error;
+    std::filesystem::create_symlink(elsewhere.toStdWString(), fake.loginPath.toStdWString(), error);
+    if (error)
+        GTEST_SKIP() << "this system lets the user make no symbolic link: " << error.message();
     open();
     EXPECT_EQ(UI(login, LabeledEdit1)->text(), "");
     EXPECT_EQ(UI(login, LabeledEdit2)->text(), "");
@@ -152,6 +158,9 @@ TEST_F(LoginWindow, LinkAtTheSavedFileIsNeverFollowed) {
 
 // A folder left open to others by an earlier version or by hand is closed on the next save.
 TEST_F(LoginWindow, SavingTightensAnOpenFolderOfTheUsers) {
+#ifdef _WIN32
+    GTEST_SKIP() << "POSIX rights: on Windows the file carries an access list of its own";
+#endif
     const QString folder = QFileInfo(fake.loginPath).absolutePath();
     ASSERT_TRUE(QDir().mkpath(folder));
     ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner |

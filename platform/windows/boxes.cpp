@@ -4,7 +4,7 @@
 #include <QGuiApplication>
 #include <QWidget>
 
-#include "platform/windows/win_text.h"
+#include "platform/windows/win32.h"
 #include "platform/windows/windows_platform.h"
 
 namespace platform {

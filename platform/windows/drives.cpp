@@ -5,7 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "platform/windows/win_text.h"
+#include "platform/windows/win32.h"
 #include "platform/windows/windows_platform.h"
 
 namespace platform {

@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "base/errors.h"
-#include "platform/windows/win_text.h"
+#include "platform/windows/win32.h"
 
 // The Windows side: the folder is a handle opened with backup semantics (the only way to
 // open a folder), kept as a C runtime descriptor so that the class is the same on both
@@ -21,13 +21,8 @@
 namespace platform {
 namespace {
 
-HANDLE handleOf(int fd) {
-    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-}
-
-std::wstring nativePath(const QString& path) {
-    return win::wide(QDir::toNativeSeparators(path));
-}
+using win::handleOf;
+using win::nativePath;
 
 QString withSeparator(const QString& path) {
     return path.endsWith(QLatin1Char('/')) || path.endsWith(QLatin1Char('\\'))

@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/windows/win_text.h"
+#include "platform/windows/win32.h"
 #include "platform/windows/windows_platform.h"
 
 namespace platform {

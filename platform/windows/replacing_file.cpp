@@ -12,7 +12,7 @@
 
 #include "base/errors.h"
 #include "base/sha256.h"
-#include "platform/windows/win_text.h"
+#include "platform/windows/win32.h"
 
 // The Windows side of the card writes: the temporary file is created anew (never opened
 // through a reparse point), written through to the medium, flushed with FlushFileBuffers,
@@ -22,13 +22,8 @@
 namespace platform {
 namespace {
 
-HANDLE handleOf(int fd) {
-    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
-}
-
-std::wstring nativePath(const QString& path) {
-    return win::wide(QDir::toNativeSeparators(path));
-}
+using win::handleOf;
+using win::nativePath;
 
 QString lastErrorText() {
     return win::errorText(GetLastError());

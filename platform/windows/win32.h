@@ -1,7 +1,9 @@
 #pragma once
 
+#include <io.h>
 #include <windows.h>
 
+#include <QDir>
 #include <QString>
 #include <string>
 
@@ -14,6 +16,16 @@ inline std::wstring wide(const QString& text) {
 
 inline QString fromWide(const wchar_t* text) {
     return QString::fromWCharArray(text);
+}
+
+// A path as Windows' own calls take it: backslashes, UTF-16.
+inline std::wstring nativePath(const QString& path) {
+    return wide(QDir::toNativeSeparators(path));
+}
+
+// The Win32 handle behind a C runtime descriptor.
+inline HANDLE handleOf(int fd) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
 
 // The system's text for a Win32 error code.
