@@ -1,9 +1,15 @@
 #include "card/database_run.h"
 
 #include <QMetaObject>
+#include <chrono>
 #include <utility>
 
 namespace card {
+namespace {
+
+constexpr std::chrono::milliseconds kProgressInterval{20};
+
+}  // namespace
 
 DatabaseRun::DatabaseRun(QObject* context, DatabaseSource source, DatabaseTarget target,
                          DatabaseSettings settings, ProgressHandler onProgress,
@@ -13,9 +19,19 @@ DatabaseRun::DatabaseRun(QObject* context, DatabaseSource source, DatabaseTarget
     shared_->onProgress = std::move(onProgress);
     worker_ = std::thread([shared = shared_, source = std::move(source), target = std::move(target),
                            settings = std::move(settings), onFinished = std::move(onFinished)] {
+        std::chrono::steady_clock::time_point lastPost;
         const DatabaseOutcome outcome = downloadDatabase(
             source, target, settings,
-            [&shared](std::int64_t received, std::int64_t total) {
+            [&shared, &lastPost](std::int64_t received, std::int64_t total) {
+                // Each report wakes the window's thread; the eye needs no more than a few
+                // dozen a second, and a fast card lost time to thousands.
+                const auto now = std::chrono::steady_clock::now();
+                if (received != total && now - lastPost < kProgressInterval) {
+                    shared->received = received;
+                    shared->total = total;
+                    return;
+                }
+                lastPost = now;
                 postProgress(shared, received, total);
             },
             shared->cancel);
