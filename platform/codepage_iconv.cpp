@@ -22,7 +22,7 @@ class Converter {
 
     bool isOpen() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
 
-    // skipLength tells how many input bytes an unconvertible sequence takes.
+    // skipLength tells how many of the input bytes left an unconvertible sequence takes.
     template <typename Skip>
     QByteArray run(const QByteArray& in, const QByteArray& replacement, Skip skipLength) {
         QByteArray out;
@@ -41,7 +41,8 @@ class Converter {
                 // EILSEQ or EINVAL: replace one sequence and go on.
                 const size_t skip = std::min(
                     srcLeft,
-                    std::max<size_t>(1, skipLength(static_cast<unsigned char>(*src), srcLeft)));
+                    std::max<size_t>(
+                        1, skipLength(reinterpret_cast<const unsigned char*>(src), srcLeft)));
                 src += skip;
                 srcLeft -= skip;
                 out.append(replacement);
@@ -55,7 +56,8 @@ class Converter {
     iconv_t cd_;
 };
 
-size_t utf8SequenceLength(unsigned char lead, size_t) {
+size_t utf8SequenceLength(const unsigned char* bytes, size_t) {
+    const unsigned char lead = bytes[0];
     if (lead >= 0xF0)
         return 4;
     if (lead >= 0xE0)
@@ -65,8 +67,15 @@ size_t utf8SequenceLength(unsigned char lead, size_t) {
     return 1;
 }
 
-size_t ansiSequenceLength(unsigned char lead, size_t left) {
-    return isAnsiLeadByte(lead) && left >= 2 ? 2 : 1;
+// A lead byte takes its follower only when that is a trail byte: a character after a broken
+// lead byte is kept, not swallowed with it.
+size_t ansiSequenceLength(const unsigned char* bytes, size_t left) {
+    if (left < 2 || !isAnsiLeadByte(bytes[0]))
+        return 1;
+    const unsigned char trail = bytes[1];
+    const bool isTrail = (trail >= 0x41 && trail <= 0x5A) || (trail >= 0x61 && trail <= 0x7A) ||
+                         (trail >= 0x81 && trail <= 0xFE);
+    return isTrail ? 2 : 1;
 }
 
 }  // namespace

@@ -54,6 +54,10 @@ TEST(AnsiCodePage, IsCp949) {
 #ifndef _WIN32
     // Windows' own conversion decides this on Windows (Wine writes one "?" per UTF-16 unit).
     EXPECT_EQ(platform::toAnsi("a😀b"), QByteArray("a?b"));  // not in the code page
+    // A broken lead byte is one unknown character; what follows it is kept.
+    EXPECT_EQ(platform::fromAnsi("\xC7\x31x"), QStringLiteral("\uFFFD1x"));
+    EXPECT_EQ(platform::fromAnsi("a\xC7"), QStringLiteral("a\uFFFD"));
+    EXPECT_EQ(platform::fromAnsi("\xC7\xD1\xFF\xC7"), QStringLiteral("한\uFFFD\uFFFD"));
 #endif
     EXPECT_EQ(platform::toAnsi("").size(), 0);
     EXPECT_TRUE(platform::isAnsiLeadByte(0xC7));
