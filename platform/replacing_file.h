@@ -89,8 +89,9 @@ void replaceFileContents(const QString& path, const QByteArray& bytes,
 void replaceFileContents(const FolderHandle& folder, const QString& name, const QByteArray& bytes);
 
 // Makes folder, and the folders above it, for files of the user's alone. A folder of the
-// user's that others may enter or list is closed to them (on Windows the files carry their own
-// access list instead); someone else's folder, or a link, is left as it is. False when the
+// user's that others may enter or list is closed to them; someone else's folder, or a link, is
+// left as it is. On Windows the folder is only made here: access lists are set where the
+// platform names the saved login's place (WindowsPlatform::savedLoginPath). False when the
 // folder is missing and cannot be made.
 bool makeOwnerOnlyFolder(const QString& folder);
 
