@@ -43,7 +43,7 @@ QList<Drive> cardDrives(const QList<LogicalDrive>& drives, QChar windowsLetter) 
         if (letter == windowsLetter.toLower())
             continue;
         const bool removable = d.type == DRIVE_REMOVABLE;
-        if (!removable && !isFatFileSystem(d.fileSystem))
+        if (!removable && (d.type != DRIVE_FIXED || !isFatFileSystem(d.fileSystem)))
             continue;
         QString display = QString(letter) + QLatin1Char(':');
         if (!removable && !d.label.isEmpty())
@@ -64,6 +64,11 @@ QList<LogicalDrive> logicalDrives() {
         d.letter = QChar(u'A' + i);
         const std::wstring root{static_cast<wchar_t>(L'A' + i), L':', L'\\'};
         d.type = GetDriveTypeW(root.c_str());
+        // Network and optical drives are never cards, and asking them can take seconds.
+        if (d.type != DRIVE_REMOVABLE && d.type != DRIVE_FIXED) {
+            drives.append(d);
+            continue;
+        }
         wchar_t label[MAX_PATH + 1] = {};
         wchar_t fileSystem[MAX_PATH + 1] = {};
         if (GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr,

@@ -17,7 +17,8 @@ struct LogicalDrive {
 };
 
 // The drives that can hold a dashcam card, in letter order: removable drives and FAT or exFAT
-// volumes (SD readers that call themselves fixed disks), never the drive Windows runs from.
+// volumes on fixed drives (SD readers that call themselves fixed disks), never a network,
+// optical or RAM drive, nor the drive Windows runs from.
 // Each shows as the lower-case letter with ":", and the volume name for drives that are not
 // removable; its root is the letter with ":\".
 QList<Drive> cardDrives(const QList<LogicalDrive>& drives, QChar windowsLetter);

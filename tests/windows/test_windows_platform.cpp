@@ -62,6 +62,8 @@ TEST(WindowsDriveList, RemovableDrivesAndFatVolumesButNeverTheWindowsDrive) {
         LogicalDrive{u'G', DRIVE_REMOVABLE, "", ""},            // an empty card slot
         LogicalDrive{u'H', DRIVE_CDROM, "CDFS", "DISC"},
         LogicalDrive{u'I', DRIVE_REMOTE, "NTFS", "share"},
+        LogicalDrive{u'J', DRIVE_REMOTE, "FAT32", "old share"},  // a share is never a card
+        LogicalDrive{u'K', DRIVE_RAMDISK, "FAT32", "RAM"},
         LogicalDrive{u'D', DRIVE_FIXED, "exFAT", "BACKUP"},
         LogicalDrive{u'W', DRIVE_FIXED, "FAT32", "WIN"},  // Windows itself, even on FAT
     };
