@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
@@ -124,24 +123,6 @@ ReplacingFile::~ReplacingFile() {
     discard();
     if (folderFd_ >= 0)
         ::close(folderFd_);
-}
-
-bool ReplacingFile::fail(const QString& what, Failure kind) {
-    error_ = what;
-    failure_ = kind;
-    discard();
-    return false;
-}
-
-bool ReplacingFile::open(const QString& targetPath, Access access) {
-    const QFileInfo info(targetPath);
-    try {
-        return open(FolderHandle::open(info.path(), targetPath), info.fileName(), access);
-    } catch (const FileError& e) {
-        error_ = e.text();
-        failure_ = Failure::Write;
-        return false;
-    }
 }
 
 bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access access) {

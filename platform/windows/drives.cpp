@@ -53,47 +53,54 @@ QList<Drive> cardDrives(const QList<LogicalDrive>& drives, QChar windowsLetter) 
     return cards;
 }
 
-QList<LogicalDrive> logicalDrives() {
+namespace {
+
+struct DriveState {
+    LogicalDrive drive;
+    DWORD serial = 0;  // of the volume in it; 0 when empty or not asked
+};
+
+// Every drive letter in use, with its kind; removable and fixed drives also with their volume.
+// Network and optical drives are never cards, and asking them can take seconds.
+QList<DriveState> driveStates() {
     QuietDriveErrors quiet;
-    QList<LogicalDrive> drives;
+    QList<DriveState> states;
     const DWORD mask = GetLogicalDrives();
     for (int i = 0; i < 26; ++i) {
         if (!(mask & (DWORD{1} << i)))
             continue;
-        LogicalDrive d;
-        d.letter = QChar(u'A' + i);
+        DriveState state;
+        state.drive.letter = QChar(u'A' + i);
         const std::wstring root{static_cast<wchar_t>(L'A' + i), L':', L'\\'};
-        d.type = GetDriveTypeW(root.c_str());
-        // Network and optical drives are never cards, and asking them can take seconds.
-        if (d.type != DRIVE_REMOVABLE && d.type != DRIVE_FIXED) {
-            drives.append(d);
-            continue;
+        state.drive.type = GetDriveTypeW(root.c_str());
+        if (state.drive.type == DRIVE_REMOVABLE || state.drive.type == DRIVE_FIXED) {
+            wchar_t label[MAX_PATH + 1] = {};
+            wchar_t fileSystem[MAX_PATH + 1] = {};
+            if (GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, &state.serial, nullptr,
+                                      nullptr, fileSystem, MAX_PATH + 1)) {
+                state.drive.label = fromWide(label);
+                state.drive.fileSystem = fromWide(fileSystem);
+            }
         }
-        wchar_t label[MAX_PATH + 1] = {};
-        wchar_t fileSystem[MAX_PATH + 1] = {};
-        if (GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, nullptr, nullptr, nullptr,
-                                  fileSystem, MAX_PATH + 1)) {
-            d.label = fromWide(label);
-            d.fileSystem = fromWide(fileSystem);
-        }
-        drives.append(d);
+        states.append(state);
     }
+    return states;
+}
+
+}  // namespace
+
+QList<LogicalDrive> logicalDrives() {
+    QList<LogicalDrive> drives;
+    for (const DriveState& state : driveStates())
+        drives.append(state.drive);
     return drives;
 }
 
 QList<quint64> driveSignature() {
-    QuietDriveErrors quiet;
     QList<quint64> signature;
-    const DWORD mask = GetLogicalDrives();
-    for (int i = 0; i < 26; ++i) {
-        if (!(mask & (DWORD{1} << i)))
-            continue;
-        const std::wstring root{static_cast<wchar_t>(L'A' + i), L':', L'\\'};
-        const UINT type = GetDriveTypeW(root.c_str());
-        DWORD serial = 0;
-        if (type == DRIVE_REMOVABLE || type == DRIVE_FIXED)
-            GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0);
-        signature.append(quint64(i) << 40 | quint64(type) << 32 | serial);
+    for (const DriveState& state : driveStates()) {
+        const quint64 index = state.drive.letter.unicode() - u'A';
+        signature.append(index << 40 | quint64(state.drive.type) << 32 | state.serial);
     }
     return signature;
 }

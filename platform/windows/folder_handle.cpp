@@ -48,6 +48,15 @@ int errnoOf(DWORD error) {
     }
 }
 
+// What Windows knows of an open folder or file; FileError ("Cannot open file ...", named
+// reportAs) when it cannot tell.
+BY_HANDLE_FILE_INFORMATION informationOf(HANDLE handle, const QString& reportAs) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info))
+        throw FileError::cannotOpen(reportAs, win::errorText(GetLastError()));
+    return info;
+}
+
 // A folder handle as a descriptor; -1 with the error code set when it cannot be opened.
 int openFolder(const QString& path, bool followReparsePoint) {
     const DWORD flags =
@@ -91,9 +100,7 @@ FolderHandle FolderHandle::open(const QString& path, const QString& reportAs) {
     if (fd < 0)
         throw FileError::cannotOpen(named, win::errorText(GetLastError()));
     FolderHandle folder(fd, withSeparator(path));
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handleOf(fd), &info))
-        throw FileError::cannotOpen(named, win::errorText(GetLastError()));
+    const BY_HANDLE_FILE_INFORMATION info = informationOf(handleOf(fd), named);
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         throw FileError::cannotOpen(named, QStringLiteral("Not a folder."));
     return folder;
@@ -101,9 +108,7 @@ FolderHandle FolderHandle::open(const QString& path, const QString& reportAs) {
 
 FolderHandle FolderHandle::openBeneath(const QString& root, const QString& relative) {
     FolderHandle folder = open(root);
-    BY_HANDLE_FILE_INFORMATION rootInfo{};
-    if (!GetFileInformationByHandle(handleOf(folder.fd_), &rootInfo))
-        throw FileError::cannotOpen(root, win::errorText(GetLastError()));
+    const BY_HANDLE_FILE_INFORMATION rootInfo = informationOf(handleOf(folder.fd_), root);
     QString unified = relative;
     unified.replace(QLatin1Char('/'), QLatin1Char('\\'));
     for (const QString& segment : unified.split(QLatin1Char('\\'), Qt::SkipEmptyParts)) {
@@ -115,9 +120,7 @@ FolderHandle FolderHandle::openBeneath(const QString& root, const QString& relat
         if (fd < 0)
             throw FileError::cannotOpen(path, win::errorText(GetLastError()));
         FolderHandle next(fd, withSeparator(path));
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!GetFileInformationByHandle(handleOf(fd), &info))
-            throw FileError::cannotOpen(path, win::errorText(GetLastError()));
+        const BY_HANDLE_FILE_INFORMATION info = informationOf(handleOf(fd), path);
         if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
             (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
             throw FileError::cannotOpen(path, QStringLiteral("Not a folder."));
@@ -168,9 +171,7 @@ QByteArray FolderHandle::readSmallFile(const QString& name, qint64 maxBytes,
         HANDLE handle;
         ~Closer() { CloseHandle(handle); }
     } closer{file};
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file, &info))
-        throw FileError::cannotOpen(path, win::errorText(GetLastError()));
+    const BY_HANDLE_FILE_INFORMATION info = informationOf(file, path);
     // A link, a folder or a device in the file's place could lead elsewhere or never end.
     if (GetFileType(file) != FILE_TYPE_DISK ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
