@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QStringList>
+#include <cerrno>
 #include <vector>
 
 #include "base/errors.h"
@@ -71,8 +72,19 @@ DatabaseOutcome noRoom(qint64 needed, qint64 freeBytes) {
 }
 
 BodyFault writeFault(const ReplacingFile& file) {
-    return file.failure() == ReplacingFile::Failure::ReadBack ? BodyFault::ReadBack
-                                                              : BodyFault::Storage;
+    switch (file.failure()) {
+        case ReplacingFile::Failure::ReadBack:
+            return BodyFault::ReadBack;
+        case ReplacingFile::Failure::WriteProtected:
+            return BodyFault::WriteProtected;
+        default:
+            return BodyFault::Storage;
+    }
+}
+
+// A removal the card refused: errno as FolderHandle::removeFile leaves it.
+BodyFault removalFault(int error) {
+    return error == EROFS ? BodyFault::WriteProtected : BodyFault::Storage;
 }
 
 // A checked copy kept on the computer, and what it is a copy of.
@@ -149,8 +161,10 @@ DatabaseOutcome installStagedCopy(const FolderHandle& card, const StagedCopy& co
     if (cancel)
         return failed(BodyFault::Cancelled);
     if (oldBytes > 0) {
-        if (!card.removeFile(kDatabaseName))
-            return failed(BodyFault::Storage, systemErrorText(errno));
+        if (!card.removeFile(kDatabaseName)) {
+            const int error = errno;
+            return failed(removalFault(error), systemErrorText(error));
+        }
         card.sync();
     }
     const auto afterRemoval = [oldBytes](DatabaseOutcome outcome) {
@@ -159,7 +173,7 @@ DatabaseOutcome installStagedCopy(const FolderHandle& card, const StagedCopy& co
     };
     ReplacingFile file;
     if (!file.open(card, kDatabaseName))
-        return afterRemoval(failed(BodyFault::Storage, file.errorText()));
+        return afterRemoval(failed(writeFault(file), file.errorText()));
     std::vector<char> piece(kCopyPiece);
     qint64 copied = 0;
     for (;;) {
@@ -175,7 +189,7 @@ DatabaseOutcome installStagedCopy(const FolderHandle& card, const StagedCopy& co
         if (n == 0)
             break;
         if (!file.write(piece.data(), static_cast<std::size_t>(n)))
-            return afterRemoval(failed(BodyFault::Storage, file.errorText()));
+            return afterRemoval(failed(writeFault(file), file.errorText()));
         copied += n;
         if (progress)
             progress(copied, copy.size);
@@ -219,6 +233,9 @@ DatabaseOutcome downloadDatabase(const DatabaseSource& source, const DatabaseTar
     qint64 oldBytes = 0;
     try {
         card = FolderHandle::openBeneath(target.driveRoot, target.folder);
+        // Known before a byte is fetched, also when the file would go by the computer first.
+        if (card.readOnlyVolume())
+            return failed(BodyFault::WriteProtected);
         removeLeftover(card);
         oldBytes = card.regularFileSize(kDatabaseName).value_or(0);
     } catch (const FileError& e) {
@@ -248,6 +265,10 @@ DatabaseOutcome downloadDatabase(const DatabaseSource& source, const DatabaseTar
     std::int64_t total = -1;
     bool headSeen = false;
     DatabaseOutcome refusal;  // set when the head or the sink stops the transfer
+    // Only the card's own refusal is the lock switch; the copy on the computer is never.
+    const auto fileFault = [&] {
+        return *plan == Plan::ThroughComputer ? BodyFault::Storage : writeFault(file);
+    };
 
     const HeadCallback onHead = [&](const ResponseHead& head) {
         headSeen = true;
@@ -289,7 +310,7 @@ DatabaseOutcome downloadDatabase(const DatabaseSource& source, const DatabaseTar
             opened = file.open(card, kDatabaseName);
         }
         if (!opened)
-            refusal = failed(BodyFault::Storage, file.errorText());
+            refusal = failed(fileFault(), file.errorText());
         return opened;
     };
     const BodySink sink = [&](const char* data, std::size_t size) {
@@ -299,7 +320,7 @@ DatabaseOutcome downloadDatabase(const DatabaseSource& source, const DatabaseTar
         }
         hash.add(data, size);
         if (!file.write(data, size)) {
-            refusal = failed(BodyFault::Storage, file.errorText());
+            refusal = failed(fileFault(), file.errorText());
             return false;
         }
         received += static_cast<std::int64_t>(size);
@@ -404,6 +425,10 @@ QString failureReason(const DatabaseOutcome& outcome) {
                 .arg(outcome.freeBytes / kMiB);
         case BodyFault::Storage:
             return QStringLiteral("SD카드에 파일을 쓰지 못했습니다");
+        case BodyFault::WriteProtected:
+            return QStringLiteral(
+                "SD카드가 쓰기 금지되어 있습니다 (SD카드 옆면의 잠금 스위치를 풀고 다시 "
+                "꽂아 주세요)");
         case BodyFault::ReadBack:
             return QStringLiteral(
                 "SD카드가 파일을 올바르게 저장하지 못했습니다 (다시 읽은 "

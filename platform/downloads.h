@@ -23,6 +23,7 @@ enum class BodyFault {
     BadDeclaration,  // the declared size or hash is not a valid one
     NoRoom,          // not enough free space on the card
     Storage,         // the file could not be written
+    WriteProtected,  // the card refuses writes: its lock switch is on
     ReadBack,        // the card gave back other bytes than were written
     Cancelled,       // the user stopped it
 };

@@ -92,6 +92,11 @@ qint64 FolderHandle::freeBytes() const {
     return static_cast<qint64>(info.f_bavail) * static_cast<qint64>(info.f_frsize);
 }
 
+bool FolderHandle::readOnlyVolume() const {
+    struct statvfs info {};
+    return ::fstatvfs(fd_, &info) == 0 && (info.f_flag & ST_RDONLY) != 0;
+}
+
 std::optional<qint64> FolderHandle::regularFileSize(const QString& name) const {
     struct stat info {};
     if (::fstatat(fd_, nameBytes(name).constData(), &info, AT_SYMLINK_NOFOLLOW) != 0) {

@@ -36,6 +36,9 @@ class FolderHandle {
     bool contains(const QString& name) const;
     // Bytes a new file may take; -1 when the system cannot tell.
     qint64 freeBytes() const;
+    // The volume takes no writes (a card whose lock switch is on is mounted read-only); false
+    // when the system cannot tell.
+    bool readOnlyVolume() const;
     // The size of the regular file name; nothing when there is none. Throws FileError when
     // something else (a folder, a link, a pipe) has the name.
     std::optional<qint64> regularFileSize(const QString& name) const;

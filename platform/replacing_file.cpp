@@ -119,6 +119,14 @@ class ReplacingFile::Writer {
 
 ReplacingFile::ReplacingFile() = default;
 
+ReplacingFile::Failure ReplacingFile::failureOf(long systemError) {
+    return systemError == EROFS ? Failure::WriteProtected : Failure::Write;
+}
+
+bool ReplacingFile::failWith(long systemError) {
+    return fail(systemErrorText(static_cast<int>(systemError)), failureOf(systemError));
+}
+
 ReplacingFile::~ReplacingFile() {
     discard();
     if (folderFd_ >= 0)
@@ -133,7 +141,7 @@ bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access
     failure_ = Failure::None;
     folderFd_ = ::fcntl(folder.fd(), F_DUPFD_CLOEXEC, 0);
     if (folderFd_ < 0)
-        return fail(systemErrorText(errno));
+        return failWith(errno);
     targetName_ = name;
     // One fixed name beside the target: what a killed or powered-off download left behind is
     // reused by the next one instead of piling up on the card.
@@ -141,11 +149,11 @@ bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access
     const QByteArray temp = QFile::encodeName(tempName_);
     // Never written through: whatever has the name goes, and the file is created anew.
     if (!folder.removeFile(tempName_))
-        return fail(systemErrorText(errno));
+        return failWith(errno);
     const int fd = ::openat(folderFd_, temp.constData(),
                             O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        return fail(systemErrorText(errno));
+        return failWith(errno);
     fd_ = fd;
     tempPath_ = folder.filePath(tempName_);
     // Give it the mode of the file it replaces.
@@ -164,13 +172,13 @@ bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access
 bool ReplacingFile::flushBuffer() {
     if (writer_) {
         if (used_ > 0 && !writer_->submit(buffer_, used_))
-            return fail(systemErrorText(writer_->stop(false)));
+            return failWith(writer_->stop(false));
         const int error = writer_->stop(false);
         writer_.reset();
         if (error != 0)
-            return fail(systemErrorText(error));
+            return failWith(error);
     } else if (const int error = writeAll(fd_, buffer_.data(), used_); error != 0) {
-        return fail(systemErrorText(error));
+        return failWith(error);
     }
     used_ = 0;
     return true;
@@ -197,7 +205,7 @@ bool ReplacingFile::write(const char* data, std::size_t size) {
             if (!writer_)
                 writer_ = std::make_unique<Writer>(fd_);
             if (!writer_->submit(buffer_, used_))
-                return fail(systemErrorText(writer_->stop(true)));
+                return failWith(writer_->stop(true));
             buffer_.resize(kBufferBytes);
             used_ = 0;
         }
@@ -248,7 +256,7 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     if (!flushBuffer())
         return false;
     if (::fsync(fd_) != 0 && !syncUnsupported(errno))
-        return fail(systemErrorText(errno));
+        return failWith(errno);
     if (!expectedSha256.isEmpty()) {
         QElapsedTimer timer;
         timer.start();
@@ -261,12 +269,12 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     fd_ = -1;
     if (::close(fd) != 0) {
         // A FUSE file system may report a failed write only here.
-        return fail(systemErrorText(errno));
+        return failWith(errno);
     }
     const QByteArray temp = QFile::encodeName(tempName_);
     const QByteArray target = QFile::encodeName(targetName_);
     if (::renameat(folderFd_, temp.constData(), folderFd_, target.constData()) != 0)
-        return fail(systemErrorText(errno));
+        return failWith(errno);
     tempPath_.clear();
     buffer_ = {};
     // Best effort: the rename itself has already happened.

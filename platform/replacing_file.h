@@ -36,8 +36,9 @@ class ReplacingFile {
 
     enum class Failure {
         None,
-        Write,     // the system refused to create, write, flush or rename
-        ReadBack,  // the medium gave back other bytes than were written
+        Write,           // the system refused to create, write, flush or rename
+        ReadBack,        // the medium gave back other bytes than were written
+        WriteProtected,  // the medium refuses every write (a card's lock switch)
     };
 
     // Creates the temporary file for name in folder.
@@ -58,6 +59,8 @@ class ReplacingFile {
     // Why the last operation failed (the system's text).
     QString errorText() const { return error_; }
     Failure failure() const { return failure_; }
+    // The kind of failure a system error code means: errno on Linux, a Win32 code on Windows.
+    static Failure failureOf(long systemError);
     // How long the last commit's read-back took, in milliseconds (for the benchmark).
     qint64 readBackMs() const { return readBackMs_; }
     QString temporaryPath() const { return tempPath_; }
@@ -67,6 +70,7 @@ class ReplacingFile {
 
     bool flushBuffer();
     bool fail(const QString& what, Failure kind = Failure::Write);
+    bool failWith(long systemError);
     bool readBackMatches(const QByteArray& expectedSha256);
 
     int fd_ = -1;

@@ -1,6 +1,8 @@
 // The database's way onto the card without the window: a card that is nearly full, links and
 // pipes planted on the card, a copy kept on the computer, and what the card gives back.
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,6 +13,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <atomic>
+#include <cerrno>
 
 #include "base/errors.h"
 #include "card/card_info.h"
@@ -196,6 +199,81 @@ TEST_F(NearlyFullCard, NoRoomForEitherWritesNothingAndNamesTheMegabytes) {
     EXPECT_EQ(fileRequests(), 0);
 }
 
+// --- a card whose lock switch is on: the system mounts it read-only and refuses every write
+
+class LockedCard : public DatabaseDownload {
+  protected:
+    void SetUp() override {
+        DatabaseDownload::SetUp();
+        const QByteArray path = QFile::encodeName(cardDir.path());
+        if (::geteuid() != 0 || ::mount("tmpfs", path.constData(), "tmpfs", 0, "size=8m") != 0)
+            GTEST_SKIP() << "a locked card needs the right to mount a tmpfs";
+        mounted = true;
+        writeFile(card + "rp_cam.idb", old);
+        writeFile(card + "backbbinfo.cfg", "card info\r\n");
+        ASSERT_EQ(::mount(nullptr, path.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    }
+    void TearDown() override {
+        if (mounted)
+            ::umount2(QFile::encodeName(cardDir.path()).constData(), MNT_DETACH);
+    }
+    // What an earlier attempt checked and left on the computer for this file.
+    void keepCheckedCopy(const QByteArray& bytes) {
+        writeFile(staging + "rp_cam.idb", bytes);
+        writeFile(staging + "rp_cam.idb.source",
+                  (QStringList{source.path, source.fileName, source.version,
+                               QString::number(bytes.size()), source.declaredSha256}
+                       .join('\n'))
+                      .toUtf8());
+    }
+    const QByteArray old = pattern(3 * 1024 * 1024, 'o');
+    bool mounted = false;
+};
+
+TEST_F(LockedCard, RefusedBeforeAnythingIsFetchedAndTheCardStaysAsItWas) {
+    struct Case {
+        const char* name;
+        qint64 size;
+        bool keptCopy;
+    };
+    for (const Case& c : {Case{"room beside the old file", 256 * 1024, false},
+                          // Would be fetched whole onto the computer first.
+                          Case{"room only in place of the old file", 5 * 1024 * 1024, false},
+                          Case{"a checked copy waits on the computer", 5 * 1024 * 1024, true}}) {
+        SCOPED_TRACE(c.name);
+        const QByteArray fresh = pattern(c.size, 'n');
+        // What the service declares decides the plan; the host is never asked.
+        publish(fresh);
+        source.declaredSize = QString::number(fresh.size());
+        source.declaredSha256 = hexSha256(fresh);
+        if (c.keptCopy)
+            keepCheckedCopy(fresh);
+        const int before = fileRequests();
+        const card::DatabaseOutcome outcome = run();
+        EXPECT_EQ(outcome.fault, BodyFault::WriteProtected)
+            << card::failureReason(outcome).toStdString() << " " << outcome.detail.toStdString();
+        EXPECT_TRUE(card::failureReason(outcome).contains(QStringLiteral("잠금 스위치")));
+        EXPECT_FALSE(outcome.oldRemoved);
+        EXPECT_EQ(fileRequests(), before);
+        EXPECT_TRUE(readAll(card + "rp_cam.idb") == old);
+        EXPECT_EQ(entries(card), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
+        // The kept copy still waits for the card's lock to be slid back.
+        EXPECT_EQ(QFile::exists(staging + "rp_cam.idb"), c.keptCopy);
+    }
+}
+
+// Each write the system refuses as read-only is the lock switch, whichever call met it.
+TEST_F(LockedCard, RefusedWritesAreTheLockSwitch) {
+    const platform::FolderHandle folder = platform::FolderHandle::open(card);
+    EXPECT_TRUE(folder.readOnlyVolume());
+    platform::ReplacingFile file;
+    EXPECT_FALSE(file.open(folder, "backbbinfo.cfg"));
+    EXPECT_EQ(file.failure(), platform::ReplacingFile::Failure::WriteProtected);
+    EXPECT_FALSE(folder.removeFile("rp_cam.idb"));
+    EXPECT_EQ(errno, EROFS);
+    EXPECT_FALSE(platform::FolderHandle::open(computer.path()).readOnlyVolume());
+}
+
 // --- links and pipes planted on a card with a file system that has them
 
 TEST_F(DatabaseDownload, LinksOnTheCardNeverSendAWriteElsewhere) {
@@ -279,6 +357,27 @@ TEST(ReplacingFileReadBack, DifferentBytesOnTheMediumKeepTheOldFile) {
     ASSERT_TRUE(file.write("new bytes", 9));
     EXPECT_TRUE(file.commit(QCryptographicHash::hash("new bytes", QCryptographicHash::Sha256)));
     EXPECT_EQ(readAll(dir.filePath("f")), QByteArray("new bytes"));
+}
+
+TEST(ReplacingFileFailure, OnlyAReadOnlyMediumIsTheLockSwitch) {
+    using Failure = platform::ReplacingFile::Failure;
+#ifdef _WIN32
+    const long writeProtected = ERROR_WRITE_PROTECT;
+    const long others[] = {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_DISK_FULL,
+                           ERROR_NOT_READY, ERROR_PATH_NOT_FOUND};
+#else
+    const long writeProtected = EROFS;
+    const long others[] = {EACCES, EPERM, ENOSPC, EIO, ENOENT};
+#endif
+    EXPECT_EQ(platform::ReplacingFile::failureOf(writeProtected), Failure::WriteProtected);
+    for (const long error : others)
+        EXPECT_EQ(platform::ReplacingFile::failureOf(error), Failure::Write) << error;
+
+    card::DatabaseOutcome locked;
+    locked.fault = BodyFault::WriteProtected;
+    EXPECT_EQ(card::failureReason(locked),
+              QStringLiteral("SD카드가 쓰기 금지되어 있습니다 (SD카드 옆면의 잠금 스위치를 풀고 "
+                             "다시 꽂아 주세요)"));
 }
 
 TEST(DeclaredSize, OnlyDecimalDigits) {

@@ -39,8 +39,9 @@ int errnoOf(DWORD error) {
     switch (error) {
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
-        case ERROR_WRITE_PROTECT:
             return EACCES;
+        case ERROR_WRITE_PROTECT:
+            return EROFS;
         case ERROR_DIR_NOT_EMPTY:
             return ENOTEMPTY;
         default:
@@ -142,6 +143,13 @@ qint64 FolderHandle::freeBytes() const {
     if (!GetDiskFreeSpaceExW(nativePath(path_).c_str(), &available, nullptr, nullptr))
         return -1;
     return static_cast<qint64>(available.QuadPart);
+}
+
+bool FolderHandle::readOnlyVolume() const {
+    DWORD flags = 0;
+    return GetVolumeInformationByHandleW(handleOf(fd_), nullptr, 0, nullptr, nullptr, &flags,
+                                         nullptr, 0) &&
+           (flags & FILE_READ_ONLY_VOLUME) != 0;
 }
 
 std::optional<qint64> FolderHandle::regularFileSize(const QString& name) const {

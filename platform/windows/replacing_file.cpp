@@ -65,6 +65,16 @@ class ReplacingFile::Writer {};
 
 ReplacingFile::ReplacingFile() = default;
 
+ReplacingFile::Failure ReplacingFile::failureOf(long systemError) {
+    // A card whose lock switch is on; the reader reports it for every write.
+    return static_cast<DWORD>(systemError) == ERROR_WRITE_PROTECT ? Failure::WriteProtected
+                                                                  : Failure::Write;
+}
+
+bool ReplacingFile::failWith(long systemError) {
+    return fail(win::errorText(static_cast<DWORD>(systemError)), failureOf(systemError));
+}
+
 ReplacingFile::~ReplacingFile() {
     discard();
     if (folderFd_ >= 0)
@@ -96,7 +106,7 @@ bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access
     const QString tempPath = folder.filePath(tempName_);
     // Never written through: whatever has the name goes, and the file is created anew.
     if (!folder.removeFile(tempName_))
-        return fail(lastErrorText());
+        return failWith(GetLastError());
     // The access list is the folder's, inherited: the saved login's folder lets in its user
     // alone (OwnerOnly), a card's folder has none.
     const HANDLE file = CreateFileW(
@@ -104,7 +114,7 @@ bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access
         nullptr, CREATE_NEW,
         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return fail(lastErrorText());
+        return failWith(GetLastError());
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
     if (fd < 0) {
         CloseHandle(file);
@@ -119,7 +129,7 @@ bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access
 
 bool ReplacingFile::flushBuffer() {
     if (const DWORD error = writeAll(handleOf(fd_), buffer_.data(), used_); error != 0)
-        return fail(win::errorText(error));
+        return failWith(error);
     used_ = 0;
     return true;
 }
@@ -188,7 +198,7 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     if (!flushBuffer())
         return false;
     if (!FlushFileBuffers(handleOf(fd_)))
-        return fail(lastErrorText());
+        return failWith(GetLastError());
     if (!expectedSha256.isEmpty()) {
         QElapsedTimer timer;
         timer.start();
