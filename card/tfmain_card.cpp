@@ -392,6 +392,10 @@ void TFMain::finishDownload(const QString& root, const QString& folder,
         FbbRead(cardInfo);
     }
     FbbSave(cardInfo);
+    // FAT stays marked dirty until it has been idle a while: a card pulled at the success line
+    // would be offered a repair next time. Said only when the card confirms the flush.
+    if (platform::current().flushVolume(root))
+        FMsg(ui->Memo1, QStringLiteral("이제 SD카드를 빼도 됩니다"));
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {

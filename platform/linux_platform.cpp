@@ -1,13 +1,18 @@
 #include "platform/linux_platform.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QUrl>
 #include <utility>
 
+#include "platform/box_owner.h"
 #include "platform/downloads.h"
 #include "platform/drives.h"
 #include "platform/mount_watcher.h"
@@ -23,7 +28,7 @@ void LinuxPlatform::messageBox(QWidget* owner, const QString& text, const QStrin
 
 void LinuxPlatform::errorBox(const QString& text) {
     QMessageBox box(QMessageBox::Critical, applicationTitle(), standardErrorText(text),
-                    QMessageBox::Ok, QApplication::activeWindow());
+                    QMessageBox::Ok, boxOwner(nullptr, QApplication::topLevelWidgets()).window);
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
@@ -68,6 +73,15 @@ QString LinuxPlatform::currentDriveRoot() {
 
 std::unique_ptr<QObject> LinuxPlatform::watchDrives(std::function<void()> onChange) {
     return MountWatcher::create(std::move(onChange));
+}
+
+bool LinuxPlatform::flushVolume(const QString& root) {
+    const int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool flushed = ::syncfs(fd) == 0;
+    ::close(fd);
+    return flushed;
 }
 
 DownloadResult LinuxPlatform::downloadToFile(const QString& url, const QString& targetPath,

@@ -59,6 +59,9 @@ class Platform {
     // Calls onChange from the calling thread's event loop whenever a volume is mounted or
     // unmounted, until the returned object is destroyed; null when the system cannot tell.
     virtual std::unique_ptr<QObject> watchDrives(std::function<void()> onChange) = 0;
+    // Writes what the system still holds for the volume at root onto it, so that a card can be
+    // pulled at once (FAT marks itself clean only when idle); false when that cannot be done.
+    virtual bool flushVolume(const QString& root) = 0;
 
     // Fetches url into targetPath, replacing it only once the whole file has arrived.
     virtual DownloadResult downloadToFile(const QString& url, const QString& targetPath,

@@ -1,5 +1,10 @@
 // The card in the main window: picking a drive, reading the card, and the database download,
 // against temporary folders standing in for drives and a real HTTP server.
+#ifndef _WIN32
+#include <sys/mount.h>
+#include <unistd.h>
+#endif
+
 #include <QComboBox>
 #include <QCryptographicHash>
 #include <QDir>
@@ -569,6 +574,75 @@ TEST_F(CardWindow, DownloadPutsTheDatabaseOnTheCardAndRewritesTheCardFile) {
     EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), expected);
     EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
 }
+
+// The card is flushed only once both files are written, and may be pulled only when the flush
+// succeeded: the line says so above the success line.
+TEST_F(CardWindow, CardIsFlushedAfterTheCardFileAndSaidToBeReadyOnlyWhenItWas) {
+    const QString ready = QStringLiteral("이제 SD카드를 빼도 됩니다");
+    const QString done = shown(rootB + "/rp_cam.idb") + kDone;
+    const QString msg = QStringLiteral("최신 DB를 내려받습니다");
+    for (const bool flushes : {true, false}) {
+        SCOPED_TRACE(flushes ? "the flush succeeds" : "the flush fails");
+        fillDrives();
+        pick(1);
+        UI(window, Memo1)->clear();
+        fake.flushedVolumes.clear();
+        fake.flushSucceeds = flushes;
+        QByteArray cardFileAtFlush;
+        QStringList logAtFlush;
+        fake.onFlush = [&] {
+            cardFileAtFlush = readAll(rootB + "backbbinfo.cfg");
+            logAtFlush = logLines();
+        };
+        click();
+        EXPECT_EQ(fake.flushedVolumes, QStringList{rootB});
+        EXPECT_TRUE(cardFileAtFlush.contains("3230323530333134322E35"));  // date and version
+        EXPECT_EQ(logAtFlush, (QStringList{done, msg}));
+        EXPECT_EQ(logLines(), flushes ? (QStringList{ready, done, msg}) : (QStringList{done, msg}));
+        EXPECT_TRUE(fake.boxes.isEmpty());
+    }
+    // A failed download leaves the card as it was: nothing to flush, nothing to say.
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        filePath = "/files/elsewhere";
+    }
+    fake.flushedVolumes.clear();
+    fake.flushSucceeds = true;
+    click();
+    EXPECT_TRUE(fake.flushedVolumes.isEmpty());
+    EXPECT_FALSE(logLines().contains(ready));
+}
+
+#ifndef _WIN32
+// A card whose lock switch is on is mounted read-only: the usual failure line with the reason
+// beneath it, nothing fetched, and the card as it was.
+TEST_F(CardWindow, LockedCardFailsWithTheLockSwitchReasonAndStaysAsItWas) {
+    const QByteArray driveB = QFile::encodeName(rootB);
+    if (::geteuid() != 0 || ::mount("tmpfs", driveB.constData(), "tmpfs", 0, "size=4m") != 0)
+        GTEST_SKIP() << "a locked card needs the right to mount a tmpfs";
+    struct Unmount {
+        QByteArray path;
+        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+    } unmount{driveB};
+    fillDrives();
+    pick(1);
+    ASSERT_EQ(::mount(nullptr, driveB.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
+    fake.flushSucceeds = true;
+    UI(window, Memo1)->clear();
+    click();
+    EXPECT_TRUE(fake.boxes.isEmpty());
+    EXPECT_EQ(logLines(),
+              (QStringList{shown(rootB + "/rp_cam.idb") + kFailed,
+                           QStringLiteral("SD카드가 쓰기 금지되어 있습니다 (SD카드 옆면의 잠금 "
+                                          "스위치를 풀고 다시 꽂아 주세요)"),
+                           QStringLiteral("최신 DB를 내려받습니다")}));
+    EXPECT_TRUE(requestsTo("/files/").empty());
+    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
+    EXPECT_EQ(readAll(rootB + "backbbinfo.cfg"), kCardFile);
+    EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
+    EXPECT_TRUE(fake.flushedVolumes.isEmpty());
+}
+#endif
 
 TEST_F(CardWindow, RequestCarriesTheFourValuesPercentEncoded) {
     fillDrives();

@@ -1,14 +1,17 @@
-// The platform layer: the ANSI code page, text files of lines, and the real platform's boxes
-// and folders.
+// The platform layer: the ANSI code page, text files of lines, the owner of a box, and the real
+// platform's boxes, folders and volume flush.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 
 #include "base/errors.h"
+#include "platform/box_owner.h"
 #include "platform/codepage.h"
 #ifndef _WIN32
 #include "platform/linux_platform.h"
@@ -90,8 +93,86 @@ TEST(TextLines, EncodingsAndLineBreaks) {
     EXPECT_EQ(platform::encodeAnsiLines({"한", ""}), QByteArray("\xC7\xD1\r\n\r\n"));
 }
 
+// ---------------------------------------------------------------- a box's owner
+
+// The program's windows as at start-up: the main window made but hidden, the login window shown.
+class BoxOwnerChoice : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        main.setWindowTitle(QStringLiteral("main"));
+        login.setWindowTitle(QStringLiteral("login"));
+        other.setWindowTitle(QStringLiteral("payments"));
+        login.show();
+    }
+    void TearDown() override {
+        for (QWidget* w : {&other, &login, &main})
+            w->hide();
+    }
+    static const char* titleOf(const platform::BoxOwner& owner) {
+        static std::string title;
+        title = owner.window ? owner.window->windowTitle().toStdString() : std::string("none");
+        return title.c_str();
+    }
+
+    QWidget main;
+    QWidget login;
+    QWidget other;
+};
+
+TEST_F(BoxOwnerChoice, NeverAHiddenWindowAndTaskModalWithoutAny) {
+    QWidget* const child = new QWidget(&main);
+    // Asked for by the hidden main window: the shown login window takes the box.
+    EXPECT_STREQ(titleOf(platform::boxOwner(&main, {&main, &login})), "login");
+    EXPECT_STREQ(titleOf(platform::boxOwner(child, {&main, &login})), "login");
+    EXPECT_FALSE(platform::boxOwner(&main, {&main, &login}).taskModal);
+    // The topmost shown window, past hidden and minimised ones.
+    other.showMinimized();
+    EXPECT_STREQ(titleOf(platform::boxOwner(nullptr, {&main, &other, &login})), "login");
+    // A shown window that asks keeps its box; a widget in it gives its window.
+    main.show();
+    EXPECT_STREQ(titleOf(platform::boxOwner(child, {&login, &main})), "main");
+    EXPECT_STREQ(titleOf(platform::boxOwner(nullptr, {&login, &main})), "login");
+    EXPECT_STREQ(titleOf(platform::boxOwner(nullptr, {&main, &login})), "main");
+    // Nothing shown: no owner, so the box holds off the whole program and comes to the front.
+    main.hide();
+    login.hide();
+    other.hide();
+    const platform::BoxOwner none = platform::boxOwner(&main, {&main, &login, &other});
+    EXPECT_EQ(none.window, nullptr);
+    EXPECT_TRUE(none.taskModal);
+}
+
+TEST_F(BoxOwnerChoice, ModalWindowComesBeforeTheOthers) {
+    main.show();
+    QDialog modal(&main);
+    modal.setWindowTitle(QStringLiteral("modal"));
+    modal.setWindowModality(Qt::ApplicationModal);
+    modal.show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(QApplication::activeModalWidget(), &modal);
+    // The error box asks for no window: the modal one, though the list has it last.
+    EXPECT_STREQ(titleOf(platform::boxOwner(nullptr, {&main, &login, &modal})), "modal");
+    modal.hide();
+}
+
+TEST_F(BoxOwnerChoice, ActiveWindowComesBeforeTheTopmost) {
+    main.show();
+    login.activateWindow();
+    QCoreApplication::processEvents();
+    if (QApplication::activeWindow() != &login)
+        GTEST_SKIP() << "this window system does not activate windows on request";
+    EXPECT_STREQ(titleOf(platform::boxOwner(nullptr, {&main, &login})), "login");
+}
+
 #ifndef _WIN32
 // The Windows platform's own tests are in windows/.
+
+TEST(RealPlatform, FlushVolumeSyncsAMountedVolumeOnly) {
+    platform::LinuxPlatform system;
+    QTemporaryDir folder;
+    EXPECT_TRUE(system.flushVolume(folder.path()));
+    EXPECT_FALSE(system.flushVolume(folder.path() + QStringLiteral("/gone")));
+}
 
 // The real platform layer's boxes, offscreen: found while exec() runs and closed with OK.
 TEST(RealPlatform, BoxesShowPlainTextWithTheirCaptionAndIcon) {

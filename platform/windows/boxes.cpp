@@ -1,14 +1,24 @@
 #include <windows.h>
 
-#include <QApplication>
 #include <QGuiApplication>
 #include <QWidget>
 
+#include "platform/box_owner.h"
 #include "platform/windows/win32.h"
 #include "platform/windows/windows_platform.h"
 
 namespace platform {
 namespace {
+
+// The program's windows, topmost first, as Windows stacks them.
+QList<QWidget*> windowsTopFirst() {
+    QList<QWidget*> windows;
+    for (HWND h = GetTopWindow(nullptr); h; h = GetWindow(h, GW_HWNDNEXT)) {
+        if (QWidget* widget = QWidget::find(reinterpret_cast<WId>(h)); widget && widget->isWindow())
+            windows.append(widget);
+    }
+    return windows;
+}
 
 // Only the Windows platform plugin's windows are Win32 windows (not so "-platform offscreen").
 HWND windowOf(QWidget* widget) {
@@ -17,21 +27,26 @@ HWND windowOf(QWidget* widget) {
     return reinterpret_cast<HWND>(widget->window()->winId());
 }
 
+// The box's owner and the flags that go with it: modal to its owner, or, with none, to the
+// whole program and brought to the front.
+int showBox(QWidget* requested, const QString& text, const QString& caption, UINT kind) {
+    const HWND owner = windowOf(boxOwner(requested, windowsTopFirst()).window);
+    const UINT modality = owner ? MB_APPLMODAL : MB_TASKMODAL | MB_SETFOREGROUND;
+    return MessageBoxW(owner, win::wide(text).c_str(), win::wide(caption).c_str(), kind | modality);
+}
+
 }  // namespace
 
 void WindowsPlatform::messageBox(QWidget* owner, const QString& text, const QString& caption) {
-    MessageBoxW(windowOf(owner), win::wide(text).c_str(), win::wide(caption).c_str(),
-                MB_OK | MB_APPLMODAL);
+    showBox(owner, text, caption, MB_OK);
 }
 
 void WindowsPlatform::errorBox(const QString& text) {
-    MessageBoxW(windowOf(QApplication::activeWindow()), win::wide(standardErrorText(text)).c_str(),
-                win::wide(applicationTitle()).c_str(), MB_OK | MB_ICONSTOP | MB_APPLMODAL);
+    showBox(nullptr, standardErrorText(text), applicationTitle(), MB_OK | MB_ICONSTOP);
 }
 
 bool WindowsPlatform::askYesNo(QWidget* owner, const QString& text, const QString& caption) {
-    return MessageBoxW(windowOf(owner), win::wide(text).c_str(), win::wide(caption).c_str(),
-                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2 | MB_APPLMODAL) == IDYES;
+    return showBox(owner, text, caption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
 }
 
 }  // namespace platform

@@ -18,10 +18,12 @@ bool isFatFileSystem(const QString& name) {
            name.compare(QLatin1String("exFAT"), Qt::CaseInsensitive) == 0;
 }
 
-// Asking an empty card reader for its volume must not make Windows show "no disk" boxes.
+// Asking an empty card reader for its volume must not make Windows show "no disk" boxes. The
+// program sets the same mode for the whole process at start (WindowsPlatform); this keeps the
+// drive list quiet for a caller that has not.
 class QuietDriveErrors {
   public:
-    QuietDriveErrors() { SetThreadErrorMode(SEM_FAILCRITICALERRORS, &previous_); }
+    QuietDriveErrors() { SetThreadErrorMode(kQuietErrorMode, &previous_); }
     ~QuietDriveErrors() { SetThreadErrorMode(previous_, nullptr); }
     QuietDriveErrors(const QuietDriveErrors&) = delete;
     QuietDriveErrors& operator=(const QuietDriveErrors&) = delete;

@@ -10,6 +10,10 @@
 // Helpers shared by the Windows platform files.
 namespace platform::win {
 
+// No "no disk", "not ready" or "write-protected" boxes of Windows' own: the failure comes back
+// to the call instead. Set for the whole program at start-up.
+constexpr UINT kQuietErrorMode = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+
 inline std::wstring wide(const QString& text) {
     return text.toStdWString();
 }

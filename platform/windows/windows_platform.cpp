@@ -1,8 +1,33 @@
 #include "platform/windows/windows_platform.h"
 
+#include <windows.h>
+
 #include "platform/downloads.h"
+#include "platform/windows/win32.h"
 
 namespace platform {
+
+WindowsPlatform::WindowsPlatform() {
+    // Any look at an empty card slot or a locked card (the card read, the room check, the
+    // writes, on any thread) would otherwise make Windows ask the user with a box of its own.
+    SetErrorMode(GetErrorMode() | win::kQuietErrorMode);
+}
+
+bool WindowsPlatform::flushVolume(const QString& root) {
+    wchar_t volume[MAX_PATH + 1] = {};
+    if (!GetVolumePathNameW(win::nativePath(root).c_str(), volume, MAX_PATH + 1))
+        return false;
+    // The volume's root folder, not the volume itself (\\.\E:, which only an administrator may
+    // open): a flush of the root folder flushes the whole volume, and FAT marks itself clean.
+    const HANDLE folder = CreateFileW(volume, GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE)
+        return false;
+    const bool flushed = FlushFileBuffers(folder);
+    CloseHandle(folder);
+    return flushed;
+}
 
 QDateTime WindowsPlatform::now() {
     return QDateTime::currentDateTime();

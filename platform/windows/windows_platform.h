@@ -8,6 +8,8 @@ namespace platform {
 // one: boxes, browser, drives, folders.
 class WindowsPlatform : public Platform {
   public:
+    // Switches Windows' own error boxes off for the whole program (win::kQuietErrorMode).
+    WindowsPlatform();
     void messageBox(QWidget* owner, const QString& text, const QString& caption) override;
     void errorBox(const QString& text) override;
     bool askYesNo(QWidget* owner, const QString& text, const QString& caption) override;
@@ -19,6 +21,7 @@ class WindowsPlatform : public Platform {
     QList<Drive> drives() override;
     QString currentDriveRoot() override;
     std::unique_ptr<QObject> watchDrives(std::function<void()> onChange) override;
+    bool flushVolume(const QString& root) override;
     DownloadResult downloadToFile(const QString& url, const QString& targetPath,
                                   const DownloadOptions& options) override;
 };

@@ -54,6 +54,13 @@ void FakePlatform::drivesChanged() {
         onDrivesChanged();
 }
 
+bool FakePlatform::flushVolume(const QString& root) {
+    flushedVolumes.append(root);
+    if (onFlush)
+        onFlush();
+    return flushSucceeds;
+}
+
 QStringList FakePlatform::errorTexts() const {
     QStringList texts;
     for (const Box& box : boxes) {
