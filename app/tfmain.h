@@ -104,6 +104,9 @@ class TFMain : public QWidget {
     void showDownloadProgress(std::int64_t received, std::int64_t total);
     void finishDownload(const QString& root, const QString& folder,
                         const card::DatabaseOutcome& outcome);
+    // No card info file where the card read looked: the log says so, the model and serial
+    // are cleared and the download button greys. (card/)
+    void reportNoCardInfo();
     // A volume was mounted or unmounted: the drive list follows, a new card is read. While
     // a download runs the change waits for its end. (card/)
     void drivesChanged();

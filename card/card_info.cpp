@@ -72,6 +72,24 @@ void appendPair(QString& line, char16_t code) {
     line.append(QLatin1Char(digits[low8 & 0x0F]));
 }
 
+// Cells as text up to the first 0; a card's stray control codes are not put into the log.
+QString cellsText(const QByteArray& ansi, qsizetype firstPair, qsizetype pairs) {
+    QString text;
+    for (qsizetype k = firstPair; k < firstPair + pairs; ++k) {
+        const char16_t code = pairValue(ansi, 2 * k);
+        if (code == 0)
+            break;
+        text.append(code < 0x20 || (code >= 0x7F && code < 0xA0) ? QChar(u'?') : QChar(code));
+    }
+    return text;
+}
+
+// "YYYYMMDD" as a date the reader knows; anything else as it stands.
+QString shownDate(const QString& recorded) {
+    const QDate date = QDate::fromString(recorded, QStringLiteral("yyyyMMdd"));
+    return recorded.size() == 8 && date.isValid() ? date.toString(Qt::ISODate) : recorded;
+}
+
 QString tooLargeForCardInfo() {
     return QStringLiteral("The file is larger than %1 KiB; it is not a card information file.")
         .arg(kMaxCardInfoBytes / 1024);
@@ -131,6 +149,30 @@ void readCardInfo(const QByteArray& bytes, TcfgData& cfg, TbbData& bb) {
         }
     }
     bb = decodeDeviceRecord(cfg.bbinfo);
+}
+
+QString cardDatabaseLine(const QString& bbinfo, const QString& offeredVersion) {
+    const QByteArray ansi = platform::toAnsi(bbinfo);
+    const QString date = cellsText(ansi, 50, 8);
+    // All eight cells: the version is written into pairs 58-65, though a card read keeps
+    // only seven of them in its record.
+    const QString version = cellsText(ansi, 58, 8);
+    const QString head = QStringLiteral("SD카드의 데이터베이스: ");
+    QString latest;
+    if (!offeredVersion.isEmpty())
+        latest = QStringLiteral("최신 버전 %1").arg(offeredVersion);
+    if (date.isEmpty() && version.isEmpty()) {
+        return head + QStringLiteral("받은 기록이 없습니다") +
+               (latest.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(latest));
+    }
+    QString line =
+        head + QStringLiteral("버전 %1").arg(version.isEmpty() ? QStringLiteral("?") : version);
+    if (!date.isEmpty())
+        line += QStringLiteral(" (%1 업데이트)").arg(shownDate(date));
+    // The card holds eight characters of a version: a longer one can never be seen whole.
+    if (!version.isEmpty() && version == offeredVersion && offeredVersion.size() <= 8)
+        return line + QStringLiteral(", 최신 버전입니다");
+    return latest.isEmpty() ? line : line + QStringLiteral(", ") + latest;
 }
 
 QString rewrittenLineOne(const QString& bbinfo, const QDate& date, const QString& version) {

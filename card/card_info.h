@@ -33,6 +33,11 @@ void readCardInfo(const QByteArray& bytes, TcfgData& cfg, TbbData& bb);
 // serial field reset to "0000000000".
 TbbData decodeDeviceRecord(const QString& bbinfo);
 
+// The log line that shows what line 1 records of the card's last download (the date in
+// pairs 50-57, the version in pairs 58-65) beside offeredVersion, the latest the service
+// offers; it calls the card up to date only when the two versions are the same.
+QString cardDatabaseLine(const QString& bbinfo, const QString& offeredVersion);
+
 // The first 100 characters of the old line 1, then the date and the version as pairs.
 QString rewrittenLineOne(const QString& bbinfo, const QDate& date, const QString& version);
 

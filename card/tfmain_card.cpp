@@ -130,10 +130,22 @@ platform::FolderHandle cardFolderOf(const QString& driveRoot, const QString& fil
     return platform::FolderHandle::open(QFileInfo(filePath).path(), filePath);
 }
 
-// Something has the card info file's name in the card folder.
+// The card folder holds a card info file: a regular file of that name, not a folder, a link
+// or a pipe, which no dashcam writes.
 bool cardInfoPresent(const QString& driveRoot, const QString& folder) {
     try {
-        return platform::FolderHandle::openBeneath(driveRoot, folder).contains(card::kCardInfoName);
+        return platform::FolderHandle::openBeneath(driveRoot, folder)
+            .holdsRegularFile(card::kCardInfoName);
+    } catch (const FileError&) {
+        return false;
+    }
+}
+
+// Something other than a card info file has its name in the card folder.
+bool cardInfoNameTaken(const QString& driveRoot, const QString& folder) {
+    try {
+        const auto card = platform::FolderHandle::openBeneath(driveRoot, folder);
+        return card.contains(card::kCardInfoName) && !card.holdsRegularFile(card::kCardInfoName);
     } catch (const FileError&) {
         return false;
     }
@@ -173,9 +185,14 @@ void TFMain::DriveComboBox1Change() {
         FMsg(ui->Memo1, path);
         if (cardInfoPresent(root, folder)) {
             FbbRead(path);
+            FMsg(ui->Memo1, card::cardDatabaseLine(cfgData.bbinfo, UserInfo.Version));
             return;
         }
     }
+    reportNoCardInfo();
+}
+
+void TFMain::reportNoCardInfo() {
     if (bDrCheck) {
         FMsg(ui->Memo1, QStringLiteral("블랙박스 SD메모리카드가 인식되지 않았습니다 "));
         FMsg(ui->Memo1, QStringLiteral("블랙박스 SD메모리카드가 꽂아 주세요"));
@@ -325,6 +342,13 @@ void TFMain::Image2Click() {
         FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
         return;
     }
+    if (cardInfoNameTaken(root, folder)) {
+        // A folder, link or pipe in the card info file's place: no dashcam's card.
+        FMsg(ui->Memo1, card::cardFilePath(root, folder, card::kCardInfoName));
+        reportNoCardInfo();
+        FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
+        return;
+    }
     card::DatabaseSource source{*url,
                                 UserInfo.Path,
                                 UserInfo.FileName,
@@ -387,9 +411,15 @@ void TFMain::finishDownload(const QString& root, const QString& folder,
     // read failed): its own lines are read first, so that no other card's identity is
     // written over them. A file that cannot be read is left alone (the error box says why).
     const platform::FolderHandle cardFolder = platform::FolderHandle::openBeneath(root, folder);
-    if (cardFolder.contains(card::kCardInfoName) &&
-        card::loadCardInfoFile(cardFolder) != cardInfoBytes_) {
-        FbbRead(cardInfo);
+    if (cardFolder.contains(card::kCardInfoName)) {
+        // Something that is not a card info file is reported, never written over.
+        if (!cardFolder.holdsRegularFile(card::kCardInfoName)) {
+            FMsg(ui->Memo1, cardInfo);
+            reportNoCardInfo();
+            return;
+        }
+        if (card::loadCardInfoFile(cardFolder) != cardInfoBytes_)
+            FbbRead(cardInfo);
     }
     FbbSave(cardInfo);
     // FAT stays marked dirty until it has been idle a while: a card pulled at the success line

@@ -3,6 +3,8 @@
 #include <curl/curl.h>
 
 #include <QDir>
+#include <cctype>
+#include <cstring>
 #include <memory>
 
 #include "card/card_paths.h"
@@ -51,6 +53,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     onHost(addresses::databaseRequest(text(0), text(1), text(2), text(3)), service,
            "the download request off the service host");
     onHost(addresses::paymentPage(text(0)), service, "the payment page off the service host");
+
+    // A path made fit for a URL holds only what a URL may, and every escape is whole; what
+    // held no "%" decodes back to itself.
+    const QByteArray fit = addresses::urlPath(text(0)).toLatin1();
+    for (qsizetype i = 0; i < fit.size(); ++i) {
+        const char c = fit.at(i);
+        const bool plain = std::isalnum(static_cast<unsigned char>(c)) ||
+                           std::strchr("-._~!$&'()*+,;=:@/?%", c) != nullptr;
+        if (!plain || c == 0 ||
+            (c == '%' &&
+             (i + 2 >= fit.size() || !std::isxdigit(static_cast<unsigned char>(fit.at(i + 1))) ||
+              !std::isxdigit(static_cast<unsigned char>(fit.at(i + 2))))))
+            fuzz::broken("a path made fit for a URL holds what a URL may not");
+    }
+    if (!text(0).contains(QLatin1Char('%')) &&
+        QString::fromUtf8(QByteArray::fromPercentEncoding(fit)) != text(0))
+        fuzz::broken("a path made fit for a URL names another file");
 
     // The file names on the card are the program's own; the folder is the service's.
     const QString root = QStringLiteral("/media/user/CARD/");

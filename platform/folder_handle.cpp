@@ -85,6 +85,12 @@ bool FolderHandle::contains(const QString& name) const {
     return ::fstatat(fd_, nameBytes(name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+bool FolderHandle::holdsRegularFile(const QString& name) const {
+    struct stat info {};
+    return ::fstatat(fd_, nameBytes(name).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+           S_ISREG(info.st_mode);
+}
+
 qint64 FolderHandle::freeBytes() const {
     struct statvfs info {};
     if (::fstatvfs(fd_, &info) != 0)

@@ -34,6 +34,8 @@ class FolderHandle {
 
     // Something (a file, a folder, a link) has the name.
     bool contains(const QString& name) const;
+    // A regular file has the name itself: not a folder, a link, a pipe or a device.
+    bool holdsRegularFile(const QString& name) const;
     // Bytes a new file may take; -1 when the system cannot tell.
     qint64 freeBytes() const;
     // The volume takes no writes (a card whose lock switch is on is mounted read-only); false

@@ -48,17 +48,25 @@ QString databaseRequest(const QString& userId, const QString& modelName, const Q
 
 QString urlPath(const QString& path) {
     static const char hex[] = "0123456789ABCDEF";
+    const auto isHex = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    };
     const QByteArray utf8 = path.toUtf8();
     QString out;
     out.reserve(utf8.size());
-    for (const char ch : utf8) {
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char ch = utf8.at(i);
         const auto c = static_cast<unsigned char>(ch);
         const bool unreserved = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
                                 (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
                                 c == '~';
-        // RFC 3986 pchar and "/": sub-delims, ":" and "@".
-        const bool allowed = unreserved || std::strchr("!$&'()*+,;=:@/", ch) != nullptr;
-        if (allowed && c != 0) {
+        // What a path and a query may hold as it stands: sub-delims, ":", "@", "/", "?", and
+        // an escape the service already wrote. "#" would cut the name short.
+        const bool escape =
+            ch == '%' && i + 2 < utf8.size() && isHex(utf8.at(i + 1)) && isHex(utf8.at(i + 2));
+        const bool allowed =
+            unreserved || escape || (c != 0 && std::strchr("!$&'()*+,;=:@/?", ch) != nullptr);
+        if (allowed) {
             out.append(QLatin1Char(ch));
         } else {
             out.append(QLatin1Char('%'));

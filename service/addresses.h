@@ -20,17 +20,18 @@ QString ipEcho();
 // that "&", "=", a blank or Korean text can neither break nor forge the request.
 QString databaseRequest(const QString& userId, const QString& modelName, const QString& serial,
                         const QString& ip);
-// "http://" + service host + path + file name, the path part percent-encoded (urlPath). The
+// "http://" + service host + path + file name, joined as they stand and made fit (urlPath). The
 // path must begin with "/": anything else (such as "@other.host/") could move the address off
 // the service host, and gives nothing.
 std::optional<QString> databaseFile(const QString& path, const QString& fileName);
-// "https://" + service host + path, percent-encoded, or nothing when the path does not begin
+// "https://" + service host + path, made fit (urlPath), or nothing when the path does not begin
 // with "/": anything else could end the host name early or add to it ("@other.host/x.jpg").
 std::optional<QString> bannerPicture(const QString& imgPath);
 
-// A path as a URL carries it, so that every name reaches exactly its file: UTF-8, with "/"
-// and the other characters a path allows kept, and everything else ("%", "#", "?", blanks,
-// backslashes, non-ASCII) percent-encoded.
+// A path (with any query) as the service wrote it, made fit for a URL: every character a path
+// or query may hold stays as it is ("/", "?", "=", "&", an escape such as "%20"); blanks,
+// control characters, non-ASCII (as UTF-8), a "%" that starts no escape, "\", "#" (which
+// would cut the name short) and the other characters a URL may not hold are percent-encoded.
 QString urlPath(const QString& path);
 
 // Pages opened in the browser.

@@ -233,6 +233,42 @@ TEST(CardInfoCodec, ReadAfterWriteGivesTheFiveLinesWritten) {
     EXPECT_EQ(cellText(std::as_const(bb2).VerInfo()), QStringLiteral("2.5"));
 }
 
+// What the card records of its last download, beside the version the service offers.
+TEST(CardInfoCodec, CardDatabaseLineComparesTheRecordedVersion) {
+    const QString head = QStringLiteral("SD카드의 데이터베이스: ");
+    const QString blank = kExampleLine.left(100) + zeros(16);
+    struct Case {
+        const char* name;
+        QString bbinfo;
+        QString offered;
+        QString line;
+    };
+    const std::vector<Case> cases{
+        {"WorkedExampleUpToDate", kExampleLine, "1.0",
+         head + "버전 1.0 (2024-01-05 업데이트), 최신 버전입니다"},
+        {"WorkedExampleOlder", kExampleLine, "2.5",
+         head + "버전 1.0 (2024-01-05 업데이트), 최신 버전 2.5"},
+        {"NeverUpdated", blank, "2.5", head + "받은 기록이 없습니다 (최신 버전 2.5)"},
+        {"NeverUpdatedNothingOffered", blank, "", head + "받은 기록이 없습니다"},
+        {"NothingOffered", kExampleLine, "", head + "버전 1.0 (2024-01-05 업데이트)"},
+        // All eight cells count, though a card read keeps seven in its record.
+        {"EightCharacters", card::rewrittenLineOne(kExampleLine, kSaveDay, "2025.031"), "2025.031",
+         head + "버전 2025.031 (2025-03-14 업데이트), 최신 버전입니다"},
+        {"LongerOfferedNeverEqual", card::rewrittenLineOne(kExampleLine, kSaveDay, "2025.0314"),
+         "2025.0314", head + "버전 2025.031 (2025-03-14 업데이트), 최신 버전 2025.0314"},
+        {"DifferentCaseIsAnotherVersion", card::rewrittenLineOne(kExampleLine, kSaveDay, "v2a"),
+         "V2A", head + "버전 v2a (2025-03-14 업데이트), 최신 버전 V2A"},
+        // A card's own bytes: a date that is none stays as it is, control codes never reach
+        // the log.
+        {"OddDateAndControlCodes",
+         kExampleLine.left(100) + pairsOf("2024-1-x") + "0A312E3000000000", "1.0",
+         head + "버전 ?1.0 (2024-1-x 업데이트), 최신 버전 1.0"},
+        {"ShortLine", kExampleLine.left(40), "1.0", head + "받은 기록이 없습니다 (최신 버전 1.0)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(card::cardDatabaseLine(c.bbinfo, c.offered), c.line) << c.name;
+}
+
 // Lines 2-5 belong to the dashcam: whatever bytes they hold go back unchanged.
 TEST(CardInfoCodec, CarriedLinesRoundTripByteForByte) {
     const QList<QByteArray> carriedLines{

@@ -15,9 +15,15 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <functional>
 #include <mutex>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "app/widgets.h"
+#include "card/card_info.h"
 #include "service/config.h"
 #include "support/app_fixture.h"
 #include "support/card_example.h"
@@ -43,6 +49,9 @@ const QString kDone = QStringLiteral("파일이 다운로드 되었습니다");
 const QString kNoCard = QStringLiteral("블랙박스 SD메모리카드가 없습니다.");
 const QString kNotRecognised = QStringLiteral("블랙박스 SD메모리카드가 인식되지 않았습니다 ");
 const QString kInsert = QStringLiteral("블랙박스 SD메모리카드가 꽂아 주세요");
+// What a read logs after the path of the example card, whose version 1.0 the account offers.
+const QString kCardCurrent =
+    QStringLiteral("SD카드의 데이터베이스: 버전 1.0 (2024-01-05 업데이트), 최신 버전입니다");
 
 // A card path as the log shows it: with the system's separators (backslashes on Windows).
 QString shown(const QString& path) {
@@ -80,6 +89,8 @@ class CardWindow : public AppFixture {
                 res.status = 404;
                 return;
             }
+            if (whileServing)
+                whileServing();
             res.set_content(database, "application/octet-stream");
         });
     }
@@ -145,8 +156,8 @@ class CardWindow : public AppFixture {
     QStringList filesUnder(const QString& root) const {
         QStringList files;
         QDir dir(root);
-        for (const QString& f :
-             dir.entryList(QDir::Files | QDir::Hidden | QDir::Dirs | QDir::NoDotAndDotDot)) {
+        for (const QString& f : dir.entryList(QDir::Files | QDir::Hidden | QDir::Dirs |
+                                              QDir::System | QDir::NoDotAndDotDot)) {
             files.append(f);
         }
         return files;
@@ -159,6 +170,7 @@ class CardWindow : public AppFixture {
     int echoStatus = 200;
     std::string filePath = "/files/v2/rp_v2.idb";
     std::string database = std::string(300000, 'D') + "end";
+    std::function<void()> whileServing;  // runs on the server's thread as the file is sent
 
     QTemporaryDir outside;  // holds the drives, so "../" from a drive lands here
     QTemporaryDir driveA{outside.path() + "/A-XXXXXX"};
@@ -204,7 +216,7 @@ TEST_F(CardWindow, FirstFillFallsBackToTheVolumeAboveOrTheFirst) {
 TEST_F(CardWindow, ReadShowsModelAndSerialAndEnablesTheButton) {
     fillDrives();
     pick(1);
-    EXPECT_EQ(logLines().front(), shown(rootB + "/backbbinfo.cfg"));
+    EXPECT_EQ(logLines().mid(0, 2), (QStringList{kCardCurrent, shown(rootB + "/backbbinfo.cfg")}));
     EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
     EXPECT_EQ(UI(window, LabeledEdit6)->text(), QStringLiteral("0000000000"));
     EXPECT_TRUE(buttonActive());
@@ -248,7 +260,7 @@ TEST_F(CardWindow, FailedReadWordingFollowsTheFocus) {
              focusDriveList();
              pick(1);
          },
-         {pathB}},
+         {pathB, kCardCurrent}},
         {"the card's drive picked again reads nothing",
          [&] {
              focusDriveList();
@@ -294,7 +306,9 @@ TEST_F(CardWindow, CardFolderRule) {
         UI(window, Memo1)->clear();
         state(window).UserInfo.DownDir = QString::fromUtf8(c.downDir);
         window->Panel9Click();
-        EXPECT_EQ(logLines(), QStringList{shown(root + QString::fromUtf8(c.logged))}) << c.downDir;
+        EXPECT_EQ(logLines(),
+                  (QStringList{kCardCurrent, shown(root + QString::fromUtf8(c.logged))}))
+            << c.downDir;
         EXPECT_TRUE(buttonActive()) << c.downDir;
     }
 }
@@ -339,6 +353,120 @@ TEST_F(CardWindow, UnreadableCardFileEndsTheReadInTheErrorBox) {
     EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
     EXPECT_TRUE(buttonActive());
 }
+
+// ------------------------------------------------------------------ not a card info file
+
+// Something other than a regular file with the card info file's name: a folder on any system;
+// a link (to a good card file) or a pipe where the file system has them (FAT has neither).
+struct NotACardFile {
+    const char* name;
+    std::function<bool(const QString& path, const QString& elsewhere)> make;
+};
+
+void PrintTo(const NotACardFile& kind, std::ostream* os) {
+    *os << kind.name;
+}
+
+std::vector<NotACardFile> notCardFiles() {
+    std::vector<NotACardFile> kinds{
+        {"Folder", [](const QString& path, const QString&) { return QDir().mkpath(path); }}};
+#ifndef _WIN32
+    kinds.push_back({"Link", [](const QString& path, const QString& elsewhere) {
+                         return QFile::link(elsewhere, path);
+                     }});
+    kinds.push_back({"Pipe", [](const QString& path, const QString&) {
+                         return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0;
+                     }});
+#endif
+    return kinds;
+}
+
+class CardWindowNotACardFile : public CardWindow,
+                               public ::testing::WithParamInterface<NotACardFile> {
+  protected:
+    // Puts the odd entry in place of the card info file under root.
+    void plant(const QString& root) {
+        const QString path = root + "backbbinfo.cfg";
+        QFile::remove(path);
+        writeFile(outside.path() + "/elsewhere/backbbinfo.cfg", kCardFile);
+        ASSERT_TRUE(GetParam().make(path, outside.path() + "/elsewhere/backbbinfo.cfg"));
+    }
+    // The not-found path of a card read: the path, the wording, fields cleared, button grey.
+    void expectNoCard(const QStringList& newestFirst) {
+        EXPECT_EQ(logLines().mid(0, newestFirst.size()), newestFirst);
+        EXPECT_TRUE(UI(window, LabeledEdit5)->text().isEmpty());
+        EXPECT_TRUE(UI(window, LabeledEdit6)->text().isEmpty());
+        EXPECT_TRUE(buttonGrey());
+        EXPECT_TRUE(fake.boxes.isEmpty()) << fake.errorTexts().join(' ').toStdString();
+    }
+};
+
+TEST_P(CardWindowNotACardFile, IsNoCardAtStartUpAfterACardAndBeforeADownload) {
+    // At start-up: the current folder's drive has the odd entry.
+    plant(rootA);
+    fillDrives();
+    expectNoCard({kNoCard, shown(rootA + "/backbbinfo.cfg")});
+
+    // After a good card: the re-read finds the odd entry in its place.
+    pick(1);
+    ASSERT_TRUE(buttonActive());
+    plant(rootB);
+    UI(window, Memo1)->clear();
+    window->Panel9Click();
+    expectNoCard({kNoCard, shown(rootB + "/backbbinfo.cfg")});
+
+    // A good card read, then the entry changes before the click: nothing is fetched or written.
+    QFile::remove(rootB + "backbbinfo.cfg");
+    QDir(rootB + "backbbinfo.cfg").removeRecursively();
+    writeFile(rootB + "backbbinfo.cfg", kCardFile);
+    window->Panel9Click();
+    ASSERT_TRUE(buttonActive());
+    plant(rootB);
+    UI(window, Memo1)->clear();
+    click();
+    expectNoCard({shown(rootB + "/rp_cam.idb") + kFailed, kNoCard, shown(rootB + "/backbbinfo.cfg"),
+                  QStringLiteral("최신 DB를 내려받습니다")});
+    EXPECT_TRUE(requestsTo("/files/").empty());
+    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
+    EXPECT_FALSE(QFileInfo(rootB + "backbbinfo.cfg").isFile() &&
+                 !QFileInfo(rootB + "backbbinfo.cfg").isSymLink());
+    EXPECT_EQ(readAll(outside.path() + "/elsewhere/backbbinfo.cfg"), kCardFile);
+}
+
+// The entry changes while the file arrives: the database counts, the odd entry is reported and
+// never written over.
+TEST_P(CardWindowNotACardFile, IsNeverWrittenOverAfterADownload) {
+    fillDrives();
+    pick(1);
+    whileServing = [this] { plant(rootB); };
+    UI(window, Memo1)->clear();
+    click();
+    expectNoCard({kNoCard, shown(rootB + "/backbbinfo.cfg"), shown(rootB + "/rp_cam.idb") + kDone});
+    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(database));
+    EXPECT_FALSE(QFileInfo(rootB + "backbbinfo.cfg").isFile() &&
+                 !QFileInfo(rootB + "backbbinfo.cfg").isSymLink());
+    EXPECT_EQ(readAll(outside.path() + "/elsewhere/backbbinfo.cfg"), kCardFile);
+    EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
+}
+
+// A new volume whose card info name is taken by something else is not a card to switch to.
+TEST_P(CardWindowNotACardFile, IsNotTakenWhenItsVolumeArrives) {
+    fillDrives();
+    pick(1);
+    QTemporaryDir driveC{outside.path() + "/C-XXXXXX"};
+    const QString rootC = driveC.path() + QLatin1Char('/');
+    plant(rootC);
+    fake.driveList.append(platform::Drive{rootC, QStringLiteral("C")});
+    UI(window, Memo1)->clear();
+    fake.drivesChanged();
+    EXPECT_EQ(selectedRootOf(UI(window, DriveComboBox1)), rootB);
+    EXPECT_TRUE(logLines().isEmpty());
+    EXPECT_TRUE(buttonActive());
+    EXPECT_TRUE(fake.boxes.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, CardWindowNotACardFile, ::testing::ValuesIn(notCardFiles()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // After a failed read the button stays as it was; a download must still not write the
 // lines of another card over a file the program could not read.
@@ -434,7 +562,7 @@ TEST_F(CardWindow, WatchedVolumesFollowTheMountTable) {
          "ABC",
          COnCard::Card,
          'C',
-         {"$C/backbbinfo.cfg"},
+         {kCardCurrent, "$C/backbbinfo.cfg"},
          true},
         {"CardInsertedTakesOverAPickedCard",
          "AB",
@@ -442,7 +570,7 @@ TEST_F(CardWindow, WatchedVolumesFollowTheMountTable) {
          "ABC",
          COnCard::Card,
          'C',
-         {"$C/backbbinfo.cfg"},
+         {kCardCurrent, "$C/backbbinfo.cfg"},
          true},
         {"VolumeWithoutCardLeavesThePickedDrive", "AB", 'A', "ABC", COnCard::None, 'A', {}, false},
         {"CardFileOutsideTheCardFolderIsNoCard",
@@ -468,7 +596,7 @@ TEST_F(CardWindow, WatchedVolumesFollowTheMountTable) {
          "AC",
          COnCard::Card,
          'C',
-         {"$C/backbbinfo.cfg", kRemoved},
+         {kCardCurrent, "$C/backbbinfo.cfg", kRemoved},
          true},
         {"VolumeArrivingIntoAnEmptyListIsRead",
          "",
@@ -525,8 +653,12 @@ TEST_F(CardWindow, WatchedVolumesFollowTheMountTable) {
         EXPECT_EQ(listed, expectedListed);
         EXPECT_EQ(selectedRootOf(box), rootOf(c.selected));
         QStringList expectedLines;
-        for (QString line : c.newLines)
+        for (QString line : c.newLines) {
+            // What the card records, beside the version this test's account offers.
+            if (line == kCardCurrent)
+                line = card::cardDatabaseLine(kExampleLine, state(window).UserInfo.Version);
             expectedLines.append(shown(line.replace(QStringLiteral("$C"), rootC)));
+        }
         EXPECT_EQ(logLines().mid(0, logLines().size() - before.size()), expectedLines);
         EXPECT_EQ(logLines().mid(logLines().size() - before.size()), before);
         EXPECT_EQ(UI(window, LabeledEdit5)->text().isEmpty(), !c.cardShown);
@@ -914,7 +1046,8 @@ TEST_F(CardWindow, EachClickRunsTheWholeSequence) {
     click();
     EXPECT_EQ(requestsTo("/mobile/").size(), 2u);
     EXPECT_EQ(requestsTo("/files/").size(), 2u);
-    EXPECT_EQ(logLines().size(), 2 + 1 + 2 * 2);  // fill, pick, two clicks of two lines
+    // fill, pick and what the card records, two clicks of two lines
+    EXPECT_EQ(logLines().size(), 2 + 2 + 2 * 2);
     EXPECT_TRUE(buttonActive());
 }
 
@@ -1131,10 +1264,11 @@ TEST_F(CardWindowBadHost, VolumeChangesWaitForTheDownloadToEnd) {
     EXPECT_EQ(box->currentData().toString(), rootC);
     EXPECT_EQ(box->findData(rootB), -1);
     const QStringList lines = logLines();
-    ASSERT_GE(lines.size(), 3);
-    EXPECT_EQ(lines.at(0), shown(rootC + "/backbbinfo.cfg"));
-    EXPECT_EQ(lines.at(1), kRemoved);
-    EXPECT_EQ(lines.at(2), shown(rootB + "/rp_cam.idb") + kDone);
+    ASSERT_GE(lines.size(), 4);
+    EXPECT_EQ(lines.at(0), card::cardDatabaseLine(kExampleLine, QStringLiteral("2.5")));
+    EXPECT_EQ(lines.at(1), shown(rootC + "/backbbinfo.cfg"));
+    EXPECT_EQ(lines.at(2), kRemoved);
+    EXPECT_EQ(lines.at(3), shown(rootB + "/rp_cam.idb") + kDone);
     EXPECT_TRUE(buttonActive());
 }
 

@@ -138,6 +138,13 @@ bool FolderHandle::contains(const QString& name) const {
     return GetFileAttributesW(nativePath(filePath(name)).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool FolderHandle::holdsRegularFile(const QString& name) const {
+    const DWORD attributes = GetFileAttributesW(nativePath(filePath(name)).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes &
+             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+}
+
 qint64 FolderHandle::freeBytes() const {
     ULARGE_INTEGER available{};
     if (!GetDiskFreeSpaceExW(nativePath(path_).c_str(), &available, nullptr, nullptr))
