@@ -109,6 +109,50 @@ TEST(WindowsDriveList, CurrentDriveIsTheLowerCaseRootOfTheCurrentFolder) {
         QDir::toNativeSeparators(QDir::currentPath()).startsWith(root, Qt::CaseInsensitive));
 }
 
+// ---------------------------------------------------------------- system boxes and the flush
+
+// A letter no drive uses: an empty card slot, as far as a call through it can tell.
+QString unusedDriveRoot() {
+    const DWORD used = GetLogicalDrives();
+    for (int i = 25; i >= 3; --i) {
+        if (!(used & (DWORD{1} << i)))
+            return QString(QChar(u'a' + i)) + QStringLiteral(":\\");
+    }
+    return {};
+}
+
+// Windows' own "no disk" and "write-protected" boxes stay off from start-up on, also for the
+// download's worker thread.
+TEST(WindowsErrorMode, NoSystemBoxesFromStartUpOnAnyThread) {
+    const UINT quiet = platform::win::kQuietErrorMode;
+    const UINT before = SetErrorMode(0);
+    DWORD threadBefore = 0;
+    SetThreadErrorMode(0, &threadBefore);
+    { platform::WindowsPlatform system; }
+    UINT processMode = GetErrorMode();
+    UINT onWorker = 0;
+    std::thread([&onWorker] { onWorker = GetErrorMode(); }).join();
+    SetErrorMode(before);
+    SetThreadErrorMode(threadBefore, nullptr);
+    EXPECT_EQ(processMode & quiet, quiet);
+    EXPECT_EQ(onWorker & quiet, quiet);
+}
+
+TEST(WindowsVolumeFlush, CardRootIsFlushedAndAnEmptySlotSaysNo) {
+    platform::WindowsPlatform system;
+    const QString empty = unusedDriveRoot();
+    ASSERT_FALSE(empty.isEmpty());
+    EXPECT_FALSE(system.flushVolume(empty));
+    const QString letter = qEnvironmentVariable("DRIVORO_TEST_CARD_DRIVE").toLower();
+    if (letter.isEmpty())
+        GTEST_SKIP() << "no card drive mapped (DRIVORO_TEST_CARD_DRIVE)";
+    const bool flushed = system.flushVolume(letter + QStringLiteral(":\\"));
+    std::cout << "flush of " << letter.toStdString() << ":\\ " << (flushed ? "succeeded" : "failed")
+              << " (" << GetLastError() << ")\n";
+    // Wine does not flush a folder; Windows flushes the volume through its root folder.
+    EXPECT_EQ(flushed, !underWine());
+}
+
 // ---------------------------------------------------------------- code page
 
 TEST(WindowsCodePage, Cp949RoundTripAndWindowsReplacement) {
