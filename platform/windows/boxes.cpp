@@ -30,8 +30,10 @@ HWND windowOf(QWidget* widget) {
 // The box's owner and the flags that go with it: modal to its owner, or, with none, to the
 // whole program and brought to the front.
 int showBox(QWidget* requested, const QString& text, const QString& caption, UINT kind) {
-    const HWND owner = windowOf(boxOwner(requested, windowsTopFirst()).window);
-    const UINT modality = owner ? MB_APPLMODAL : MB_TASKMODAL | MB_SETFOREGROUND;
+    const BoxOwner chosen = boxOwner(requested, windowsTopFirst());
+    const HWND owner = windowOf(chosen.window);
+    const UINT modality =
+        owner && !chosen.taskModal ? MB_APPLMODAL : MB_TASKMODAL | MB_SETFOREGROUND;
     return MessageBoxW(owner, win::wide(text).c_str(), win::wide(caption).c_str(), kind | modality);
 }
 
