@@ -10,6 +10,7 @@
 #include <new>
 
 #include "base/errors.h"
+#include "base/proxy.h"
 
 namespace {
 
@@ -177,6 +178,30 @@ TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& l
     curl_easy_setopt(e, CURLOPT_HEADERDATA, &st);
     curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, onConnected);
     curl_easy_setopt(e, CURLOPT_PREREQDATA, &st);
+
+    proxy::AppliedOptions applied;
+    applied.url = request.url;
+    const proxy::Route route = proxy::routeFor(request.url);
+    const QByteArray proxyUrl = route.proxy.toUtf8();
+    if (route.decided) {
+        // "" is a direct connection, whatever the environment says.
+        curl_easy_setopt(e, CURLOPT_PROXY, proxyUrl.constData());
+        applied.proxySet = true;
+        applied.proxy = route.proxy;
+        if (!route.proxy.isEmpty() && route.systemLogOn) {
+            curl_easy_setopt(e, CURLOPT_PROXYAUTH, CURLAUTH_NEGOTIATE | CURLAUTH_NTLM);
+            // No name and password: the Windows log-on's own credentials.
+            curl_easy_setopt(e, CURLOPT_PROXYUSERPWD, ":");
+            applied.systemLogOn = true;
+        }
+    }
+    if (request.url.startsWith(QLatin1String("https:"), Qt::CaseInsensitive)) {
+        // Schannel fails a transfer when no revocation server answers; a revoked certificate
+        // still fails.
+        applied.sslOptions = CURLSSLOPT_REVOKE_BEST_EFFORT;
+        curl_easy_setopt(e, CURLOPT_SSL_OPTIONS, applied.sslOptions);
+    }
+    proxy::report(applied);
 
     std::unique_ptr<curl_slist, SlistDeleter> headers;
     if (request.post) {

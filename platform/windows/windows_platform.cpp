@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/downloads.h"
+#include "platform/windows/proxy_settings.h"
 #include "platform/windows/win32.h"
 
 namespace platform {
@@ -11,6 +12,8 @@ WindowsPlatform::WindowsPlatform() {
     // Any look at an empty card slot or a locked card (the card read, the room check, the
     // writes, on any thread) would otherwise make Windows ask the user with a box of its own.
     SetErrorMode(GetErrorMode() | win::kQuietErrorMode);
+    // libcurl reads none of the user's proxy settings; every transfer follows them.
+    win::installUserProxyRouter();
 }
 
 bool WindowsPlatform::flushVolume(const QString& root) {
