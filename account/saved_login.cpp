@@ -1,10 +1,13 @@
 #include "account/saved_login.h"
 
 #include <QFileInfo>
+#include <algorithm>
 
 #include "base/errors.h"
 #include "base/text.h"
+#include "platform/codepage.h"
 #include "platform/replacing_file.h"
+#include "platform/secret.h"
 #include "platform/small_file.h"
 #include "platform/text_file.h"
 
@@ -26,17 +29,27 @@ std::optional<QStringList> read(const QString& path) {
     const QByteArray bytes = platform::readSmallFile(
         path, kMaxFileBytes,
         QStringLiteral("The file is larger than %1 KiB.").arg(kMaxFileBytes / 1024));
-    return platform::decodeTextLines(bytes);
+    QStringList lines = platform::decodeTextLines(bytes);
+    if (lines.size() >= 2)
+        lines[1] = platform::unprotectSecret(lines.at(1));
+    return lines;
 }
 
 void write(const QString& path, const QString& id, const QString& password) {
     if (!platform::makeOwnerOnlyFolder(QFileInfo(path).absolutePath()))
         throw FileError::cannotCreate(path, QStringLiteral("The folder could not be created."));
+    const QStringList lines{trimBlanksAndControls(id),
+                            platform::protectSecret(trimBlanksAndControls(password))};
+    QByteArray bytes;
+    if (std::all_of(lines.begin(), lines.end(), platform::ansiCanHold)) {
+        bytes = platform::encodeAnsiLines(lines);
+    } else {
+        bytes = QByteArrayLiteral("\xEF\xBB\xBF");
+        for (const QString& line : lines)
+            bytes += line.toUtf8() + "\r\n";
+    }
     // The password is written to a file only the user can read.
-    platform::replaceFileContents(
-        path,
-        platform::encodeAnsiLines({trimBlanksAndControls(id), trimBlanksAndControls(password)}),
-        platform::ReplacingFile::Access::OwnerOnly);
+    platform::replaceFileContents(path, bytes, platform::ReplacingFile::Access::OwnerOnly);
 }
 
 }  // namespace saved_login

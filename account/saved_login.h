@@ -7,12 +7,15 @@
 // The saved-login file: two lines, the ID and the password, in the ANSI code page.
 namespace saved_login {
 
-// The file's lines, or nothing when there is no file. Throws FileError when it cannot be read.
+// The file's lines, the password line unprotected (platform::unprotectSecret), or nothing
+// when there is no file. Throws FileError when it cannot be read.
 std::optional<QStringList> read(const QString& path);
 
-// Replaces the file atomically with the trimmed ID and password. The folder is created for
-// the user alone and the file is readable by the user alone, since it holds a password.
-// Throws FileError.
+// Replaces the file atomically with the trimmed ID and the trimmed password, protected for the
+// user where the system can (platform::protectSecret). The folder is created for the user
+// alone and the file is readable by the user alone. Lines the ANSI code page cannot hold as
+// they are go as UTF-8 after a byte-order mark, rather than as look-alikes that would no
+// longer match. Throws FileError.
 void write(const QString& path, const QString& id, const QString& password);
 
 }  // namespace saved_login

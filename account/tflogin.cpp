@@ -1,5 +1,6 @@
 #include "account/tflogin.h"
 
+#include <QFile>
 #include <QKeyEvent>
 
 #include "account/saved_login.h"
@@ -50,8 +51,11 @@ TFLogin::~TFLogin() {
 }
 
 void TFLogin::FormCreate() {
-    const std::optional<QStringList> lines =
-        saved_login::read(platform::current().savedLoginPath());
+    std::optional<QStringList> lines = saved_login::read(platform::current().savedLoginPath());
+    if (!lines) {
+        if (const auto former = platform::current().formerSavedLoginPath())
+            lines = saved_login::read(*former);
+    }
     if (!lines)
         return;
     if (lines->size() < 1)
@@ -73,6 +77,10 @@ void TFLogin::Panel5Click() {
         if (ui->CheckBox1->isChecked()) {
             saved_login::write(platform::current().savedLoginPath(), ui->LabeledEdit1->text(),
                                ui->LabeledEdit2->text());
+            // The earlier version's file, readable on a shared PC, goes once the user's own
+            // file holds the login.
+            if (const auto former = platform::current().formerSavedLoginPath())
+                QFile::remove(*former);
         }
         accept();
     } else {

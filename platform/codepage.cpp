@@ -56,6 +56,10 @@ const char* useAnsiCodePage(const char* name) {
     return previous;
 }
 
+bool ansiCanHold(const QString& text) {
+    return isAscii(text) || system_codepage::holdsExactly(ansiName, text);
+}
+
 bool isAnsiLeadByte(unsigned char byte) {
     return byte >= 0x81 && byte <= 0xFE;
 }

@@ -21,5 +21,7 @@ void checkAnsiCodePage();
 // keeps CP949; tests choose one that cannot be opened.
 const char* useAnsiCodePage(const char* name);
 bool isAnsiLeadByte(unsigned char byte);
+// The code page holds every character of text as it is: none would become "?" or a look-alike.
+bool ansiCanHold(const QString& text);
 
 }  // namespace platform

@@ -91,6 +91,12 @@ std::optional<QByteArray> encode(const char* name, const QString& text) {
     return c.run(text.toUtf8(), QByteArrayLiteral("?"), utf8SequenceLength);
 }
 
+bool holdsExactly(const char* name, const QString& text) {
+    // iconv has no look-alikes: what it cannot hold becomes "?" and does not come back.
+    const std::optional<QByteArray> bytes = encode(name, text);
+    return bytes && decode(name, *bytes) == text;
+}
+
 std::optional<QString> decode(const char* name, const QByteArray& bytes) {
     Converter c("UTF-8", name);
     if (!c.isOpen())

@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "base/http_transfer.h"
 
@@ -46,8 +47,12 @@ class Platform {
 
     // The folder of the program's executable, ending in a separator.
     virtual QString executableDir() = 0;
-    // Full path of the saved-login file.
+    // Full path of the user's own saved-login file; asking creates nothing.
     virtual QString savedLoginPath() = 0;
+    // The saved-login file an earlier version kept for the whole PC, when it exists and the
+    // current user owns it: read while the user has none of their own, removed after the next
+    // save. Nothing where there never was one.
+    virtual std::optional<QString> formerSavedLoginPath() { return std::nullopt; }
     // The user's cache folder for the program's own files, ending in a separator; it may not
     // exist yet.
     virtual QString cacheFolder() = 0;

@@ -94,9 +94,9 @@ void replaceFileContents(const FolderHandle& folder, const QString& name, const 
 
 // Makes folder, and the folders above it, for files of the user's alone. A folder of the
 // user's that others may enter or list is closed to them; someone else's folder, or a link, is
-// left as it is. On Windows the folder is only made here: access lists are set where the
-// platform names the saved login's place (WindowsPlatform::savedLoginPath). False when the
-// folder is missing and cannot be made.
+// left as it is. On Windows the folder is only made here: it lies in the user's own roaming
+// folder, which no other account may enter. False when the folder is missing and cannot be
+// made.
 bool makeOwnerOnlyFolder(const QString& folder);
 
 }  // namespace platform

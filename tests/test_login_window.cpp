@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "account/saved_login.h"
 #include "account/tflogin.h"
 #include "platform/codepage.h"
+#include "platform/secret.h"
 #include "support/app_fixture.h"
 #include "support/controls.h"
 #include "support/files.h"
@@ -45,6 +47,34 @@ class LoginWindow : public AppFixture {
         return login;
     }
     bool accepted() const { return login && login->result() == QDialog::Accepted; }
+    void logInTicked(const QString& id, const QString& password) {
+        open();
+        UI(login, LabeledEdit1)->setText(id);
+        UI(login, LabeledEdit2)->setText(password);
+        UI(login, CheckBox1)->setChecked(true);
+        login->Panel5Click();
+        ASSERT_TRUE(accepted());
+    }
+    // The saved file: the ID line as bytes, and the password line, which Windows protects for
+    // the user and other systems keep as typed in a file of the user's alone.
+    void expectSaved(const QByteArray& idLine, const QString& password) {
+        const QList<QByteArray> raw = readAll(fake.loginPath).split('\n');
+        ASSERT_EQ(raw.size(), 3) << readAll(fake.loginPath).toStdString();
+        EXPECT_EQ(raw[0], idLine + "\r");
+#ifdef _WIN32
+        EXPECT_TRUE(
+            raw[1].startsWith("\x01"
+                              "DPAPI:"))
+            << raw[1].toStdString();
+        EXPECT_FALSE(raw[1].contains(password.toUtf8()));
+#else
+        EXPECT_EQ(raw[1], password.toUtf8() + "\r");
+#endif
+        EXPECT_EQ(raw[2], "");
+        const std::optional<QStringList> lines = saved_login::read(fake.loginPath);
+        ASSERT_TRUE(lines && lines->size() == 2);
+        EXPECT_EQ(lines->at(1), password);
+    }
 
     std::atomic<int> refusalsLeft{0};
     QPointer<TFLogin> login;
@@ -104,7 +134,7 @@ TEST_F(LoginWindow, TrimmedRequestUntrimmedAccountAndSavedFile) {
     EXPECT_EQ(state(window).UserInfo.UserID, " demo0001 ");
     EXPECT_EQ(state(window).UserInfo.UserPw, "pw 1\t");
     EXPECT_EQ(UI(window, Label1)->text(), " demo0001  님 로그인 하셨습니다");
-    EXPECT_EQ(readAll(fake.loginPath), QByteArray("demo0001\r\npw 1\r\n"));
+    expectSaved("demo0001", "pw 1");
     EXPECT_TRUE(fake.boxes.isEmpty());
 }
 
@@ -115,7 +145,7 @@ TEST_F(LoginWindow, SavedFileIsForTheUserAloneAndInTheAnsiCodePage) {
     UI(login, CheckBox1)->setChecked(true);
     login->Panel5Click();
     ASSERT_TRUE(accepted());
-    EXPECT_EQ(readAll(fake.loginPath), platform::toAnsi("한글id") + "\r\nsecret\r\n");
+    expectSaved(platform::toAnsi("한글id"), "secret");
     const QString folder = QFileInfo(fake.loginPath).absolutePath();
 #ifndef _WIN32
     // On Windows the access list does this; test_windows_platform checks it.
@@ -185,6 +215,93 @@ TEST_F(LoginWindow, UntickedLeavesAnOldFileInPlace) {
     login->Panel5Click();
     EXPECT_TRUE(accepted());
     EXPECT_EQ(readAll(fake.loginPath), QByteArray("old\r\nold\r\n"));
+}
+
+// Nothing of the saved login is made until a login is saved: asking for its place, opening
+// the window or logging in unticked leaves no folder behind.
+TEST_F(LoginWindow, NothingIsCreatedUntilALoginIsSaved) {
+    fake.loginPath = QDir(fake.exeDir).filePath("config/MORVEL_Drivoro/tindrakhid.ini");
+    const QString folder = QFileInfo(fake.loginPath).absolutePath();
+    open();
+    UI(login, LabeledEdit1)->setText("demo0001");
+    login->Panel5Click();
+    ASSERT_TRUE(accepted());
+    EXPECT_FALSE(QFileInfo::exists(folder));
+    logInTicked("demo0001", "pw");
+    EXPECT_TRUE(QFileInfo(fake.loginPath).isFile());
+}
+
+// An earlier version kept one file for the whole PC: it is read only while the user has no
+// file of their own (the platform offers it only when the user owns it), and goes with the
+// next save.
+TEST_F(LoginWindow, FormerMachineWideFileIsReadUntilTheNextSave) {
+    fake.formerLoginPath = QDir(fake.exeDir).filePath("ProgramData/tindrakhid.ini");
+    writeFile(fake.formerLoginPath, "olduser\r\noldpw\r\n");
+    open();
+    EXPECT_EQ(UI(login, LabeledEdit1)->text(), "olduser");
+    EXPECT_EQ(UI(login, LabeledEdit2)->text(), "oldpw");
+    EXPECT_TRUE(UI(login, CheckBox1)->isChecked());
+    delete login.data();
+
+    writeFile(fake.loginPath, "mine\r\nmypw\r\n");
+    open();
+    EXPECT_EQ(UI(login, LabeledEdit1)->text(), "mine");
+    delete login.data();
+
+    // Unticked, nothing is saved and the old file stays; a save takes its place.
+    open();
+    UI(login, CheckBox1)->setChecked(false);
+    login->Panel5Click();
+    EXPECT_TRUE(QFileInfo::exists(fake.formerLoginPath));
+    delete login.data();
+    logInTicked("mine", "mypw");
+    EXPECT_FALSE(QFileInfo::exists(fake.formerLoginPath));
+}
+
+// Text the code page cannot hold would be saved as "?" or a look-alike and no longer match:
+// such a file is UTF-8 with a byte-order mark, which the reader knows.
+TEST_F(LoginWindow, LoginOutsideTheCodePageRoundTrips) {
+    struct Case {
+        QString id;
+        QString password;
+        bool markedEverywhere;  // Windows saves the password protected, in ASCII
+    };
+    for (const Case& c : {Case{"driver🚗", "pw", true}, Case{"kim", "pässwörd✓🔑", false}}) {
+        logInTicked(c.id, c.password);
+#ifdef _WIN32
+        const bool marked = c.markedEverywhere;
+#else
+        const bool marked = true;
+#endif
+        EXPECT_EQ(readAll(fake.loginPath).startsWith("\xEF\xBB\xBF"), marked) << c.id.toStdString();
+        delete login.data();
+        open();
+        EXPECT_EQ(UI(login, LabeledEdit1)->text(), c.id);
+        EXPECT_EQ(UI(login, LabeledEdit2)->text(), c.password);
+        delete login.data();
+    }
+}
+
+// A protected line reads back only through the protection; a plain line of an earlier version
+// reads as it stands; a marked line that is not the user's gives no password at all.
+TEST(SavedSecret, ProtectedPlainAndForeignLines) {
+    for (const QString& secret : {QString("pw 1"), QString("한글비번"), QString("DPAPI:x")}) {
+        const QString line = platform::protectSecret(secret);
+        EXPECT_EQ(platform::unprotectSecret(line), secret);
+#ifdef _WIN32
+        EXPECT_TRUE(
+            line.startsWith(QStringLiteral("\x01"
+                                           "DPAPI:")));
+        EXPECT_FALSE(line.contains(secret));
+#endif
+    }
+    EXPECT_EQ(platform::unprotectSecret("plain old"), "plain old");
+    EXPECT_EQ(platform::unprotectSecret(QStringLiteral("\x01"
+                                                       "DPAPI:AAAA")),
+              "");
+    EXPECT_EQ(platform::unprotectSecret(QStringLiteral("\x01"
+                                                       "DPAPI:not base64!")),
+              "");
 }
 
 TEST_F(LoginWindow, EmptyFieldsAreStillSent) {

@@ -69,6 +69,19 @@ std::optional<QByteArray> encode(const char* name, const QString& text) {
     return win::toCodePage(number, text);
 }
 
+bool holdsExactly(const char* name, const QString& text) {
+    const unsigned number = numberOf(name);
+    if (number == 0 || text.size() > std::numeric_limits<int>::max())
+        return false;
+    const std::wstring in = text.toStdWString();
+    BOOL usedDefault = FALSE;
+    // Without WC_NO_BEST_FIT_CHARS Windows would write a look-alike and not say so.
+    const int size =
+        WideCharToMultiByte(number, WC_NO_BEST_FIT_CHARS, in.data(), static_cast<int>(in.size()),
+                            nullptr, 0, nullptr, &usedDefault);
+    return size > 0 && !usedDefault;
+}
+
 std::optional<QString> decode(const char* name, const QByteArray& bytes) {
     const unsigned number = numberOf(name);
     if (number == 0)

@@ -34,32 +34,6 @@ std::vector<unsigned char> currentUserSid() {
     return sid;
 }
 
-// One entry: full control for the current user, passed on to files and folders inside.
-struct UserOnlyAcl {
-    std::vector<unsigned char> sid = currentUserSid();
-    std::vector<unsigned char> buffer;
-
-    PACL acl() {
-        if (sid.empty())
-            return nullptr;
-        const DWORD size = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(sid.data());
-        buffer.assign(size, 0);
-        auto* list = reinterpret_cast<PACL>(buffer.data());
-        if (!InitializeAcl(list, size, ACL_REVISION) ||
-            !AddAccessAllowedAceEx(list, ACL_REVISION, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE,
-                                   FILE_ALL_ACCESS, sid.data()))
-            return nullptr;
-        return list;
-    }
-};
-
-// Replaces the access list, cutting off what the parent folder passes on.
-void restrictAccess(const std::wstring& path, PACL acl) {
-    SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
-                          DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION, nullptr,
-                          nullptr, acl, nullptr);
-}
-
 QString knownFolder(REFKNOWNFOLDERID id) {
     wchar_t* path = nullptr;
     QString folder;
@@ -71,29 +45,19 @@ QString knownFolder(REFKNOWNFOLDERID id) {
 
 }  // namespace
 
-bool makePrivateFolder(const QString& folder, const QString& fileInside) {
-    UserOnlyAcl owner;
-    PACL acl = owner.acl();
-    const std::wstring path = wide(folder);
-    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        SECURITY_DESCRIPTOR descriptor;
-        InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
-        if (acl) {
-            SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE);
-            SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
-        }
-        SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
-        if (!CreateDirectoryW(path.c_str(), acl ? &attributes : nullptr) &&
-            GetLastError() != ERROR_ALREADY_EXISTS)
-            return false;
-    } else if (acl) {
-        // Made by an earlier program, or with the access list ProgramData passes on.
-        restrictAccess(path, acl);
-    }
-    const std::wstring file = wide(folder + QLatin1Char('\\') + fileInside);
-    if (acl && GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES)
-        restrictAccess(file, acl);
-    return true;
+bool ownedByCurrentUser(const QString& path) {
+    const std::vector<unsigned char> user = currentUserSid();
+    if (user.empty())
+        return false;
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    std::wstring native = wide(path);
+    if (GetNamedSecurityInfoW(native.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                              nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    const bool same = owner && EqualSid(owner, const_cast<unsigned char*>(user.data()));
+    LocalFree(descriptor);
+    return same;
 }
 
 }  // namespace win
@@ -114,11 +78,22 @@ QString WindowsPlatform::executableDir() {
 }
 
 QString WindowsPlatform::savedLoginPath() {
-    const QString folder = QString::fromWCharArray(win::kSavedLoginFolder);
-    const QString file = QString::fromWCharArray(win::kSavedLoginFile);
-    // A folder that cannot be made shows up when the file is written, with the system's reason.
-    win::makePrivateFolder(folder, file);
-    return folder + QLatin1Char('\\') + file;
+    // The user's own roaming folder: no other account of the PC can read it, and it is made
+    // only when a login is saved.
+    return win::knownFolder(FOLDERID_RoamingAppData) + QStringLiteral("\\MORVEL_Drivoro\\") +
+           QString::fromWCharArray(win::kSavedLoginFile);
+}
+
+std::optional<QString> WindowsPlatform::formerSavedLoginPath() {
+    const QString path = QString::fromWCharArray(win::kFormerSavedLoginFolder) + QLatin1Char('\\') +
+                         QString::fromWCharArray(win::kSavedLoginFile);
+    const DWORD attributes = GetFileAttributesW(win::wide(path).c_str());
+    // Another user's file, or a link put in its place, is not this user's login.
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        !win::ownedByCurrentUser(path))
+        return std::nullopt;
+    return path;
 }
 
 QString WindowsPlatform::cacheFolder() {

@@ -4,15 +4,12 @@
 
 namespace platform::win {
 
-// The saved login's place. ProgramData is readable by every user of the PC, so the folder
-// gets an access list of its own that lets in the current user alone, inherited by the files
-// created in it.
-inline constexpr wchar_t kSavedLoginFolder[] = L"C:\\ProgramData\\MORVEL_Drivoro";
+// The saved login's file name, in the user's own roaming folder. Earlier versions kept it in
+// one folder for the whole PC, readable by every user.
 inline constexpr wchar_t kSavedLoginFile[] = L"tindrakhid.ini";
+inline constexpr wchar_t kFormerSavedLoginFolder[] = L"C:\\ProgramData\\MORVEL_Drivoro";
 
-// Creates the folder when missing with that access list; an existing folder, and the file
-// named inside it when it exists, get it too where the user may change them. False when the
-// folder cannot be made.
-bool makePrivateFolder(const QString& folder, const QString& fileInside);
+// The current user owns the file or folder.
+bool ownedByCurrentUser(const QString& path);
 
 }  // namespace platform::win

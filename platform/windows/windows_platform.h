@@ -16,6 +16,7 @@ class WindowsPlatform : public Platform {
     void openUrl(QWidget* owner, const QString& url) override;
     QString executableDir() override;
     QString savedLoginPath() override;
+    std::optional<QString> formerSavedLoginPath() override;
     QString cacheFolder() override;
     QDateTime now() override;
     QList<Drive> drives() override;

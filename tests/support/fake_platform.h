@@ -26,6 +26,9 @@ class FakePlatform : public platform::Platform {
     void openUrl(QWidget* owner, const QString& url) override;
     QString executableDir() override { return exeDir; }
     QString savedLoginPath() override { return loginPath; }
+    std::optional<QString> formerSavedLoginPath() override {
+        return formerLoginPath.isEmpty() ? std::nullopt : std::optional<QString>(formerLoginPath);
+    }
     QString cacheFolder() override { return cacheDir; }
     QDateTime now() override { return clock; }
     QList<platform::Drive> drives() override { return driveList; }
@@ -47,6 +50,7 @@ class FakePlatform : public platform::Platform {
     QDateTime clock{QDate(2025, 3, 14), QTime(9, 30, 15)};
     QString exeDir;
     QString loginPath;
+    QString formerLoginPath;  // the earlier version's file, when the user owns one
     QString cacheDir;
     bool answerYes = true;  // what askYesNo answers
     QStringList questions;

@@ -207,112 +207,67 @@ TEST(WindowsFolders, CacheFolderIsTheUsersOwnAndExists) {
     EXPECT_TRUE(QDir(folder).exists());
 }
 
-// The access list of a file or folder: who may do what, and whether the parent's list is
-// shut out.
-struct AccessList {
-    bool protectedFromParent = false;
-    QStringList allowed;  // SIDs as text
-    int denied = 0;
-};
-
-AccessList accessListOf(const QString& path) {
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    AccessList list;
-    const std::wstring native = QDir::toNativeSeparators(path).toStdWString();
-    if (GetNamedSecurityInfoW(native.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
-        ADD_FAILURE() << "no access list for " << path.toStdString();
-        return list;
-    }
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(descriptor, &control, &revision);
-    list.protectedFromParent = (control & SE_DACL_PROTECTED) != 0;
-    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        GetAce(dacl, i, &ace);
-        const auto* header = static_cast<ACE_HEADER*>(ace);
-        if (header->AceType == ACCESS_ALLOWED_ACE_TYPE) {
-            auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-            wchar_t* text = nullptr;
-            ConvertSidToStringSidW(&allowed->SidStart, &text);
-            list.allowed << QString::fromWCharArray(text);
-            LocalFree(text);
-        } else {
-            ++list.denied;
-        }
-    }
-    LocalFree(descriptor);
-    return list;
-}
-
-QString currentUserSid() {
-    HANDLE token = nullptr;
-    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    std::vector<unsigned char> info(size);
-    GetTokenInformation(token, TokenUser, info.data(), size, &size);
-    CloseHandle(token);
-    wchar_t* text = nullptr;
-    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid, &text);
-    const QString sid = QString::fromWCharArray(text);
-    LocalFree(text);
-    return sid;
-}
-
-// Runs against the real saved-login place; what a user had saved there is put back. Wine
-// keeps no access lists on files (it maps them to Unix modes and makes one up when asked), so
-// the lists are checked on Windows alone.
+// The saved login lives in the user's own roaming folder and is made only when a login is
+// saved; the file an earlier version kept for the whole PC is offered only to its owner. Runs
+// against the real places; what a user had saved there is put back.
 class SavedLoginPlace : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (QFile::exists(kPath))
-            saved = readAll(kPath);
+        for (const QString& path : {ownPath(), kFormer}) {
+            if (QFile::exists(path))
+                saved.emplace_back(path, readAll(path));
+        }
     }
     void TearDown() override {
-        QFile::remove(kPath);
-        if (saved)
-            writeFile(kPath, *saved);
+        QFile::remove(ownPath());
+        QFile::remove(kFormer);
+        for (const auto& [path, bytes] : saved)
+            writeFile(path, bytes);
     }
-    void expectUserAlone(const QString& path) {
-        if (underWine())
-            return;
-        const AccessList list = accessListOf(path);
-        EXPECT_TRUE(list.protectedFromParent) << path.toStdString();
-        EXPECT_EQ(list.allowed, QStringList{currentUserSid()}) << path.toStdString();
-        EXPECT_EQ(list.denied, 0) << path.toStdString();
+    QString ownPath() {
+        return qEnvironmentVariable("APPDATA") + QStringLiteral("\\MORVEL_Drivoro\\tindrakhid.ini");
     }
 
-    const QString kPath = QStringLiteral("C:\\ProgramData\\MORVEL_Drivoro\\tindrakhid.ini");
-    std::optional<QByteArray> saved;
+    const QString kFormer = QStringLiteral("C:\\ProgramData\\MORVEL_Drivoro\\tindrakhid.ini");
+    std::vector<std::pair<QString, QByteArray>> saved;
 };
 
-TEST_F(SavedLoginPlace, FixedPathFolderMadeForTheUserAlone) {
-    const QString folder = QStringLiteral("C:\\ProgramData\\MORVEL_Drivoro");
-    // A folder made plainly, as ProgramData passes on its list to it: readable by all users.
-    QFile::remove(kPath);
-    QDir().rmdir(folder);
-    ASSERT_TRUE(CreateDirectoryW(folder.toStdWString().c_str(), nullptr));
-    writeFile(kPath, "left by an earlier program\r\n");
+TEST_F(SavedLoginPlace, UsersOwnFolderMadeOnlyWhenALoginIsSaved) {
     platform::WindowsPlatform system;
-    ASSERT_EQ(system.savedLoginPath(), kPath);
-    expectUserAlone(folder);
-    expectUserAlone(kPath);
+    const QString path = ownPath();
+    QFile::remove(path);
+    QDir().rmdir(QFileInfo(path).absolutePath());
+    ASSERT_EQ(QDir::toNativeSeparators(system.savedLoginPath()), path);
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(path).absolutePath()));
 
-    // Missing altogether: made with the list from the start.
-    QFile::remove(kPath);
-    ASSERT_TRUE(QDir().rmdir(folder));
-    ASSERT_EQ(system.savedLoginPath(), kPath);
-    expectUserAlone(folder);
-    saved_login::write(kPath, QStringLiteral("한글id"), QStringLiteral("secret"));
-    EXPECT_EQ(readAll(kPath), platform::toAnsi(QStringLiteral("한글id")) + "\r\nsecret\r\n");
-    expectUserAlone(kPath);
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System),
-              QStringList{"tindrakhid.ini"});
-    if (underWine())
-        GTEST_SKIP() << "access lists checked on Windows only: Wine does not keep them";
+    saved_login::write(system.savedLoginPath(), QStringLiteral("한글id"), QStringLiteral("secret"));
+    const QList<QByteArray> raw = readAll(path).split('\n');
+    ASSERT_EQ(raw.size(), 3);
+    EXPECT_EQ(raw[0], platform::toAnsi(QStringLiteral("한글id")) + "\r");
+    EXPECT_TRUE(
+        raw[1].startsWith("\x01"
+                          "DPAPI:"))
+        << raw[1].toStdString();
+    EXPECT_EQ(saved_login::read(path), (QStringList{"한글id", "secret"}));
+}
+
+TEST_F(SavedLoginPlace, FormerMachineWideFileIsOfferedToItsOwnerAlone) {
+    platform::WindowsPlatform system;
+    QFile::remove(kFormer);
+    EXPECT_FALSE(system.formerSavedLoginPath());
+    writeFile(kFormer, "olduser\r\noldpw\r\n");
+    ASSERT_EQ(system.formerSavedLoginPath(), std::optional<QString>(kFormer));
+
+    // Owned by the administrators instead: another user's file is never read.
+    std::vector<unsigned char> admins(SECURITY_MAX_SID_SIZE);
+    DWORD size = static_cast<DWORD>(admins.size());
+    ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins.data(), &size));
+    std::wstring native = kFormer.toStdWString();
+    if (SetNamedSecurityInfoW(native.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                              admins.data(), nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+        platform::win::ownedByCurrentUser(kFormer))
+        GTEST_SKIP() << "this system does not let the test give the file another owner";
+    EXPECT_FALSE(system.formerSavedLoginPath());
 }
 
 // ---------------------------------------------------------------- small files

@@ -1,0 +1,39 @@
+#include "platform/secret.h"
+
+#include <QByteArray>
+#include <optional>
+
+namespace platform {
+namespace system_secret {
+// The system's own protection for the current user; nothing where it has none.
+std::optional<QByteArray> protect(const QByteArray& plain);
+std::optional<QByteArray> unprotect(const QByteArray& sealed);
+}  // namespace system_secret
+
+namespace {
+
+const QString kMarker = QStringLiteral(
+    "\x01"
+    "DPAPI:");
+
+}  // namespace
+
+QString protectSecret(const QString& secret) {
+    const std::optional<QByteArray> sealed = system_secret::protect(secret.toUtf8());
+    if (!sealed)
+        return secret;
+    return kMarker + QString::fromLatin1(sealed->toBase64());
+}
+
+QString unprotectSecret(const QString& line) {
+    if (!line.startsWith(kMarker))
+        return line;
+    const auto decoded = QByteArray::fromBase64Encoding(line.mid(kMarker.size()).toLatin1(),
+                                                        QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return {};
+    const std::optional<QByteArray> plain = system_secret::unprotect(*decoded);
+    return plain ? QString::fromUtf8(*plain) : QString();
+}
+
+}  // namespace platform

@@ -1,0 +1,15 @@
+// No protection of the system's own: the saved-login file is readable by the user alone.
+#include <QByteArray>
+#include <optional>
+
+namespace platform::system_secret {
+
+std::optional<QByteArray> protect(const QByteArray&) {
+    return std::nullopt;
+}
+
+std::optional<QByteArray> unprotect(const QByteArray&) {
+    return std::nullopt;
+}
+
+}  // namespace platform::system_secret
