@@ -24,6 +24,7 @@ TFLogin::TFLogin(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TFL
                    Qt::WindowCloseButtonHint);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(331, 374);
+    window_fit::placeOnScreen(this);
     setWindowTitle(QStringLiteral("  로그인"));
 
     showPasswordAsHashes(ui->LabeledEdit2);

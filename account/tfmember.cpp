@@ -38,11 +38,7 @@ TFMember::TFMember(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::T
     showPasswordAsHashes(ui->LabeledEdit6);
     // Tab leaves the log, so that keyboard users reach the controls around it.
     ui->Memo1->setTabChangesFocus(true);
-    if (const QScreen* screen = this->screen()) {
-        QRect frame = rect();
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    window_fit::fitToScreen(this);
 
     connectGuarded(ui->Panel2, &ClickLabel::clicked, this, [this] { Panel2Click(); });
     connectGuarded(ui->Panel8, &ClickLabel::clicked, this, [this] { Panel8Click(); });

@@ -6,6 +6,7 @@
 #include "account/tflogin.h"
 #include "app/guard.h"
 #include "app/tfmain.h"
+#include "app/widgets.h"
 #include "platform/codepage.h"
 #include "platform/platform.h"
 
@@ -22,11 +23,7 @@ int runProgram() {
         return 0;
     }
 
-    if (const QScreen* screen = mainWindow->screen()) {
-        QRect frame = mainWindow->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        mainWindow->move(frame.topLeft());
-    }
+    window_fit::fitToScreen(mainWindow);
     // Closing the main window ends the program, even while other windows are open.
     mainWindow->setAttribute(Qt::WA_QuitOnClose);
     QObject::connect(mainWindow, &QObject::destroyed, qApp, &QCoreApplication::quit);

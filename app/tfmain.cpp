@@ -48,6 +48,12 @@ TFMain::TFMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TFMai
     ui->Image2->setEnabled(false);
     // Tab leaves the log, so that keyboard users reach the controls below it.
     ui->Memo1->setTabChangesFocus(true);
+    // On a short screen the log gives up its height first, but keeps three lines of its own
+    // font (the window's style sheet sets it).
+    ui->Memo1->ensurePolished();
+    ui->Memo1->setMinimumHeight(ui->Memo1->fontMetrics().lineSpacing() * 3 +
+                                2 * ui->Memo1->frameWidth() +
+                                2 * static_cast<int>(ui->Memo1->document()->documentMargin()));
 
     connectHandlers();
     runGuarded([this] { FormCreate(); });

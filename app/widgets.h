@@ -55,3 +55,18 @@ void placeCaptionLeftOf(QLabel* caption, const QLineEdit* edit);
 // Registers the built-in pictures; the resource lives in a static library, so each window
 // calls this before loading its layout.
 void loadWindowResources();
+
+// Windows that fit the screen they open on: a laptop at 150 % has about 680 pixels of height
+// for a window, less than the main window's design height.
+namespace window_fit {
+
+// Centres the window, frame and title bar included, on its screen's available area (without
+// the taskbar), and keeps its top-left corner inside it.
+void placeOnScreen(QWidget* window);
+
+// Where the window is taller than the available area: opens it at the available height, its
+// layout's stretching row (the log) giving up what it must; when even the layout's minimum does
+// not fit, the content scrolls vertically within the window. Then places it on the screen.
+void fitToScreen(QWidget* window);
+
+}  // namespace window_fit

@@ -21,9 +21,7 @@ TFPaymentList::TFPaymentList(QWidget* parent)
     setAttribute(Qt::WA_DeleteOnClose);
     resize(635, 299);
     // Centred on the screen rather than over the main window.
-    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
-        move(screen->availableGeometry().center() - rect().center());
-    }
+    window_fit::fitToScreen(this);
 
     connectGuarded(ui->Panel1, &ClickLabel::clicked, this, [this] { Panel1Click(); });
     connectGuarded(ui->Panel3, &ClickLabel::clicked, this, [this] { Panel3Click(); });
