@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFileInfo>
+#include <QHash>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <algorithm>
@@ -29,10 +30,18 @@ namespace {
 // The progress bar's resolution.
 constexpr int kProgressSteps = 1000;
 
+// Each item keeps the identity of the volume it was listed with.
+constexpr int kIdentityRole = Qt::UserRole + 1;
+
 // The list is narrow; the tooltip shows a long mount point whole.
 void addDriveItem(QComboBox* box, const platform::Drive& drive) {
     box->addItem(drive.display, drive.root);
     box->setItemData(box->count() - 1, drive.display, Qt::ToolTipRole);
+    box->setItemData(box->count() - 1, drive.identity, kIdentityRole);
+}
+
+quint64 identityAt(const QComboBox* box, int index) {
+    return box->itemData(index, kIdentityRole).toULongLong();
 }
 
 QString selectedRoot(const QComboBox* box) {
@@ -44,7 +53,7 @@ bool sameItems(const QComboBox* box, const QList<platform::Drive>& drives) {
         return false;
     for (int i = 0; i < box->count(); ++i) {
         if (box->itemData(i).toString() != drives.at(i).root ||
-            box->itemText(i) != drives.at(i).display)
+            box->itemText(i) != drives.at(i).display || identityAt(box, i) != drives.at(i).identity)
             return false;
     }
     return true;
@@ -54,11 +63,18 @@ bool sameItems(const QComboBox* box, const QList<platform::Drive>& drives) {
 // time the user is about to pick from it. The selected volume stays listed even when it has
 // gone, so that a re-read reports the missing card instead of reading another drive.
 void refreshDriveItems(QComboBox* box) {
-    const QList<platform::Drive> drives = platform::current().drives();
+    QList<platform::Drive> drives = platform::current().drives();
     if (sameItems(box, drives))
         return;
     const QString selected = selectedRoot(box);
     const QString selectedText = box->currentText();
+    // A volume that changed under its root keeps the identity it was listed with, so that the
+    // watcher's report still finds the change and reads or clears the card.
+    for (platform::Drive& drive : drives) {
+        const int listed = box->findData(drive.root);
+        if (listed >= 0)
+            drive.identity = identityAt(box, listed);
+    }
     box->clear();
     for (const platform::Drive& drive : drives)
         addDriveItem(box, drive);
@@ -213,22 +229,30 @@ void TFMain::drivesChanged() {
     drivesChangePending_ = false;
     QComboBox* box = ui->DriveComboBox1;
     const QString selected = selectedRoot(box);
-    QStringList known;
+    const quint64 selectedIdentity =
+        box->currentIndex() < 0 ? 0 : identityAt(box, box->currentIndex());
+    QHash<QString, quint64> known;
     for (int i = 0; i < box->count(); ++i)
-        known.append(box->itemData(i).toString());
+        known.insert(box->itemData(i).toString(), identityAt(box, i));
 
     const QList<platform::Drive> drives = platform::current().drives();
     if (sameItems(box, drives))
         return;
     box->clear();
+    // A reader that keeps its letter shows a card put in or taken out only as a new identity
+    // of its volume (0: no card): that counts as the old volume gone and a new one arrived.
     QStringList arrived;
     for (const platform::Drive& drive : drives) {
         addDriveItem(box, drive);
-        if (!known.contains(drive.root))
+        const auto listed = known.constFind(drive.root);
+        if (listed == known.cend() || (drive.identity != 0 && *listed != drive.identity))
             arrived.append(drive.root);
     }
     box->setCurrentIndex(box->findData(selected));
-    const bool selectionGone = !selected.isEmpty() && box->currentIndex() < 0;
+    const bool selectionGone =
+        !selected.isEmpty() &&
+        (box->currentIndex() < 0 ||
+         (selectedIdentity != 0 && identityAt(box, box->currentIndex()) != selectedIdentity));
 
     // The card that has just gone in is the one the user wants, even over a drive picked
     // before; any other new volume leaves a picked drive alone.

@@ -131,6 +131,7 @@ QList<MountEntry> parseMountInfo(const QByteArray& text) {
         if (fields.size() < 7 || dash < 0 || dash + 2 >= fields.size())
             continue;
         MountEntry m;
+        m.mountId = fields.at(0).toULongLong();
         m.deviceId = QString::fromLatin1(fields.at(2));
         m.root = unescapeOctal(fields.at(3));
         m.mountPoint = unescapeOctal(fields.at(4));
@@ -154,6 +155,7 @@ QList<Drive> cardVolumes(const QList<MountEntry>& mounts, const LabelLookup& lab
         bool card;
         QString mountPoint;
         QString label;
+        quint64 mountId;
     };
     QList<Candidate> candidates;
     QSet<QString> volumesSeen;
@@ -167,7 +169,7 @@ QList<Drive> cardVolumes(const QList<MountEntry>& mounts, const LabelLookup& lab
             continue;
         volumesSeen.insert(volume);
         candidates.append(Candidate{isCardFileSystem(m.fsType), m.mountPoint,
-                                    labelOf ? labelOf(m.source) : QString()});
+                                    labelOf ? labelOf(m.source) : QString(), m.mountId});
     }
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const Candidate& a, const Candidate& b) {
@@ -180,7 +182,7 @@ QList<Drive> cardVolumes(const QList<MountEntry>& mounts, const LabelLookup& lab
         QString display = c.mountPoint;
         if (!c.label.isEmpty())
             display += QStringLiteral(" [") + c.label + QLatin1Char(']');
-        drives.append(Drive{rootOf(c.mountPoint), display});
+        drives.append(Drive{rootOf(c.mountPoint), display, c.mountId});
     }
     return drives;
 }

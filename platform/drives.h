@@ -11,9 +11,10 @@ namespace platform {
 
 // One line of /proc/self/mountinfo.
 struct MountEntry {
-    QString deviceId;    // "major:minor"
-    QString root;        // the folder of the file system that is mounted; "/" for all of it
-    QString mountPoint;  // with the kernel's octal escapes resolved
+    quint64 mountId = 0;  // the first field: a new mount gets a new ID
+    QString deviceId;     // "major:minor"
+    QString root;         // the folder of the file system that is mounted; "/" for all of it
+    QString mountPoint;   // with the kernel's octal escapes resolved
     QString fsType;
     QString source;
 };

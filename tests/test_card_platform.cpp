@@ -114,6 +114,22 @@ TEST(DriveList, OffersCardVolumesFirstAndLeavesOutPseudoAndSystemMounts) {
         (QStringList{"/media/kim/WIN/", "/mnt/again/", "/mnt/card/", "/run/media/lee/BACKUP/"}));
 }
 
+// A card mounted anew at the same place is another volume: its mount ID tells.
+TEST(DriveList, EachVolumeCarriesTheIdOfItsMount) {
+    QList<quint64> ids;
+    for (const platform::Drive& d :
+         platform::cardVolumes(platform::parseMountInfo(joined(kDesktopMounts)), {},
+                               removableInFixtures))
+        ids.append(d.identity);
+    ASSERT_EQ(ids.size(), 2);
+    EXPECT_NE(ids[0], 0u);
+    EXPECT_NE(ids[0], ids[1]);
+    const QByteArray line = "412 22 8:65 / /media/kim/DASHCAM rw - vfat /dev/sde1 rw\n";
+    const QByteArray again = "977 22 8:65 / /media/kim/DASHCAM rw - vfat /dev/sde1 rw\n";
+    EXPECT_EQ(platform::parseMountInfo(line).front().mountId, 412u);
+    EXPECT_EQ(platform::parseMountInfo(again).front().mountId, 977u);
+}
+
 // The system's own disks are offered on no condition; other file systems only on a
 // removable or SD/MMC device.
 TEST(DriveList, OtherFileSystemsOnlyOnRemovableDevices) {

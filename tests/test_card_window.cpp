@@ -668,6 +668,78 @@ TEST_F(CardWindow, WatchedVolumesFollowTheMountTable) {
     }
 }
 
+// A reader that keeps its letter: only the identity of the volume in it changes (0: no card).
+// Drive A holds no card; B is the reader, selected.
+TEST_F(CardWindow, ReaderThatKeepsItsLetterIsReadByTheVolumeInIt) {
+    const QByteArray cardB =
+        "515A3234303032" + QByteArray("4341524442315F") + QByteArray(111, '0') + "\r\nS\r\n";
+    struct Case {
+        const char* name;
+        quint64 before;        // the volume in B before the change (0: empty)
+        quint64 after;         // and after it
+        QByteArray cardAfter;  // B's card info file after the change (empty: none)
+        QStringList newLines;  // newest first; "$B" stands for B's card info path
+        QString model;         // shown after the change
+    };
+    const Case cases[] = {
+        {"EmptyThenACard", 0, 7, kCardFile, {kCardCurrent, "$B"}, "TESTCAM1"},
+        {"ACardThenEmpty", 7, 0, {}, {kRemoved}, ""},
+        {"CardASwappedForCardB",
+         7,
+         8,
+         cardB,
+         {card::cardDatabaseLine(QString::fromLatin1(cardB.left(cardB.indexOf('\r'))), "1.0"), "$B",
+          kRemoved},
+         "CARDB1"},
+        {"Unchanged", 7, 7, kCardFile, {}, "TESTCAM1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(rootB + "backbbinfo.cfg");
+        if (c.before != 0)
+            writeFile(rootB + "backbbinfo.cfg", kCardFile);
+        fake.driveList = {platform::Drive{rootA, "A", 1}, platform::Drive{rootB, "B", c.before}};
+        fake.currentRoot = rootA;
+        window->fillDriveList();
+        pick(1);
+        ASSERT_EQ(buttonActive(), c.before != 0);
+
+        QFile::remove(rootB + "backbbinfo.cfg");
+        if (!c.cardAfter.isEmpty())
+            writeFile(rootB + "backbbinfo.cfg", c.cardAfter);
+        fake.driveList[1].identity = c.after;
+        UI(window, Memo1)->clear();
+        fake.drivesChanged();
+
+        QStringList expected;
+        for (QString line : c.newLines)
+            expected.append(line == "$B" ? shown(rootB + "/backbbinfo.cfg") : line);
+        EXPECT_EQ(logLines(), expected);
+        EXPECT_EQ(selectedRootOf(UI(window, DriveComboBox1)), rootB);
+        EXPECT_EQ(UI(window, LabeledEdit5)->text(), c.model);
+        EXPECT_EQ(buttonActive(), !c.model.isEmpty());
+        EXPECT_EQ(buttonGrey(), c.model.isEmpty());
+    }
+}
+
+// Opening the list sees the new volume first: the watcher's report still reads it.
+TEST_F(CardWindow, OpeningTheListDoesNotHideAReaderChange) {
+    fake.driveList = {platform::Drive{rootA, "A", 1}, platform::Drive{rootB, "B", 0}};
+    fake.currentRoot = rootA;
+    window->fillDriveList();
+    pick(1);
+    writeFile(rootB + "backbbinfo.cfg", kCardFile);
+    fake.driveList[1].identity = 9;
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(UI(window, DriveComboBox1), &press);
+    UI(window, DriveComboBox1)->hidePopup();
+    UI(window, Memo1)->clear();
+    fake.drivesChanged();
+    EXPECT_EQ(logLines(), (QStringList{kCardCurrent, shown(rootB + "/backbbinfo.cfg")}));
+    EXPECT_TRUE(buttonActive());
+}
+
 // Until the drive list is first filled nothing is watched; a report that changes nothing
 // logs nothing.
 TEST_F(CardWindow, WatchingStartsWithTheFirstFillAndIgnoresNonChanges) {

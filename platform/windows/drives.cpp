@@ -50,7 +50,7 @@ QList<Drive> cardDrives(const QList<LogicalDrive>& drives, QChar windowsLetter) 
         QString display = QString(letter) + QLatin1Char(':');
         if (!removable && !d.label.isEmpty())
             display += QStringLiteral(" [") + d.label + QLatin1Char(']');
-        cards.append(Drive{QString(letter) + QStringLiteral(":\\"), display});
+        cards.append(Drive{QString(letter) + QStringLiteral(":\\"), display, d.serial});
     }
     return cards;
 }
@@ -82,6 +82,7 @@ QList<DriveState> driveStates() {
                                       nullptr, fileSystem, MAX_PATH + 1)) {
                 state.drive.label = fromWide(label);
                 state.drive.fileSystem = fromWide(fileSystem);
+                state.drive.serial = state.serial;
             }
         }
         states.append(state);

@@ -14,6 +14,7 @@ struct LogicalDrive {
     unsigned type = 0;   // GetDriveTypeW's answer: DRIVE_REMOVABLE, DRIVE_FIXED, ...
     QString fileSystem;  // "FAT32", "exFAT", "NTFS", ...; empty when there is no medium
     QString label;
+    quint32 serial = 0;  // of the volume in it; 0 when empty
 };
 
 // The drives that can hold a dashcam card, in letter order: removable drives and FAT or exFAT

@@ -88,6 +88,16 @@ TEST(WindowsDriveList, RealSystemOffersTheMappedCardAndNotTheWindowsDrive) {
     const QList<platform::Drive> drives = system.drives();
     const QStringList roots = rootsOf(drives);
     EXPECT_TRUE(roots.contains(letter + ":\\")) << roots.join(' ').toStdString();
+    // The card's volume is known by its serial: a reader that keeps its letter shows a new card
+    // only through it.
+    DWORD serial = 0;
+    const std::wstring cardRoot = (letter + ":\\").toStdWString();
+    ASSERT_TRUE(GetVolumeInformationW(cardRoot.c_str(), nullptr, 0, &serial, nullptr, nullptr,
+                                      nullptr, 0));
+    for (const platform::Drive& d : drives) {
+        if (d.root == letter + ":\\")
+            EXPECT_EQ(d.identity, serial);
+    }
     const QChar windows = platform::win::windowsDriveLetter().toLower();
     ASSERT_FALSE(windows.isNull());
     EXPECT_FALSE(roots.contains(QString(windows) + ":\\"));
