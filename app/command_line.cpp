@@ -2,6 +2,10 @@
 
 #include <cstdio>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "service/config.h"
 
 namespace {
@@ -17,6 +21,27 @@ QString helpText() {
                                "  -h, --help   이 도움말을 보이고 끝냅니다\n"
                                "  --version    버전과 서비스 주소를 보이고 끝냅니다\n"
                                "인자 없이 실행하면 로그인 창이 열립니다.\n");
+}
+
+// A window program gets no console of its own: the answer goes to the console it was started
+// from, if any, and nowhere visible otherwise. A redirected output is kept as it is.
+void attachParentConsole() {
+#ifdef _WIN32
+    const auto missing = [](DWORD which) {
+        const HANDLE handle = GetStdHandle(which);
+        return handle == nullptr || handle == INVALID_HANDLE_VALUE;
+    };
+    const bool outMissing = missing(STD_OUTPUT_HANDLE);
+    const bool errMissing = missing(STD_ERROR_HANDLE);
+    if (!outMissing && !errMissing)
+        return;
+    if (!AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    if (outMissing)
+        std::freopen("CONOUT$", "w", stdout);
+    if (errMissing)
+        std::freopen("CONOUT$", "w", stderr);
+#endif
 }
 
 }  // namespace
@@ -42,6 +67,7 @@ std::optional<int> handleCommandLine(int argc, char* argv[]) {
     const CommandLineAnswer answer = answerCommandLine(arguments);
     if (answer.startProgram)
         return std::nullopt;
+    attachParentConsole();
     std::fputs(answer.out.toLocal8Bit().constData(), stdout);
     std::fputs(answer.err.toLocal8Bit().constData(), stderr);
     return answer.exitCode;
