@@ -339,6 +339,23 @@ TEST_F(DatabaseDownload, PipeAtTheTemporaryNameIsRemovedNotWaitedOn) {
     EXPECT_EQ(entries(card), QStringList{"rp_cam.idb"});
 }
 
+// Another program that puts its own file at the temporary name between the write and the
+// rename must not get that file installed.
+TEST(ReplacingFileCommit, ForeignFileAtTheTemporaryNameIsNotInstalled) {
+    QTemporaryDir dir;
+    writeFile(dir.filePath("f"), "old");
+    platform::ReplacingFile file;
+    ASSERT_TRUE(file.open(dir.filePath("f")));
+    ASSERT_TRUE(file.write("new bytes", 9));
+    const QByteArray part = QFile::encodeName(dir.filePath("f.part"));
+    ASSERT_EQ(::unlink(part.constData()), 0);
+    writeFile(dir.filePath("f.part"), "foreign");
+    EXPECT_FALSE(file.commit(QCryptographicHash::hash("new bytes", QCryptographicHash::Sha256)));
+    EXPECT_FALSE(file.errorText().isEmpty());
+    EXPECT_EQ(readAll(dir.filePath("f")), QByteArray("old"));
+    EXPECT_EQ(readAll(dir.filePath("f.part")), QByteArray("foreign"));
+}
+
 #endif  // _WIN32
 
 // What the card gives back is compared before the rename.
