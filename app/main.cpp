@@ -1,7 +1,10 @@
 #include <QApplication>
+#include <QTimer>
+#include <QWidget>
 
 #include "app/command_line.h"
 #include "app/startup.h"
+#include "platform/single_instance.h"
 #ifdef _WIN32
 #include "platform/windows/windows_platform.h"
 using SystemPlatform = platform::WindowsPlatform;
@@ -10,10 +13,48 @@ using SystemPlatform = platform::WindowsPlatform;
 using SystemPlatform = platform::LinuxPlatform;
 #endif
 
+namespace {
+
+// The window the user deals with now: the login window at the gate, else the main window.
+QWidget* currentWindow() {
+    if (QWidget* modal = QApplication::activeModalWidget())
+        return modal;
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (top->isVisible() && top->inherits("TFMain"))
+            return top;
+    }
+    return nullptr;
+}
+
+void bringWindowForward() {
+    QWidget* window = currentWindow();
+    if (!window)
+        return;
+    // An X server refuses a focus request stamped older than the last focus change, and the
+    // program's last X event may be long past: touching the title brings a fresh time.
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        const QString title = window->windowTitle();
+        window->setWindowTitle(title + QLatin1Char(' '));
+        window->setWindowTitle(title);
+    }
+    QTimer::singleShot(100, window, [window] {
+        if (window->isMinimized())
+            window->showNormal();
+        window->raise();
+        window->activateWindow();
+    });
+}
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
     if (const auto exitCode = handleCommandLine(argc, argv))
         return *exitCode;
     QApplication app(argc, argv);
+    // One copy per user: two would write the same saved login and the same card.
+    platform::SingleInstance instance;
+    if (!instance.claim(bringWindowForward))
+        return 0;
     SystemPlatform system;
     platform::install(&system);
     return runProgram();

@@ -222,9 +222,12 @@ std::optional<qint64> parseDeclaredSize(const QString& text, bool* valid) {
     return trimmed.toLongLong();
 }
 
-DatabaseOutcome downloadDatabase(const DatabaseSource& source, const DatabaseTarget& target,
-                                 const DatabaseSettings& settings, const DatabaseProgress& progress,
-                                 const std::atomic<bool>& cancel) {
+namespace {
+
+DatabaseOutcome downloadLocked(const DatabaseSource& source, const DatabaseTarget& target,
+                               const DatabaseSettings& settings, const DatabaseProgress& progress,
+                               const std::atomic<bool>& cancel,
+                               std::shared_ptr<platform::CardLock>& cardLock) {
     const Declared declared = parseDeclared(source);
     if (!declared.valid)
         return failed(BodyFault::BadDeclaration);
@@ -236,6 +239,9 @@ DatabaseOutcome downloadDatabase(const DatabaseSource& source, const DatabaseTar
         // Known before a byte is fetched, also when the file would go by the computer first.
         if (card.readOnlyVolume())
             return failed(BodyFault::WriteProtected);
+        cardLock = platform::CardLock::take(card);
+        if (!cardLock)
+            return failed(BodyFault::CardBusy);
         removeLeftover(card);
         oldBytes = card.regularFileSize(kDatabaseName).value_or(0);
     } catch (const FileError& e) {
@@ -388,6 +394,19 @@ DatabaseOutcome downloadDatabase(const DatabaseSource& source, const DatabaseTar
     return installed;
 }
 
+}  // namespace
+
+DatabaseOutcome downloadDatabase(const DatabaseSource& source, const DatabaseTarget& target,
+                                 const DatabaseSettings& settings, const DatabaseProgress& progress,
+                                 const std::atomic<bool>& cancel) {
+    std::shared_ptr<platform::CardLock> cardLock;
+    DatabaseOutcome outcome = downloadLocked(source, target, settings, progress, cancel, cardLock);
+    // Only a download that worked has its card info written afterwards.
+    if (outcome.ok())
+        outcome.cardLock = std::move(cardLock);
+    return outcome;
+}
+
 QString failureReason(const DatabaseOutcome& outcome) {
     switch (outcome.fault) {
         case BodyFault::None:
@@ -429,6 +448,10 @@ QString failureReason(const DatabaseOutcome& outcome) {
             return QStringLiteral(
                 "SD카드가 쓰기 금지되어 있습니다 (SD카드 옆면의 잠금 스위치를 풀고 다시 "
                 "꽂아 주세요)");
+        case BodyFault::CardBusy:
+            return QStringLiteral(
+                "다른 프로그램이 이 SD카드에 쓰는 중입니다. 그 작업이 끝난 뒤 다시 받아 "
+                "주세요");
         case BodyFault::ReadBack:
             return QStringLiteral(
                 "SD카드가 파일을 올바르게 저장하지 못했습니다 (다시 읽은 "

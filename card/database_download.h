@@ -5,9 +5,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "base/http_transfer.h"
+#include "platform/card_lock.h"
 #include "platform/downloads.h"
 
 // The database's way from the file host onto the card: whole or nothing, checked against
@@ -46,6 +48,9 @@ struct DatabaseOutcome {
     bool oldRemoved = false;
     QString detail;         // the system's or the transport's own words, for the log's reader
     qint64 readBackMs = 0;  // how long reading the new file back from the card took
+    // Held from before the card is touched until the last copy of the outcome is gone, so
+    // that the card info written after the download is still covered by it.
+    std::shared_ptr<platform::CardLock> cardLock;
 
     bool ok() const { return fault == platform::BodyFault::None; }
 };

@@ -24,6 +24,7 @@ enum class BodyFault {
     NoRoom,          // not enough free space on the card
     Storage,         // the file could not be written
     WriteProtected,  // the card refuses writes: its lock switch is on
+    CardBusy,        // another program is writing into the same card folder
     ReadBack,        // the card gave back other bytes than were written
     Cancelled,       // the user stopped it
 };

@@ -265,6 +265,11 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
         if (!same)
             return false;
     }
+    // What the name must still be at the rename: another process may have put its own file
+    // there meanwhile, and that file must not become the target.
+    struct stat written {};
+    if (::fstat(fd_, &written) != 0)
+        return failWith(errno);
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) {
@@ -273,6 +278,13 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     }
     const QByteArray temp = QFile::encodeName(tempName_);
     const QByteArray target = QFile::encodeName(targetName_);
+    struct stat named {};
+    if (::fstatat(folderFd_, temp.constData(), &named, AT_SYMLINK_NOFOLLOW) != 0)
+        return failWith(errno);
+    if (named.st_dev != written.st_dev || named.st_ino != written.st_ino) {
+        tempPath_.clear();  // not ours to remove
+        return fail(QStringLiteral("The temporary file was replaced by another program"));
+    }
     if (::renameat(folderFd_, temp.constData(), folderFd_, target.constData()) != 0)
         return failWith(errno);
     tempPath_.clear();

@@ -8,12 +8,16 @@
 #include <unistd.h>
 #endif
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <atomic>
 #include <cerrno>
+#include <iostream>
+#include <string>
 
 #include "base/errors.h"
 #include "card/card_info.h"
@@ -62,8 +66,15 @@ class DatabaseDownload : public ::testing::Test {
             server.url("/files/db/rp_v3.idb"), "/files/db/",    "rp_v3.idb", "3.0",
             QString::number(bytes.size()),     hexSha256(bytes)};
     }
+    // As the window has it once the card info is written: the card is free again.
     card::DatabaseOutcome run(const QString& folder = {},
                               const card::DatabaseProgress& progress = {}) {
+        card::DatabaseOutcome outcome = runHoldingTheCard(folder, progress);
+        outcome.cardLock.reset();
+        return outcome;
+    }
+    card::DatabaseOutcome runHoldingTheCard(const QString& folder = {},
+                                            const card::DatabaseProgress& progress = {}) {
         return card::downloadDatabase(source, card::DatabaseTarget{card, folder},
                                       card::DatabaseSettings{{5000, 30000, 0}, staging}, progress,
                                       cancel);
@@ -83,6 +94,63 @@ class DatabaseDownload : public ::testing::Test {
     card::DatabaseSource source;
     std::atomic<bool> cancel{false};
 };
+
+// The other program in the test below: this test binary again, started with the card folder.
+TEST(CardLockHolder, HoldsTheFolderGivenOnTheCommandLine) {
+    const QString prefix = QStringLiteral("--hold-card=");
+    QString folder;
+    for (const QString& argument : QCoreApplication::arguments()) {
+        if (argument.startsWith(prefix))
+            folder = argument.mid(prefix.size());
+    }
+    if (folder.isEmpty())
+        GTEST_SKIP() << "only run by CardLock tests";
+    const platform::FolderHandle handle = platform::FolderHandle::open(folder);
+    const std::shared_ptr<platform::CardLock> lock = platform::CardLock::take(handle);
+    ASSERT_TRUE(lock);
+    std::cout << "held" << std::endl;
+    std::string line;
+    std::getline(std::cin, line);  // until killed
+}
+
+// A second program writing into the same card folder is refused before it touches the card,
+// and the lock goes with its holder.
+TEST_F(DatabaseDownload, SecondProgramOnTheSameCardFolderIsRefused) {
+    writeFile(card + "rp_cam.idb", "old");
+    writeFile(card + "rp_cam.idb.part", "left over");
+    const QByteArray fresh = pattern(100 * 1024, 'c');
+    publish(fresh);
+
+    QProcess holder;
+    holder.start(
+        QCoreApplication::applicationFilePath(),
+        {QStringLiteral("--gtest_filter=CardLockHolder.*"), QStringLiteral("--hold-card=") + card});
+    ASSERT_TRUE(holder.waitForStarted(10000));
+    for (QByteArray line; line != "held";) {
+        while (!holder.canReadLine())
+            ASSERT_TRUE(holder.waitForReadyRead(30000)) << holder.readAll().constData();
+        line = holder.readLine().trimmed();
+    }
+
+    const card::DatabaseOutcome refused = run();
+    EXPECT_EQ(refused.fault, BodyFault::CardBusy);
+    EXPECT_FALSE(card::failureReason(refused).isEmpty());
+    EXPECT_EQ(readAll(card + "rp_cam.idb"), QByteArray("old"));
+    EXPECT_EQ(readAll(card + "rp_cam.idb.part"), QByteArray("left over"));
+    EXPECT_EQ(fileRequests(), 0);
+
+    holder.kill();
+    ASSERT_TRUE(holder.waitForFinished(10000));
+    card::DatabaseOutcome outcome = runHoldingTheCard();
+    ASSERT_TRUE(outcome.ok()) << card::failureReason(outcome).toStdString();
+    EXPECT_TRUE(readAll(card + "rp_cam.idb") == fresh);
+#ifndef _WIN32
+    // The card info is written after the download: the outcome still holds the card.
+    EXPECT_FALSE(platform::CardLock::take(platform::FolderHandle::open(card)));
+    outcome.cardLock.reset();
+    EXPECT_TRUE(platform::CardLock::take(platform::FolderHandle::open(card)));
+#endif
+}
 
 TEST_F(DatabaseDownload, RoomBesideTheOldFileReplacesItInPlace) {
     writeFile(card + "rp_cam.idb", "old");
@@ -337,6 +405,23 @@ TEST_F(DatabaseDownload, PipeAtTheTemporaryNameIsRemovedNotWaitedOn) {
     ASSERT_TRUE(outcome.ok()) << card::failureReason(outcome).toStdString();
     EXPECT_TRUE(readAll(card + "rp_cam.idb") == fresh);
     EXPECT_EQ(entries(card), QStringList{"rp_cam.idb"});
+}
+
+// Another program that puts its own file at the temporary name between the write and the
+// rename must not get that file installed.
+TEST(ReplacingFileCommit, ForeignFileAtTheTemporaryNameIsNotInstalled) {
+    QTemporaryDir dir;
+    writeFile(dir.filePath("f"), "old");
+    platform::ReplacingFile file;
+    ASSERT_TRUE(file.open(dir.filePath("f")));
+    ASSERT_TRUE(file.write("new bytes", 9));
+    const QByteArray part = QFile::encodeName(dir.filePath("f.part"));
+    ASSERT_EQ(::unlink(part.constData()), 0);
+    writeFile(dir.filePath("f.part"), "foreign");
+    EXPECT_FALSE(file.commit(QCryptographicHash::hash("new bytes", QCryptographicHash::Sha256)));
+    EXPECT_FALSE(file.errorText().isEmpty());
+    EXPECT_EQ(readAll(dir.filePath("f")), QByteArray("old"));
+    EXPECT_EQ(readAll(dir.filePath("f.part")), QByteArray("foreign"));
 }
 
 #endif  // _WIN32

@@ -1,0 +1,76 @@
+#include "platform/single_instance.h"
+
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
+
+#include "platform/windows/win32.h"
+
+namespace platform {
+namespace {
+
+UINT comeForwardMessage() {
+    static const UINT message = RegisterWindowMessageW(L"MORVEL_Drivoro_ComeForward");
+    return message;
+}
+
+// Takes the message a later start sends to every top-level window; it names this process.
+class ComeForwardFilter : public QObject, public QAbstractNativeEventFilter {
+  public:
+    explicit ComeForwardFilter(std::function<void()>* onCall) : onCall_(onCall) {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~ComeForwardFilter() override {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            app->removeNativeEventFilter(this);
+    }
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        const MSG* msg = static_cast<const MSG*>(message);
+        if (type != "windows_generic_MSG" || msg->message != comeForwardMessage() ||
+            msg->message == 0 || msg->wParam != GetCurrentProcessId())
+            return false;
+        // Every top-level window of this process gets the broadcast: act once.
+        if (!pending_) {
+            pending_ = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    pending_ = false;
+                    if (*onCall_)
+                        (*onCall_)();
+                },
+                Qt::QueuedConnection);
+        }
+        return true;
+    }
+
+  private:
+    std::function<void()>* onCall_;
+    bool pending_ = false;
+};
+
+}  // namespace
+
+SingleInstance::SingleInstance() = default;
+
+SingleInstance::~SingleInstance() {
+    listener_.reset();
+    if (programMutex_)
+        CloseHandle(static_cast<HANDLE>(programMutex_));
+}
+
+void SingleInstance::listen() {
+    // The installer looks for this name to tell that the program runs, in any session.
+    if (!programMutex_)
+        programMutex_ = CreateMutexW(nullptr, FALSE, L"Global\\MORVEL_Drivoro_UpdateManager");
+    listener_ = std::make_unique<ComeForwardFilter>(&onCall_);
+}
+
+void SingleInstance::askToComeForward(qint64 pid) {
+    if (pid <= 0 || comeForwardMessage() == 0)
+        return;
+    // This start was the user's last input: it may hand the right to take the foreground on.
+    AllowSetForegroundWindow(static_cast<DWORD>(pid));
+    PostMessageW(HWND_BROADCAST, comeForwardMessage(), static_cast<WPARAM>(pid), 0);
+}
+
+}  // namespace platform

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+namespace {
+
+QProcess* startProgram(const QString& home, QObject* owner) {
+    auto* program = new QProcess(owner);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home);
+    environment.insert(QStringLiteral("USERPROFILE"), home);
+    environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program->setProcessEnvironment(environment);
+    program->start(QStringLiteral(DRIVORO_PROGRAM_EXE), {});
+    return program;
+}
+
+// A second start of the same user's program opens nothing: it asks the first to come forward
+// and ends, and the first goes on (a signal it did not expect would end it).
+TEST(SingleInstance, SecondStartEndsAndTheFirstStays) {
+    QTemporaryDir home;
+    QObject owner;
+    QProcess* first = startProgram(home.path(), &owner);
+    ASSERT_TRUE(first->waitForStarted(10000));
+    // The first holds its lock once its window is up; give it the time a slow machine needs.
+    EXPECT_FALSE(first->waitForFinished(3000)) << first->readAllStandardError().constData();
+
+    QProcess* second = startProgram(home.path(), &owner);
+    ASSERT_TRUE(second->waitForFinished(20000));
+    EXPECT_EQ(second->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second->exitCode(), 0);
+
+    EXPECT_FALSE(first->waitForFinished(1000)) << first->readAllStandardError().constData();
+    EXPECT_EQ(first->state(), QProcess::Running);
+    first->kill();
+    first->waitForFinished(10000);
+
+    // Another user's (another home's) program is a program of its own.
+    QTemporaryDir otherHome;
+    QProcess* other = startProgram(otherHome.path(), &owner);
+    ASSERT_TRUE(other->waitForStarted(10000));
+    EXPECT_FALSE(other->waitForFinished(3000));
+    other->kill();
+    other->waitForFinished(10000);
+}
+
+// A lock left by a program that was killed does not keep the next start out.
+TEST(SingleInstance, LockOfAKilledProgramDoesNotCount) {
+    QTemporaryDir home;
+    QObject owner;
+    QProcess* first = startProgram(home.path(), &owner);
+    ASSERT_TRUE(first->waitForStarted(10000));
+    EXPECT_FALSE(first->waitForFinished(3000));
+    first->kill();
+    first->waitForFinished(10000);
+
+    QProcess* next = startProgram(home.path(), &owner);
+    ASSERT_TRUE(next->waitForStarted(10000));
+    EXPECT_FALSE(next->waitForFinished(3000)) << next->readAllStandardError().constData();
+    next->kill();
+    next->waitForFinished(10000);
+}
+
+}  // namespace
