@@ -4,6 +4,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include <vector>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <algorithm>
@@ -189,6 +191,41 @@ bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
     return true;
 }
 
+namespace {
+
+// A virus scanner or Explorer's preview may hold the old file for a moment without letting it
+// be replaced: the rename is tried again for about 3 s before it counts as failed.
+template <typename Attempt>
+DWORD retryWhileHeld(Attempt attempt) {
+    DWORD error = attempt();
+    for (int tries = 0; tries < 30; ++tries) {
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
+            error != ERROR_LOCK_VIOLATION)
+            break;
+        Sleep(100);
+        error = attempt();
+    }
+    return error;
+}
+
+DWORD renameHandle(HANDLE file, const std::wstring& target) {
+    const std::size_t nameBytes = target.size() * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + nameBytes, 0);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::memcpy(info->FileName, target.data(), nameBytes);
+    return retryWhileHeld([&] {
+        return SetFileInformationByHandle(file, FileRenameInfo, info,
+                                          static_cast<DWORD>(buffer.size()))
+                   ? DWORD{ERROR_SUCCESS}
+                   : GetLastError();
+    });
+}
+
+}  // namespace
+
 bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     if (fd_ < 0) {
         if (error_.isEmpty())
@@ -207,10 +244,6 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
         if (!same)
             return false;
     }
-    const int fd = fd_;
-    fd_ = -1;
-    if (_close(fd) != 0)
-        return fail(QStringLiteral("The file could not be closed"));
     const QString folder = tempPath_.left(tempPath_.size() - tempName_.size());
     const std::wstring target = nativePath(folder + targetName_);
     // A read-only old file would refuse to be replaced; a link's own attribute is left alone.
@@ -218,10 +251,28 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY) &&
         !(old & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
         SetFileAttributesW(target.c_str(), old & ~FILE_ATTRIBUTE_READONLY);
-    // A link at the target's name is replaced, not followed: a rename never follows one.
-    if (!MoveFileExW(nativePath(tempPath_).c_str(), target.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return fail(lastErrorText());
+    // Renamed through our own open handle: what is renamed is the file this download wrote,
+    // whatever else has meanwhile tried the temporary name. A link at the target's name is
+    // replaced, not followed.
+    DWORD error = renameHandle(handleOf(fd_), target);
+    const int fd = fd_;
+    fd_ = -1;
+    if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||
+        error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_INVALID_FUNCTION) {
+        // A file system or system without renames by handle: by name, once ours is closed.
+        if (_close(fd) != 0)
+            return fail(QStringLiteral("The file could not be closed"));
+        error = retryWhileHeld([&] {
+            return MoveFileExW(nativePath(tempPath_).c_str(), target.c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+                       ? DWORD{ERROR_SUCCESS}
+                       : GetLastError();
+        });
+    } else if (_close(fd) != 0 && error == ERROR_SUCCESS) {
+        return fail(QStringLiteral("The file could not be closed"));
+    }
+    if (error != ERROR_SUCCESS)
+        return failWith(error);
     tempPath_.clear();
     buffer_ = {};
     return true;

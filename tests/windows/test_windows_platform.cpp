@@ -92,8 +92,8 @@ TEST(WindowsDriveList, RealSystemOffersTheMappedCardAndNotTheWindowsDrive) {
     // only through it.
     DWORD serial = 0;
     const std::wstring cardRoot = (letter + ":\\").toStdWString();
-    ASSERT_TRUE(GetVolumeInformationW(cardRoot.c_str(), nullptr, 0, &serial, nullptr, nullptr,
-                                      nullptr, 0));
+    ASSERT_TRUE(
+        GetVolumeInformationW(cardRoot.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
     for (const platform::Drive& d : drives) {
         if (d.root == letter + ":\\")
             EXPECT_EQ(d.identity, serial);
@@ -594,6 +594,44 @@ TEST_F(WindowsReplacingFile, ReadOnlyOrLinkedTargetIsReplacedNotFollowed) {
     EXPECT_FALSE(isReparsePoint(target));
     EXPECT_EQ(readAll(target), "over a link");
     EXPECT_EQ(readAll(victim), "not yours");
+}
+
+// A virus scanner or Explorer's preview holding the old database without letting it be
+// replaced delays the rename; held throughout, the download fails with the system's reason and
+// the old database stays.
+TEST_F(WindowsReplacingFile, HeldTargetDelaysTheRenameAndNeverLosesTheOldFile) {
+    for (const int releaseAfterMs : {200, -1}) {
+        const HANDLE held =
+            CreateFileW(native(target).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        std::thread release;
+        if (releaseAfterMs >= 0) {
+            release = std::thread([held, releaseAfterMs] {
+                Sleep(static_cast<DWORD>(releaseAfterMs));
+                CloseHandle(held);
+            });
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const bool replaced = replace("the new database");
+        const qint64 took = timer.elapsed();
+        if (release.joinable()) {
+            release.join();
+            EXPECT_TRUE(replaced) << file.errorText().toStdString();
+            EXPECT_EQ(readAll(target), "the new database");
+            writeFile(target, kOld);
+            continue;
+        }
+        CloseHandle(held);
+        if (replaced && took < 100)
+            GTEST_SKIP() << "this system lets a held file be replaced";
+        EXPECT_FALSE(replaced);
+        EXPECT_FALSE(file.errorText().isEmpty());
+        EXPECT_GE(took, 2500);
+        EXPECT_EQ(readAll(target), kOld);
+        EXPECT_EQ(entries(), QStringList{"rp_cam.idb"});
+    }
 }
 
 // ---------------------------------------------------------------- drive watcher
