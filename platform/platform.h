@@ -17,7 +17,8 @@ namespace platform {
 struct Drive {
     QString root;     // where the card's folders start, e.g. "/media/user/SDCARD/"
     QString display;  // what the drive list shows
-    // The volume now at root: on Windows its serial (0 for a reader with no card), on Linux
+    // The volume now at root: on Windows its serial with bit 32 set (0 for a reader with no
+    // card, since a card's serial may itself be 0), on Linux
     // the mount's ID. A reader that keeps its letter shows a new card only through this.
     quint64 identity = 0;
 };

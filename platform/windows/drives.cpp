@@ -50,7 +50,9 @@ QList<Drive> cardDrives(const QList<LogicalDrive>& drives, QChar windowsLetter) 
         QString display = QString(letter) + QLatin1Char(':');
         if (!removable && !d.label.isEmpty())
             display += QStringLiteral(" [") + d.label + QLatin1Char(']');
-        cards.append(Drive{QString(letter) + QStringLiteral(":\\"), display, d.serial});
+        cards.append(Drive{QString(letter) + QStringLiteral(":\\"), display,
+                           // A card's serial may itself be 0: the bit above says a card is in.
+                           d.fileSystem.isEmpty() ? 0 : (quint64{1} << 32 | d.serial)});
     }
     return cards;
 }
@@ -103,7 +105,9 @@ QList<quint64> driveSignature() {
     QList<quint64> signature;
     for (const DriveState& state : driveStates()) {
         const quint64 index = state.drive.letter.unicode() - u'A';
-        signature.append(index << 40 | quint64(state.drive.type) << 32 | state.serial);
+        const quint64 medium = state.drive.fileSystem.isEmpty() ? 0 : 1;
+        signature.append(index << 40 | medium << 39 | quint64(state.drive.type) << 32 |
+                         state.serial);
     }
     return signature;
 }

@@ -96,7 +96,7 @@ TEST(WindowsDriveList, RealSystemOffersTheMappedCardAndNotTheWindowsDrive) {
         GetVolumeInformationW(cardRoot.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
     for (const platform::Drive& d : drives) {
         if (d.root == letter + ":\\")
-            EXPECT_EQ(d.identity, serial);
+            EXPECT_EQ(d.identity, quint64{1} << 32 | serial);
     }
     const QChar windows = platform::win::windowsDriveLetter().toLower();
     ASSERT_FALSE(windows.isNull());
