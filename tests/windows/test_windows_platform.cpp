@@ -95,8 +95,9 @@ TEST(WindowsDriveList, RealSystemOffersTheMappedCardAndNotTheWindowsDrive) {
     ASSERT_TRUE(
         GetVolumeInformationW(cardRoot.c_str(), nullptr, 0, &serial, nullptr, nullptr, nullptr, 0));
     for (const platform::Drive& d : drives) {
-        if (d.root == letter + ":\\")
+        if (d.root == letter + ":\\") {
             EXPECT_EQ(d.identity, quint64{1} << 32 | serial);
+        }
     }
     const QChar windows = platform::win::windowsDriveLetter().toLower();
     ASSERT_FALSE(windows.isNull());
