@@ -11,6 +11,13 @@ std::mutex& lock() {
     static std::mutex m;
     return m;
 }
+
+// A copy taken under the lock, so that the hook runs without holding it.
+template <typename T>
+T lockedCopy(const T& value) {
+    const std::lock_guard<std::mutex> guard(lock());
+    return value;
+}
 Router& installedRouter() {
     static Router r;
     return r;
@@ -47,11 +54,7 @@ void setRouter(Router router) {
 }
 
 Route routeFor(const QString& url) {
-    Router router;
-    {
-        const std::lock_guard<std::mutex> guard(lock());
-        router = installedRouter();
-    }
+    const Router router = lockedCopy(installedRouter());
     return router ? router(url) : Route{};
 }
 
@@ -108,11 +111,7 @@ void setObserver(Observer observer) {
 }
 
 void report(const AppliedOptions& options) {
-    Observer observer;
-    {
-        const std::lock_guard<std::mutex> guard(lock());
-        observer = installedObserver();
-    }
+    const Observer observer = lockedCopy(installedObserver());
     if (observer)
         observer(options);
 }

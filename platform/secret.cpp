@@ -1,15 +1,8 @@
 #include "platform/secret.h"
 
-#include <QByteArray>
-#include <optional>
+#include "platform/secret_system.h"
 
 namespace platform {
-namespace system_secret {
-// The system's own protection for the current user; nothing where it has none.
-std::optional<QByteArray> protect(const QByteArray& plain);
-std::optional<QByteArray> unprotect(const QByteArray& sealed);
-}  // namespace system_secret
-
 namespace {
 
 const QString kMarker = QStringLiteral(

@@ -1,6 +1,5 @@
 // No protection of the system's own: the saved-login file is readable by the user alone.
-#include <QByteArray>
-#include <optional>
+#include "platform/secret_system.h"
 
 namespace platform::system_secret {
 

@@ -4,9 +4,9 @@
 // After windows.h, which it needs.
 #include <dpapi.h>
 
-#include <QByteArray>
 #include <limits>
-#include <optional>
+
+#include "platform/secret_system.h"
 
 namespace platform::system_secret {
 namespace {

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArray>
+#include <optional>
+
+// The system's own protection behind protectSecret and unprotectSecret, for the current user;
+// nothing where the system has none.
+namespace platform::system_secret {
+
+std::optional<QByteArray> protect(const QByteArray& plain);
+std::optional<QByteArray> unprotect(const QByteArray& sealed);
+
+}  // namespace platform::system_secret
