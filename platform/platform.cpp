@@ -12,6 +12,10 @@ Platform& current() {
     return *g_instance;
 }
 
+Platform* installed() {
+    return g_instance;
+}
+
 Platform* install(Platform* instance) {
     Platform* previous = g_instance;
     g_instance = instance;

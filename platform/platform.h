@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "base/http_transfer.h"
+#include "platform/card_calls.h"
 
 class QObject;
 class QWidget;
@@ -89,12 +90,21 @@ class Platform {
     // card may now be pulled without the system's eject.
     virtual VolumeFlush flushVolume(const QString& root) = 0;
 
+    // Runs on the thread of each call on a card, before the call: a test holds it back to make a
+    // card stop answering (the real systems do nothing). where names the card or its file.
+    virtual void beforeCardCall(CardCall call, const QString& where) {
+        (void)call;
+        (void)where;
+    }
+
     // Fetches url into targetPath, replacing it only once the whole file has arrived.
     virtual DownloadResult downloadToFile(const QString& url, const QString& targetPath,
                                           const DownloadOptions& options) = 0;
 };
 
 Platform& current();
+// The installed instance, or null before one is installed.
+Platform* installed();
 // Installs the instance the program uses; returns the previous one. Not owned.
 Platform* install(Platform* instance);
 

@@ -3,6 +3,9 @@
 #include <QDateTime>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -40,6 +43,19 @@ class FakePlatform : public platform::Platform {
     platform::VolumeFlush flushVolume(const QString& root) override;
     platform::DownloadResult downloadToFile(const QString& url, const QString& targetPath,
                                             const platform::DownloadOptions& options) override;
+    // Holds back the card calls that holdCardCalls() names, as a card that has stopped
+    // answering; each waits until the calls are released.
+    void beforeCardCall(platform::CardCall call, const QString& where) override;
+
+    using CardCallFilter = std::function<bool(platform::CardCall call, const QString& where)>;
+    // From now on every card call that which accepts waits (on its own thread) until released.
+    void holdCardCalls(CardCallFilter which);
+    // Lets every held call go on, and holds no more.
+    void releaseCardCalls();
+    // How many card calls are being held now.
+    int heldCardCalls() const;
+    // Waits (handling events) until count calls are held; false after ms.
+    bool waitUntilHeld(int count, int ms = 5000) const;
 
     QStringList errorTexts() const;    // texts of the standard error boxes, as shown
     QStringList messageTexts() const;  // texts of the sTitle boxes
@@ -64,6 +80,11 @@ class FakePlatform : public platform::Platform {
     std::function<void()> onDrivesChanged;  // the watcher's callback, while one watches
 
   private:
+    mutable std::mutex cardMutex_;
+    std::condition_variable cardReleased_;
+    CardCallFilter holding_;
+    quint64 releases_ = 0;
+    int held_ = 0;
     QTemporaryDir scratch_;
     platform::Platform* previous_ = nullptr;
 };
