@@ -107,6 +107,10 @@ class TFMain : public QWidget {
     // No card info file where the card read looked: the log says so, the model and serial
     // are cleared and the download button greys. (card/)
     void reportNoCardInfo();
+    // No card to download onto: the model and serial are cleared and the button greys. (card/)
+    void clearCardFields();
+    // After the card info file: whether the card may be taken out now. (card/)
+    void sayWhetherTheCardMayBePulled(const QString& root);
     // A volume was mounted or unmounted: the drive list follows, a new card is read. While
     // a download runs the change waits for its end. (card/)
     void drivesChanged();

@@ -201,7 +201,10 @@ void TFMain::DriveComboBox1Change() {
         FMsg(ui->Memo1, path);
         if (cardInfoPresent(root, folder)) {
             FbbRead(path);
-            FMsg(ui->Memo1, card::cardDatabaseLine(cfgData.bbinfo, UserInfo.Version));
+            // This card's own record: a file without a first line keeps the previous card's
+            // line 1 in cfgData, which says nothing of this card.
+            FMsg(ui->Memo1,
+                 card::cardDatabaseLine(card::cardInfoLineOne(cardInfoBytes_), UserInfo.Version));
             return;
         }
     }
@@ -216,6 +219,10 @@ void TFMain::reportNoCardInfo() {
     } else {
         FMsg(ui->Memo1, QStringLiteral("블랙박스 SD메모리카드가 없습니다."));
     }
+    clearCardFields();
+}
+
+void TFMain::clearCardFields() {
     setDownloadButton(1);
     ui->LabeledEdit5->clear();
     ui->LabeledEdit6->clear();
@@ -367,10 +374,12 @@ void TFMain::Image2Click() {
         return;
     }
     if (cardInfoNameTaken(root, folder)) {
-        // A folder, link or pipe in the card info file's place: no dashcam's card.
+        // A folder, link or pipe in the card info file's place: no dashcam's card. Said in
+        // the download's own words; the card read's wording and bDrCheck are not its own.
         FMsg(ui->Memo1, card::cardFilePath(root, folder, card::kCardInfoName));
-        reportNoCardInfo();
+        FMsg(ui->Memo1, card::notACardFileReason());
         FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
+        clearCardFields();
         return;
     }
     card::DatabaseSource source{*url,
@@ -437,19 +446,27 @@ void TFMain::finishDownload(const QString& root, const QString& folder,
     const platform::FolderHandle cardFolder = platform::FolderHandle::openBeneath(root, folder);
     if (cardFolder.contains(card::kCardInfoName)) {
         // Something that is not a card info file is reported, never written over.
+        // The database is on the card: the button and the fields stay.
         if (!cardFolder.holdsRegularFile(card::kCardInfoName)) {
             FMsg(ui->Memo1, cardInfo);
-            reportNoCardInfo();
+            FMsg(ui->Memo1, card::cardInfoNotWrittenReason());
+            sayWhetherTheCardMayBePulled(root);
             return;
         }
         if (card::loadCardInfoFile(cardFolder) != cardInfoBytes_)
             FbbRead(cardInfo);
     }
     FbbSave(cardInfo);
-    // FAT stays marked dirty until it has been idle a while: a card pulled at the success line
-    // would be offered a repair next time. Said only when the card confirms the flush.
-    if (platform::current().flushVolume(root))
+    sayWhetherTheCardMayBePulled(root);
+}
+
+void TFMain::sayWhetherTheCardMayBePulled(const QString& root) {
+    // A card pulled while its volume is marked in use is offered a repair next time: it may be
+    // pulled at once only where the flush is known to leave it clean.
+    if (platform::current().flushVolume(root) == platform::VolumeFlush::Clean)
         FMsg(ui->Memo1, QStringLiteral("이제 SD카드를 빼도 됩니다"));
+    else
+        FMsg(ui->Memo1, platform::ejectAdvice(platform::thisSystem()));
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {

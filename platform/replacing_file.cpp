@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
@@ -272,10 +273,19 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
         return failWith(errno);
     const int fd = fd_;
     fd_ = -1;
+    // Kept to flush the installed file once more after the rename, through its own handle.
+    const int installed = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (::close(fd) != 0) {
         // A FUSE file system may report a failed write only here.
-        return failWith(errno);
+        const int error = errno;
+        if (installed >= 0)
+            ::close(installed);
+        return failWith(error);
     }
+    const auto closeInstalled = qScopeGuard([installed] {
+        if (installed >= 0)
+            ::close(installed);
+    });
     const QByteArray temp = QFile::encodeName(tempName_);
     const QByteArray target = QFile::encodeName(targetName_);
     struct stat named {};
@@ -290,6 +300,8 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     tempPath_.clear();
     buffer_ = {};
     // Best effort: the rename itself has already happened.
+    if (installed >= 0)
+        (void)::fsync(installed);
     (void)::fsync(folderFd_);
     return true;
 }

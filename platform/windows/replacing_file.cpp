@@ -255,6 +255,10 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     // whatever else has meanwhile tried the temporary name. A link at the target's name is
     // replaced, not followed.
     DWORD error = renameHandle(handleOf(fd_), target);
+    // The rename changed the folder's entries: written out through the same handle, so the
+    // installed file is on the card under its new name before it is closed.
+    if (error == ERROR_SUCCESS)
+        (void)FlushFileBuffers(handleOf(fd_));
     const int fd = fd_;
     fd_ = -1;
     if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||

@@ -54,11 +54,11 @@ void FakePlatform::drivesChanged() {
         onDrivesChanged();
 }
 
-bool FakePlatform::flushVolume(const QString& root) {
+platform::VolumeFlush FakePlatform::flushVolume(const QString& root) {
     flushedVolumes.append(root);
     if (onFlush)
         onFlush();
-    return flushSucceeds;
+    return flushOutcome;
 }
 
 QStringList FakePlatform::errorTexts() const {

@@ -36,8 +36,8 @@ class FakePlatform : public platform::Platform {
     std::unique_ptr<QObject> watchDrives(std::function<void()> onChange) override;
     // What the watcher reports when the test mounts or unmounts a volume.
     void drivesChanged();
-    // Records the root, runs onFlush, and answers flushSucceeds.
-    bool flushVolume(const QString& root) override;
+    // Records the root, runs onFlush, and answers flushOutcome.
+    platform::VolumeFlush flushVolume(const QString& root) override;
     platform::DownloadResult downloadToFile(const QString& url, const QString& targetPath,
                                             const platform::DownloadOptions& options) override;
 
@@ -57,8 +57,8 @@ class FakePlatform : public platform::Platform {
     QList<platform::Drive> driveList;
     QString currentRoot;
     QStringList flushedVolumes;
-    // Off unless a test is about it, as with a driver that cannot flush: no extra log line.
-    bool flushSucceeds = false;
+    // Written out but not known clean unless a test is about it, as on most systems.
+    platform::VolumeFlush flushOutcome = platform::VolumeFlush::Flushed;
     std::function<void()> onFlush;  // runs as the flush is asked for, e.g. to look at the card
     std::function<void()> onBox;    // runs while a box is "open", e.g. to count or act
     std::function<void()> onDrivesChanged;  // the watcher's callback, while one watches
