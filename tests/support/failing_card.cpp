@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <QDeadlineTimer>
@@ -116,6 +118,9 @@ FailingCard::FailingCard(const QString& backingFolder) {
     // Resolved while nothing is mounted there: the mount table names it so.
     mountPoint_ = QFileInfo(QFile::decodeName(folder)).canonicalFilePath();
     tool_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A test that dies with a thread stuck on the card keeps its end of the tool's input open
+    // (the stuck thread holds the descriptors), so the tool also quits when this thread ends.
+    tool_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     tool_.start(QStringLiteral(DRIVORO_FAILING_CARD_FS), {backingFolder, mountPoint_});
     const QByteArray first = readLine(kAnswerMs);
     if (first != "ready") {

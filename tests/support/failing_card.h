@@ -25,6 +25,7 @@ class FailingCard {
     static bool isMountedAt(const QString& mountPoint);
 
     // Mounts backingFolder at a new empty folder; a failure is reported to the running test.
+    // The tool quits when the thread that made the card ends: make it on the test's thread.
     explicit FailingCard(const QString& backingFolder);
     ~FailingCard();
     FailingCard(const FailingCard&) = delete;
