@@ -56,7 +56,8 @@ class FailingCard {
     // Until at least calls are held, for at most ms; no test failure when they are not.
     bool waitUntilWaiting(int calls, int ms);
     // Aborts the connection (/sys/fs/fuse/connections/N/abort), as a dead USB bridge ends it:
-    // held and later calls fail with ENOTCONN, and the tool ends and unmounts by itself.
+    // a held call fails with ECONNABORTED (ENOTCONN when the kernel makes it again, as a
+    // stat does), later calls with ENOTCONN; the tool ends and unmounts by itself.
     bool abortConnection();
 
   private:
