@@ -1,0 +1,585 @@
+// The main window's longest stall while it works on a card: the largest gap between two ticks
+// of a 50 ms timer on the window's thread, during card reads (다시읽기) and during a database
+// download from the click to the end of the card info rewrite, on a normal card and on a slow
+// one. Each figure stands beside the same timer on the same window left idle for as long, in
+// the same run, so that what the card work adds shows.
+//
+//   bench_window_stall CARD_FOLDER DATABASE_FILE [ROUNDS]
+//
+// CARD_FOLDER is a real file system standing in for a normal card (bench/run-window-stall-bench
+// mounts an exFAT image); the slow card is the tests' FUSE card over a folder of its own, with
+// SLOW_MS (10) of delay on every call. READS (20) 다시읽기 presses per round. The drive list is
+// the fake platform's; every call on a card goes to the real file system. Needs root for the
+// slow card (FUSE); without it only the normal card is measured.
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <httplib.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QMetaEnum>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "card/card_access.h"
+#include "platform/linux_platform.h"
+#include "support/card_example.h"
+#include "support/controls.h"
+#include "support/failing_card.h"
+#include "support/fake_platform.h"
+#include "support/main_window_state.h"
+#include "support/test_server.h"
+
+namespace {
+
+constexpr int kTickMs = 50;
+// How often a wait looks whether its step is done; the idle reference waits the same way.
+constexpr int kPollMs = 10;
+
+// The fake platform's drive list, with the real flush of the card's volume after a download.
+class BenchPlatform : public FakePlatform {
+  public:
+    platform::VolumeFlush flushVolume(const QString& root) override {
+        return platform::LinuxPlatform().flushVolume(root);
+    }
+};
+
+// The longest event handled on the window's thread while a step runs, and what it was: which
+// handler keeps the window from its timer.
+struct Handled {
+    qint64 ms = 0;
+    qint64 cpuMs = 0;  // of it, on the processor: the rest is waiting, or other processes
+    QString what;
+};
+
+qint64 threadCpuUs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<qint64>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+class TimedApplication : public QApplication {
+  public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (!watching || depth_ > 0 || QThread::currentThread() != thread())
+            return QApplication::notify(receiver, event);
+        ++depth_;
+        label.clear();
+        const Snapshot before = snapshot();
+        // A single-shot timer deletes itself as it fires: what it was is taken first.
+        const char* receiverClass = receiver->metaObject()->className();
+        const QEvent::Type type = event->type();
+        QElapsedTimer took;
+        took.start();
+        const qint64 cpuBefore = threadCpuUs();
+        const bool result = QApplication::notify(receiver, event);
+        const qint64 ms = took.elapsed();
+        const qint64 cpuMs = (threadCpuUs() - cpuBefore) / 1000;
+        --depth_;
+        if (ms >= longest.ms) {
+            longest.ms = ms;
+            longest.cpuMs = cpuMs;
+            longest.what = describe(receiverClass, type, before, snapshot());
+        }
+        return result;
+    }
+
+    bool watching = false;
+    Handled longest;
+    // Set by the bench's own steps while they run, to name them.
+    QString label;
+    std::function<int()> progress;
+    std::function<QString()> newestLine;
+    std::function<bool()> cardCallOutstanding;
+
+  private:
+    struct Snapshot {
+        int progress = 0;
+        QString line;
+        bool outstanding = false;
+    };
+    Snapshot snapshot() const {
+        return Snapshot{progress ? progress() : 0, newestLine ? newestLine() : QString(),
+                        cardCallOutstanding ? cardCallOutstanding() : false};
+    }
+    QString describe(const char* receiverClass, QEvent::Type type, const Snapshot& before,
+                     const Snapshot& after) const {
+        const char* typeName = QMetaEnum::fromType<QEvent::Type>().valueToKey(type);
+        QString what = QString::fromLatin1(typeName ? typeName : "event") + QStringLiteral(" to ") +
+                       QString::fromLatin1(receiverClass);
+        if (!label.isEmpty())
+            what += QStringLiteral(": ") + label;
+        // Queued calls to the window say nothing of themselves; what they changed does.
+        if (before.outstanding != after.outstanding)
+            what += after.outstanding ? QStringLiteral(", a card call started")
+                                      : QStringLiteral(", a card call's result applied");
+        if (before.progress != after.progress)
+            what += QStringLiteral(", progress %1 -> %2").arg(before.progress).arg(after.progress);
+        if (before.line != after.line)
+            what += QStringLiteral(", logged \"%1\"").arg(after.line.left(60));
+        return what;
+    }
+    int depth_ = 0;
+};
+
+// Ticks of a 50 ms timer on the window's thread, from start() to stop().
+class Ticks {
+  public:
+    Ticks() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(kTickMs);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { at_.push_back(clock_.elapsed()); });
+    }
+    void start() {
+        at_.clear();
+        clock_.start();
+        at_.push_back(0);
+        timer_.start();
+    }
+    void stop() {
+        at_.push_back(clock_.elapsed());
+        timer_.stop();
+    }
+    qint64 now() const { return clock_.elapsed(); }
+    qint64 duration() const { return at_.empty() ? 0 : at_.back(); }
+    // The largest gap between ticks, counting only gaps that begin at or after from (ms).
+    qint64 longestGap(qint64 from = 0) const {
+        qint64 longest = 0;
+        for (std::size_t i = 0; i + 1 < at_.size(); ++i) {
+            if (at_[i] >= from)
+                longest = std::max(longest, at_[i + 1] - at_[i]);
+        }
+        return longest;
+    }
+    int gapsOver(qint64 ms) const {
+        int n = 0;
+        for (std::size_t i = 0; i + 1 < at_.size(); ++i)
+            n += at_[i + 1] - at_[i] > ms ? 1 : 0;
+        return n;
+    }
+
+  private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    std::vector<qint64> at_;
+};
+
+// Runs the window's event loop until done holds; false after ms.
+bool runUntil(const std::function<bool()>& done, qint64 ms) {
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setTimerType(Qt::PreciseTimer);
+    poll.setInterval(kPollMs);
+    QElapsedTimer waited;
+    waited.start();
+    bool ok = true;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (done()) {
+            loop.quit();
+        } else if (waited.elapsed() > ms) {
+            ok = false;
+            loop.quit();
+        }
+    });
+    poll.start();
+    loop.exec();
+    return ok;
+}
+
+struct Step {
+    qint64 gap = 0;          // the longest gap between ticks
+    qint64 transferGap = 0;  // downloads: only gaps that begin after the click's handler
+    qint64 idleGap = 0;      // the same timer on the idle window, as long
+    qint64 ms = 0;           // how long the step took
+    qint64 clickMs = 0;      // downloads: the click's handler (address echo, request)
+    int over100 = 0;         // gaps over 100 ms
+    int idleOver100 = 0;
+    Handled longest;  // the longest event handled during the step
+    Handled idleLongest;
+    bool ok = false;
+};
+
+QByteArray cardInfoFile() {
+    return kExampleLine.toLatin1() + "\r\nSPACE\r\nQZ24001\r\nSW 1.0\r\nFW 3.4\r\n";
+}
+
+class Bench {
+  public:
+    Bench(TimedApplication& app, const QString& databaseFile) : app_(app), database_(databaseFile) {
+        QFile file(database_);
+        if (file.open(QIODevice::ReadOnly)) {
+            QCryptographicHash hash(QCryptographicHash::Sha256);
+            hash.addData(&file);
+            sha256_ = hash.result().toHex();
+            size_ = file.size();
+        }
+        serve();
+        config_ = std::make_unique<ConfigOverride>(server_.host());
+        window_ = std::make_unique<TFMain>();
+        TFMainTestAccess s = state(window_);
+        s.UserInfo.UserID = QStringLiteral("kim");
+        s.UserInfo.bb_Model_Name = QStringLiteral("QZ24001");
+        s.UserInfo.FileName = QStringLiteral("rp_v1.idb");
+        s.UserInfo.Path = QStringLiteral("/files/v1/");
+        s.UserInfo.Version = QStringLiteral("1.0");
+        s.UserInfo.DownDir = QStringLiteral("root");
+        app_.progress = [this] { return UI(window_, ProgressBar1)->value(); };
+        app_.newestLine = [this] {
+            return UI(window_, Memo1)->document()->firstBlock().text().mid(11);
+        };
+        app_.cardCallOutstanding = [this] { return state(window_).cards.anyOutstanding(); };
+    }
+    ~Bench() {
+        app_.progress = nullptr;
+        app_.newestLine = nullptr;
+        app_.cardCallOutstanding = nullptr;
+    }
+
+    bool valid() const { return size_ > 0; }
+    qint64 databaseSize() const { return size_; }
+
+    // Every card is listed; the window shows from the first and reads its card.
+    void setCards(const QList<platform::Drive>& drives) {
+        fake_.driveList = drives;
+        fake_.currentRoot = drives.front().root;
+        window_->resize(800, 600);
+        window_->show();
+        runUntil([this] { return !state(window_).cards.anyOutstanding(); }, 60000);
+    }
+
+    // Picks the drive and waits for its card read.
+    bool pick(int index) {
+        QComboBox* box = UI(window_, DriveComboBox1);
+        box->setCurrentIndex(index);
+        emit box->activated(index);
+        return runUntil([this] { return !state(window_).cards.anyOutstanding(); }, 60000) &&
+               buttonActive();
+    }
+
+    Step reads(int count) {
+        Step step;
+        UI(window_, Memo1)->clear();
+        watch(true);
+        ticks_.start();
+        bool ok = true;
+        for (int i = 0; i < count && ok; ++i) {
+            bool pressed = false;
+            later([&] {
+                app_.label = QStringLiteral("다시읽기 pressed");
+                pressed = true;
+                emit UI(window_, Panel9)->clicked();
+            });
+            ok = runUntil([&] { return pressed && !state(window_).cards.anyOutstanding(); }, 60000);
+        }
+        ticks_.stop();
+        finish(step);
+        const QStringList lines = UI(window_, Memo1)->toPlainText().split(QLatin1Char('\n'));
+        step.ok = ok && lines.size() == 2 * count &&
+                  lines.front().mid(11).startsWith(QStringLiteral("SD카드의 데이터베이스")) &&
+                  buttonActive();
+        idle(step);
+        return step;
+    }
+
+    Step download(const QString& cardFile) {
+        Step step;
+        UI(window_, Memo1)->clear();
+        watch(true);
+        ticks_.start();
+        bool clicked = false;
+        qint64 clickEnd = 0;
+        later([&] {
+            app_.label = QStringLiteral("다운로드 clicked");
+            QElapsedTimer took;
+            took.start();
+            clicked = true;
+            emit UI(window_, Image2)->clicked();
+            step.clickMs = took.elapsed();
+            clickEnd = ticks_.now();
+        });
+        const bool ended =
+            runUntil([&] { return clicked && !window_->isDownloading(); }, 30 * 60 * 1000);
+        ticks_.stop();
+        finish(step);
+        step.transferGap = ticks_.longestGap(clickEnd);
+        const QString log = UI(window_, Memo1)->toPlainText();
+        step.ok = ended && log.contains(QStringLiteral("파일이 다운로드 되었습니다")) &&
+                  QFileInfo(cardFile).size() == size_;
+        if (!step.ok)
+            std::fprintf(stderr, "download failed:\n%s\n", log.toUtf8().constData());
+        idle(step);
+        return step;
+    }
+
+  private:
+    bool buttonActive() const {
+        return UI(window_, Image2)->isEnabled() &&
+               UI(window_, Image2)->pixmap().toImage() == state(window_).ImageList1.at(0).toImage();
+    }
+
+    // A press comes at any moment, not in step with the timer.
+    void later(std::function<void()> press) {
+        const int delay = std::uniform_int_distribution<int>(0, kTickMs - 1)(random_);
+        QTimer::singleShot(delay, Qt::PreciseTimer, window_.get(), std::move(press));
+    }
+
+    void watch(bool on) {
+        if (on)
+            app_.longest = Handled{};
+        app_.watching = on;
+    }
+
+    void finish(Step& step) {
+        watch(false);
+        step.gap = ticks_.longestGap();
+        step.transferGap = step.gap;
+        step.ms = ticks_.duration();
+        step.over100 = ticks_.gapsOver(100);
+        step.longest = app_.longest;
+    }
+
+    // The same timer and waits on the idle window, as long as the step took.
+    void idle(Step& step) {
+        watch(true);
+        ticks_.start();
+        runUntil([&] { return ticks_.now() >= step.ms; }, step.ms + 60000);
+        ticks_.stop();
+        watch(false);
+        step.idleGap = ticks_.longestGap();
+        step.idleOver100 = ticks_.gapsOver(100);
+        step.idleLongest = app_.longest;
+    }
+
+    void serve() {
+        auto& http = server_.http();
+        http.Post("/mobile/back_c/sdcard_down.json", [this](const httplib::Request&,
+                                                            httplib::Response& res) {
+            const std::string answer =
+                R"({"flag":"true","sfd_filename":"rp_v2.idb","sfd_filepath":"/files/v2/",)"
+                R"("sfd_version":"2.5","bInfo_scdown_directory":"root",)"
+                R"("msg":"최신 DB를 내려받습니다","sfd_size":")" +
+                std::to_string(size_) + R"(","sfd_sha256":")" + sha256_.toStdString() + R"("})";
+            res.set_content(answer, "application/json; charset=utf-8");
+        });
+        http.Get("/json", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content(R"({"ip":"203.0.113.7"})", "application/json");
+        });
+        // Streamed from disk in 1 MiB pieces, as a web server would.
+        http.Get("/files/v2/rp_v2.idb", [this](const httplib::Request&, httplib::Response& res) {
+            const int fd = ::open(QFile::encodeName(database_).constData(), O_RDONLY | O_CLOEXEC);
+            res.set_content_provider(
+                static_cast<size_t>(size_), "application/octet-stream",
+                [fd](size_t offset, size_t wanted, httplib::DataSink& sink) {
+                    std::vector<char> piece(std::min<size_t>(wanted, 1 << 20));
+                    const ssize_t n =
+                        ::pread(fd, piece.data(), piece.size(), static_cast<off_t>(offset));
+                    if (n <= 0)
+                        return false;
+                    return sink.write(piece.data(), static_cast<size_t>(n));
+                },
+                [fd](bool) { ::close(fd); });
+        });
+        server_.start();
+    }
+
+    TimedApplication& app_;
+    QString database_;
+    QByteArray sha256_;
+    qint64 size_ = 0;
+    BenchPlatform fake_;
+    TestServer server_;
+    std::unique_ptr<ConfigOverride> config_;
+    std::unique_ptr<TFMain> window_;
+    Ticks ticks_;
+    std::mt19937 random_{20250314};
+};
+
+qint64 median(std::vector<qint64> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+struct Row {
+    QString name;
+    bool download = false;
+    std::vector<Step> rounds;
+};
+
+void printTable(const std::vector<Row>& rows) {
+    std::printf("\nlongest gap between ticks of a %d ms timer on the window's thread, ms\n",
+                kTickMs);
+    std::printf("%-42s %6s %5s %8s %8s %6s %9s %7s\n", "", "median", "max", "idle med", "idle max",
+                ">100ms", "idle >100", "step, s");
+    for (const Row& row : rows) {
+        std::vector<qint64> gaps, idle, ms;
+        qint64 most = 0, idleMost = 0;
+        int over = 0, idleOver = 0;
+        for (const Step& s : row.rounds) {
+            gaps.push_back(s.gap);
+            idle.push_back(s.idleGap);
+            ms.push_back(s.ms);
+            most = std::max(most, s.gap);
+            idleMost = std::max(idleMost, s.idleGap);
+            over += s.over100;
+            idleOver += s.idleOver100;
+        }
+        std::printf("%-42s %6lld %5lld %8lld %8lld %6d %9d %7.1f\n", row.name.toUtf8().constData(),
+                    static_cast<long long>(median(gaps)), static_cast<long long>(most),
+                    static_cast<long long>(median(idle)), static_cast<long long>(idleMost), over,
+                    idleOver, static_cast<double>(median(ms)) / 1000.0);
+    }
+    std::printf("\n");
+    for (const Row& row : rows) {
+        Handled worst, idleWorst;
+        std::vector<qint64> clicks, transfer;
+        for (const Step& s : row.rounds) {
+            if (s.longest.ms >= worst.ms)
+                worst = s.longest;
+            if (s.idleLongest.ms >= idleWorst.ms)
+                idleWorst = s.idleLongest;
+            clicks.push_back(s.clickMs);
+            transfer.push_back(s.transferGap);
+        }
+        std::printf(
+            "%s\n  longest handler: %lld ms (%lld on the processor), %s\n"
+            "  idle's longest handler: %lld ms (%lld), %s\n",
+            row.name.toUtf8().constData(), static_cast<long long>(worst.ms),
+            static_cast<long long>(worst.cpuMs), worst.what.toUtf8().constData(),
+            static_cast<long long>(idleWorst.ms), static_cast<long long>(idleWorst.cpuMs),
+            idleWorst.what.toUtf8().constData());
+        if (row.download) {
+            std::printf(
+                "  the click's handler (address echo, download request): median %lld ms; "
+                "longest gap after it: median %lld ms, max %lld ms\n",
+                static_cast<long long>(median(clicks)), static_cast<long long>(median(transfer)),
+                static_cast<long long>(*std::max_element(transfer.begin(), transfer.end())));
+        }
+    }
+}
+
+int run(TimedApplication& app, const QString& cardFolder, const QString& databaseFile, int rounds) {
+    const int reads = std::max(
+        1, qEnvironmentVariableIntValue("READS") > 0 ? qEnvironmentVariableIntValue("READS") : 20);
+    const int slowMs =
+        qEnvironmentVariableIsSet("SLOW_MS") ? qEnvironmentVariableIntValue("SLOW_MS") : 10;
+    Bench bench(app, databaseFile);
+    if (!bench.valid()) {
+        std::fprintf(stderr, "cannot read %s\n", qPrintable(databaseFile));
+        return 2;
+    }
+
+    struct Card {
+        QString name;
+        QString root;
+    };
+    std::vector<Card> cards{{QStringLiteral("normal card"), cardFolder + QLatin1Char('/')}};
+    // The slow card's folder, and the card itself, live as long as the run.
+    QTemporaryDir backing;
+    std::unique_ptr<FailingCard> slow;
+    if (const QString why = FailingCard::unavailableReason(); !why.isEmpty()) {
+        std::printf("no slow card: %s\n", qPrintable(why));
+    } else {
+        slow = std::make_unique<FailingCard>(backing.path());
+        if (!slow->isMounted() || !slow->slow(slowMs))
+            return 2;
+        cards.push_back(Card{QStringLiteral("slow card (%1 ms a call)").arg(slowMs),
+                             slow->mountPoint() + QLatin1Char('/')});
+    }
+
+    QList<platform::Drive> drives;
+    for (const Card& card : cards) {
+        QFile info(card.root + QStringLiteral("backbbinfo.cfg"));
+        if (!info.open(QIODevice::WriteOnly) || info.write(cardInfoFile()) < 0) {
+            std::fprintf(stderr, "cannot write onto %s\n", qPrintable(card.root));
+            return 2;
+        }
+        // The database the card holds before the first round; the new one after it.
+        QFile database(card.root + QStringLiteral("rp_cam.idb"));
+        if (!database.open(QIODevice::WriteOnly) || database.write(QByteArray(1 << 20, 'O')) < 0) {
+            std::fprintf(stderr, "cannot write onto %s\n", qPrintable(card.root));
+            return 2;
+        }
+        drives.append(platform::Drive{card.root, card.name});
+    }
+    bench.setCards(drives);
+
+    std::vector<Row> rows;
+    for (const Card& card : cards) {
+        rows.push_back(Row{card.name + QStringLiteral(": %1 card reads").arg(reads), false, {}});
+        rows.push_back(
+            Row{card.name + QStringLiteral(": download %1 MiB").arg(bench.databaseSize() >> 20),
+                true,
+                {}});
+    }
+    bool allOk = true;
+    for (int round = 0; round < rounds; ++round) {
+        for (std::size_t c = 0; c < cards.size(); ++c) {
+            const Card& card = cards[c];
+            // The card info file says version 1.0 again, as a card that needs the database.
+            QFile info(card.root + QStringLiteral("backbbinfo.cfg"));
+            if (info.open(QIODevice::WriteOnly))
+                info.write(cardInfoFile());
+            info.close();
+            if (!bench.pick(static_cast<int>(c))) {
+                std::fprintf(stderr, "the %s was not read\n", qPrintable(card.name));
+                return 1;
+            }
+            const Step read = bench.reads(reads);
+            const Step download = bench.download(card.root + QStringLiteral("rp_cam.idb"));
+            rows[2 * c].rounds.push_back(read);
+            rows[2 * c + 1].rounds.push_back(download);
+            allOk = allOk && read.ok && download.ok;
+            std::printf(
+                "round %d  %-28s reads: gap %4lld ms (idle %3lld) in %5.1f s %s  download: gap "
+                "%4lld ms (idle %3lld) in %5.1f s, click %lld ms %s\n",
+                round + 1, qPrintable(card.name), static_cast<long long>(read.gap),
+                static_cast<long long>(read.idleGap), static_cast<double>(read.ms) / 1000.0,
+                read.ok ? "ok" : "WRONG", static_cast<long long>(download.gap),
+                static_cast<long long>(download.idleGap), static_cast<double>(download.ms) / 1000.0,
+                static_cast<long long>(download.clickMs), download.ok ? "ok" : "FAILED");
+            std::fflush(stdout);
+        }
+    }
+    printTable(rows);
+    return allOk ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3 || argc > 4) {
+        std::fprintf(stderr, "usage: %s CARD_FOLDER DATABASE_FILE [ROUNDS]\n", argv[0]);
+        return 2;
+    }
+    // Under the display given (Xvfb in the wrapper), else offscreen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    TimedApplication app(argc, argv);
+    std::printf("platform: %s\n", qPrintable(QGuiApplication::platformName()));
+    const QString card = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    const int rounds = argc == 4 ? std::max(1, std::atoi(argv[3])) : 5;
+    return run(app, card, QString::fromLocal8Bit(argv[2]), rounds);
+}
