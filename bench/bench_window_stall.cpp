@@ -8,9 +8,11 @@
 //
 // CARD_FOLDER is a real file system standing in for a normal card (bench/run-window-stall-bench
 // mounts an exFAT image); the slow card is the tests' FUSE card over a folder of its own, with
-// SLOW_MS (10) of delay on every call. READS (20) 다시읽기 presses per round. The drive list is
-// the fake platform's; every call on a card goes to the real file system. Needs root for the
-// slow card (FUSE); without it only the normal card is measured.
+// SLOW_MS (10) of delay on every call. READS (20) 다시읽기 presses per round. GRACE_MS sets how
+// long the window waits for a card call before going on (the program's own unless set), to see
+// what that wait adds. The drive list is the fake platform's; every call on a card, and the
+// flush of its volume, go to the real file system. Needs root for the slow card (FUSE);
+// without it only the normal card is measured.
 #include <fcntl.h>
 #include <time.h>
 #include <unistd.h>
@@ -259,6 +261,7 @@ class Bench {
     }
 
     bool valid() const { return size_ > 0; }
+    std::chrono::milliseconds& grace() { return state(window_).cards.grace; }
     qint64 databaseSize() const { return size_; }
 
     // Every card is listed; the window shows from the first and reads its card.
@@ -490,6 +493,10 @@ int run(TimedApplication& app, const QString& cardFolder, const QString& databas
         std::fprintf(stderr, "cannot read %s\n", qPrintable(databaseFile));
         return 2;
     }
+    if (qEnvironmentVariableIsSet("GRACE_MS"))
+        bench.grace() = std::chrono::milliseconds{qEnvironmentVariableIntValue("GRACE_MS")};
+    std::printf("the window waits up to %lld ms for a card call before going on\n",
+                static_cast<long long>(bench.grace().count()));
 
     struct Card {
         QString name;
