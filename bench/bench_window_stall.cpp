@@ -145,46 +145,91 @@ class TimedApplication : public QApplication {
     int depth_ = 0;
 };
 
-// Ticks of a 50 ms timer on the window's thread, from start() to stop().
+// A gap between two ticks, and how the window's thread spent it.
+struct Gap {
+    qint64 ms = 0;
+    qint64 queuedMs = 0;  // ready to run but waiting for a processor: other work had both
+    qint64 cpuMs = 0;     // running
+};
+
+// Ticks of a 50 ms timer on the window's thread, from start() to stop(), each with the
+// thread's scheduler figures then.
 class Ticks {
   public:
-    Ticks() {
+    Ticks() : schedstat_(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC)) {
         timer_.setTimerType(Qt::PreciseTimer);
         timer_.setInterval(kTickMs);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { at_.push_back(clock_.elapsed()); });
+        QObject::connect(&timer_, &QTimer::timeout, [this] { mark(); });
     }
+    ~Ticks() {
+        if (schedstat_ >= 0)
+            ::close(schedstat_);
+    }
+    Ticks(const Ticks&) = delete;
+    Ticks& operator=(const Ticks&) = delete;
+
     void start() {
         at_.clear();
         clock_.start();
-        at_.push_back(0);
+        mark();
         timer_.start();
     }
     void stop() {
-        at_.push_back(clock_.elapsed());
+        mark();
         timer_.stop();
     }
     qint64 now() const { return clock_.elapsed(); }
-    qint64 duration() const { return at_.empty() ? 0 : at_.back(); }
+    qint64 duration() const { return at_.empty() ? 0 : at_.back().ms; }
     // The largest gap between ticks, counting only gaps that begin at or after from (ms).
-    qint64 longestGap(qint64 from = 0) const {
-        qint64 longest = 0;
+    Gap longestGap(qint64 from = 0) const {
+        Gap longest;
         for (std::size_t i = 0; i + 1 < at_.size(); ++i) {
-            if (at_[i] >= from)
-                longest = std::max(longest, at_[i + 1] - at_[i]);
+            if (at_[i].ms >= from && gap(i).ms > longest.ms)
+                longest = gap(i);
         }
+        return longest;
+    }
+    // The largest gap once the time the thread waited for a processor is taken out of it.
+    qint64 longestOwnGap() const {
+        qint64 longest = 0;
+        for (std::size_t i = 0; i + 1 < at_.size(); ++i)
+            longest = std::max(longest, gap(i).ms - gap(i).queuedMs);
         return longest;
     }
     int gapsOver(qint64 ms) const {
         int n = 0;
         for (std::size_t i = 0; i + 1 < at_.size(); ++i)
-            n += at_[i + 1] - at_[i] > ms ? 1 : 0;
+            n += gap(i).ms > ms ? 1 : 0;
         return n;
     }
 
   private:
+    struct Mark {
+        qint64 ms;
+        qint64 cpuNs;
+        qint64 queuedNs;
+    };
+    void mark() {
+        Mark m{clock_.elapsed(), 0, 0};
+        char text[128] = {0};
+        if (schedstat_ >= 0 && ::pread(schedstat_, text, sizeof text - 1, 0) > 0) {
+            long long cpu = 0, queued = 0;
+            if (std::sscanf(text, "%lld %lld", &cpu, &queued) == 2) {
+                m.cpuNs = cpu;
+                m.queuedNs = queued;
+            }
+        }
+        at_.push_back(m);
+    }
+    Gap gap(std::size_t i) const {
+        return Gap{at_[i + 1].ms - at_[i].ms, (at_[i + 1].queuedNs - at_[i].queuedNs) / 1000000,
+                   (at_[i + 1].cpuNs - at_[i].cpuNs) / 1000000};
+    }
+
     QTimer timer_;
     QElapsedTimer clock_;
-    std::vector<qint64> at_;
+    int schedstat_;
+    std::vector<Mark> at_;
 };
 
 // Runs the window's event loop until done holds; false after ms.
@@ -212,12 +257,14 @@ bool runUntil(const std::function<bool()>& done, qint64 ms) {
 }
 
 struct Step {
-    qint64 gap = 0;          // the longest gap between ticks
-    qint64 transferGap = 0;  // downloads: only gaps that begin after the click's handler
-    qint64 idleGap = 0;      // the same timer on the idle window, as long
-    qint64 ms = 0;           // how long the step took
-    qint64 clickMs = 0;      // downloads: the click's handler (address echo, request)
-    int over100 = 0;         // gaps over 100 ms
+    Gap gap;            // the longest gap between ticks
+    Gap transferGap;    // downloads: only gaps that begin after the click's handler
+    qint64 ownGap = 0;  // the longest gap less the thread's wait for a processor
+    Gap idleGap;        // the same timer on the idle window, as long
+    qint64 idleOwnGap = 0;
+    qint64 ms = 0;       // how long the step took
+    qint64 clickMs = 0;  // downloads: the click's handler (address echo, request)
+    int over100 = 0;     // gaps over 100 ms
     int idleOver100 = 0;
     Handled longest;  // the longest event handled during the step
     Handled idleLongest;
@@ -359,6 +406,7 @@ class Bench {
         watch(false);
         step.gap = ticks_.longestGap();
         step.transferGap = step.gap;
+        step.ownGap = ticks_.longestOwnGap();
         step.ms = ticks_.duration();
         step.over100 = ticks_.gapsOver(100);
         step.longest = app_.longest;
@@ -372,6 +420,7 @@ class Bench {
         ticks_.stop();
         watch(false);
         step.idleGap = ticks_.longestGap();
+        step.idleOwnGap = ticks_.longestOwnGap();
         step.idleOver100 = ticks_.gapsOver(100);
         step.idleLongest = app_.longest;
     }
@@ -432,47 +481,59 @@ struct Row {
 };
 
 void printTable(const std::vector<Row>& rows) {
-    std::printf("\nlongest gap between ticks of a %d ms timer on the window's thread, ms\n",
-                kTickMs);
-    std::printf("%-42s %6s %5s %8s %8s %6s %9s %7s\n", "", "median", "max", "idle med", "idle max",
-                ">100ms", "idle >100", "step, s");
+    std::printf(
+        "\nlongest gap between ticks of a %d ms timer on the window's thread, ms: median and max "
+        "over the rounds; the same timer on the idle window as long; the longest gap less the "
+        "thread's wait for a processor\n",
+        kTickMs);
+    std::printf("%-42s %6s %5s %8s %8s %6s %9s %9s %8s %7s\n", "", "median", "max", "idle med",
+                "idle max", ">100ms", "idle >100", "own med", "own max", "step, s");
     for (const Row& row : rows) {
-        std::vector<qint64> gaps, idle, ms;
-        qint64 most = 0, idleMost = 0;
+        std::vector<qint64> gaps, idle, own, ms;
+        qint64 most = 0, idleMost = 0, ownMost = 0;
         int over = 0, idleOver = 0;
         for (const Step& s : row.rounds) {
-            gaps.push_back(s.gap);
-            idle.push_back(s.idleGap);
+            gaps.push_back(s.gap.ms);
+            idle.push_back(s.idleGap.ms);
+            own.push_back(s.ownGap);
             ms.push_back(s.ms);
-            most = std::max(most, s.gap);
-            idleMost = std::max(idleMost, s.idleGap);
+            most = std::max(most, s.gap.ms);
+            idleMost = std::max(idleMost, s.idleGap.ms);
+            ownMost = std::max(ownMost, s.ownGap);
             over += s.over100;
             idleOver += s.idleOver100;
         }
-        std::printf("%-42s %6lld %5lld %8lld %8lld %6d %9d %7.1f\n", row.name.toUtf8().constData(),
-                    static_cast<long long>(median(gaps)), static_cast<long long>(most),
-                    static_cast<long long>(median(idle)), static_cast<long long>(idleMost), over,
-                    idleOver, static_cast<double>(median(ms)) / 1000.0);
+        std::printf("%-42s %6lld %5lld %8lld %8lld %6d %9d %9lld %8lld %7.1f\n",
+                    row.name.toUtf8().constData(), static_cast<long long>(median(gaps)),
+                    static_cast<long long>(most), static_cast<long long>(median(idle)),
+                    static_cast<long long>(idleMost), over, idleOver,
+                    static_cast<long long>(median(own)), static_cast<long long>(ownMost),
+                    static_cast<double>(median(ms)) / 1000.0);
     }
     std::printf("\n");
     for (const Row& row : rows) {
         Handled worst, idleWorst;
+        Gap widest;
         std::vector<qint64> clicks, transfer;
         for (const Step& s : row.rounds) {
             if (s.longest.ms >= worst.ms)
                 worst = s.longest;
             if (s.idleLongest.ms >= idleWorst.ms)
                 idleWorst = s.idleLongest;
+            if (s.gap.ms >= widest.ms)
+                widest = s.gap;
             clicks.push_back(s.clickMs);
-            transfer.push_back(s.transferGap);
+            transfer.push_back(s.transferGap.ms);
         }
         std::printf(
-            "%s\n  longest handler: %lld ms (%lld on the processor), %s\n"
+            "%s\n  longest gap: %lld ms, of which %lld waiting for a processor, %lld running\n"
+            "  longest handler: %lld ms (%lld on the processor), %s\n"
             "  idle's longest handler: %lld ms (%lld), %s\n",
-            row.name.toUtf8().constData(), static_cast<long long>(worst.ms),
-            static_cast<long long>(worst.cpuMs), worst.what.toUtf8().constData(),
-            static_cast<long long>(idleWorst.ms), static_cast<long long>(idleWorst.cpuMs),
-            idleWorst.what.toUtf8().constData());
+            row.name.toUtf8().constData(), static_cast<long long>(widest.ms),
+            static_cast<long long>(widest.queuedMs), static_cast<long long>(widest.cpuMs),
+            static_cast<long long>(worst.ms), static_cast<long long>(worst.cpuMs),
+            worst.what.toUtf8().constData(), static_cast<long long>(idleWorst.ms),
+            static_cast<long long>(idleWorst.cpuMs), idleWorst.what.toUtf8().constData());
         if (row.download) {
             std::printf(
                 "  the click's handler (address echo, download request): median %lld ms; "
@@ -559,14 +620,18 @@ int run(TimedApplication& app, const QString& cardFolder, const QString& databas
             rows[2 * c].rounds.push_back(read);
             rows[2 * c + 1].rounds.push_back(download);
             allOk = allOk && read.ok && download.ok;
+            // Each gap with the part of it the thread spent waiting for a processor.
             std::printf(
-                "round %d  %-28s reads: gap %4lld ms (idle %3lld) in %5.1f s %s  download: gap "
-                "%4lld ms (idle %3lld) in %5.1f s, click %lld ms %s\n",
-                round + 1, qPrintable(card.name), static_cast<long long>(read.gap),
-                static_cast<long long>(read.idleGap), static_cast<double>(read.ms) / 1000.0,
-                read.ok ? "ok" : "WRONG", static_cast<long long>(download.gap),
-                static_cast<long long>(download.idleGap), static_cast<double>(download.ms) / 1000.0,
-                static_cast<long long>(download.clickMs), download.ok ? "ok" : "FAILED");
+                "round %d  %-26s reads: gap %3lld ms (queued %3lld; idle %3lld) in %4.1f s %s  "
+                "download: gap %3lld ms (queued %3lld; idle %3lld) in %4.1f s, click %lld ms %s\n",
+                round + 1, qPrintable(card.name), static_cast<long long>(read.gap.ms),
+                static_cast<long long>(read.gap.queuedMs), static_cast<long long>(read.idleGap.ms),
+                static_cast<double>(read.ms) / 1000.0, read.ok ? "ok" : "WRONG",
+                static_cast<long long>(download.gap.ms),
+                static_cast<long long>(download.gap.queuedMs),
+                static_cast<long long>(download.idleGap.ms),
+                static_cast<double>(download.ms) / 1000.0, static_cast<long long>(download.clickMs),
+                download.ok ? "ok" : "FAILED");
             std::fflush(stdout);
         }
     }
