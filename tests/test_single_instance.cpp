@@ -1,3 +1,7 @@
+#ifdef _WIN32
+#include "support/windows_acl.h"
+#endif
+
 #include <gtest/gtest.h>
 
 #include <QProcess>
@@ -63,5 +67,21 @@ TEST(SingleInstance, LockOfAKilledProgramDoesNotCount) {
     next->kill();
     next->waitForFinished(10000);
 }
+
+#ifdef _WIN32
+// The name the installer looks for while the program runs: every user's program and the
+// installer may open it to wait on it, and no one else may change its security.
+TEST(SingleInstance, ProgramsMutexLetsEveryoneWaitAndNothingMore) {
+    QTemporaryDir home;
+    QObject owner;
+    QProcess* program = startProgram(home.path(), &owner);
+    ASSERT_TRUE(program->waitForStarted(10000));
+    EXPECT_FALSE(program->waitForFinished(3000)) << program->readAllStandardError().constData();
+    EXPECT_EQ(accessListOfMutex(QStringLiteral("Global\\MORVEL_Drivoro_UpdateManager")),
+              "allow WD 0x100000");
+    program->kill();
+    program->waitForFinished(10000);
+}
+#endif
 
 }  // namespace

@@ -13,16 +13,19 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "account/saved_login.h"
 #include "base/errors.h"
+#include "platform/card_lock.h"
 #include "platform/codepage.h"
 #include "platform/downloads.h"
 #include "platform/folder_handle.h"
@@ -31,10 +34,12 @@
 #include "platform/windows/codepage.h"
 #include "platform/windows/drives.h"
 #include "platform/windows/folders.h"
+#include "platform/windows/named_mutex.h"
 #include "platform/windows/win32.h"
 #include "platform/windows/windows_platform.h"
 #include "support/files.h"
 #include "support/test_server.h"
+#include "support/windows_acl.h"
 
 namespace {
 
@@ -500,6 +505,97 @@ TEST(WindowsFolderHandle, OnlyRegularFilesAreSizedReadAndRemoved) {
     }
     EXPECT_FALSE(folder.removeFile("full"));
     EXPECT_TRUE(QFile::exists(card.filePath("full/inside")));
+}
+
+// ---------------------------------------------------------------- card lock
+
+// The other program of the card lock tests: this test binary again, given a card folder. It
+// says "taken" or "busy"; with --hold it keeps what it took until it is killed.
+TEST(CardLockOtherProgram, TriesTheFolderGivenOnTheCommandLine) {
+    const QString prefix = QStringLiteral("--lock-card=");
+    QString card;
+    bool hold = false;
+    for (const QString& argument : QCoreApplication::arguments()) {
+        if (argument.startsWith(prefix))
+            card = argument.mid(prefix.size());
+        hold = hold || argument == QLatin1String("--hold");
+    }
+    if (card.isEmpty())
+        GTEST_SKIP() << "only run by the card lock tests";
+    const std::shared_ptr<platform::CardLock> lock =
+        platform::CardLock::take(platform::FolderHandle::open(card));
+    std::cout << (lock ? "taken" : "busy") << std::endl;
+    if (lock && hold) {
+        std::string line;
+        std::getline(std::cin, line);  // until killed
+    }
+}
+
+void startOtherProgram(QProcess& program, const QString& card, bool hold) {
+    QStringList arguments{QStringLiteral("--gtest_filter=CardLockOtherProgram.*"),
+                          QStringLiteral("--lock-card=") + card};
+    if (hold)
+        arguments << QStringLiteral("--hold");
+    program.start(QCoreApplication::applicationFilePath(), arguments);
+}
+
+// "taken" or "busy", or what the program said instead.
+QByteArray answerOf(QProcess& program) {
+    QByteArray said;
+    for (;;) {
+        while (!program.canReadLine()) {
+            if (!program.waitForReadyRead(30000))
+                return "no answer: " + said + program.readAll();
+        }
+        const QByteArray line = program.readLine().trimmed();
+        if (line == "taken" || line == "busy")
+            return line;
+        said += line + '\n';
+    }
+}
+
+QByteArray tryInOtherProgram(const QString& card) {
+    QProcess other;
+    startOtherProgram(other, card, false);
+    const QByteArray answer = answerOf(other);
+    other.waitForFinished(30000);
+    return answer;
+}
+
+// The download takes the lock on its worker thread, which ends before the window's thread
+// writes the card info file and lets the lock go: in between, the card stays another
+// program's to keep out of, and a holder that is killed frees it.
+TEST(WindowsCardLock, HeldWhateverThreadTookItAndFreedWithItsHolder) {
+    QTemporaryDir card;
+    const platform::FolderHandle folder = platform::FolderHandle::open(card.path());
+    std::shared_ptr<platform::CardLock> lock;
+    std::thread([&] { lock = platform::CardLock::take(folder); }).join();
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(tryInOtherProgram(card.path()), "busy");
+    EXPECT_FALSE(platform::CardLock::take(folder));
+    std::thread([&] { lock.reset(); }).join();
+    EXPECT_EQ(tryInOtherProgram(card.path()), "taken");
+
+    QProcess holder;
+    startOtherProgram(holder, card.path(), true);
+    ASSERT_EQ(answerOf(holder), "taken");
+    EXPECT_FALSE(platform::CardLock::take(folder));
+    holder.kill();
+    ASSERT_TRUE(holder.waitForFinished(30000));
+    EXPECT_TRUE(platform::CardLock::take(folder));
+}
+
+// Another user's program may open the lock to learn that it is there, and may do nothing else
+// with it (change its security, keep it past its holder).
+TEST(WindowsCardLock, EveryoneMayWaitOnTheLockAndNothingMore) {
+    QTemporaryDir card;
+    const platform::FolderHandle folder = platform::FolderHandle::open(card.path());
+    const QString name = platform::win::cardLockName(folder);
+    ASSERT_TRUE(name.startsWith(QLatin1String("Global\\MORVEL_Drivoro_Card_")))
+        << name.toStdString();
+    const std::shared_ptr<platform::CardLock> lock = platform::CardLock::take(folder);
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(accessListOfMutex(name), "allow WD 0x100000");
 }
 
 // ---------------------------------------------------------------- replacing a file
