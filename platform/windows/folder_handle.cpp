@@ -240,9 +240,8 @@ bool FolderHandle::removeFile(const QString& name) const {
 
 void FolderHandle::sync() const {
     // Nothing it can do: a folder handle opened for reading cannot be flushed on Windows. The
-    // rename through the file's own handle (ReplacingFile::commit) is not written through, so
-    // its folder entry is on the medium only once the file system writes it back or the volume
-    // is flushed or ejected.
+    // rename through the file's own handle (ReplacingFile::commit) is not written through;
+    // that handle is flushed once more after it instead.
 }
 
 }  // namespace platform
