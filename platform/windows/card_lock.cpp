@@ -7,8 +7,8 @@
 #include "platform/windows/win32.h"
 
 // The lock is the named object's existence, not its ownership, which belongs to a thread: the
-// download takes it on its worker thread, and the window's thread releases it once the card
-// info file is written.
+// download takes it on its worker thread, which has ended by the time another thread has
+// written the card info file and lets it go.
 namespace platform {
 
 namespace win {

@@ -571,9 +571,9 @@ QByteArray tryInOtherProgram(const QString& card) {
     return answer;
 }
 
-// The download takes the lock on its worker thread, which ends before the window's thread
-// writes the card info file and lets the lock go: in between, the card stays another
-// program's to keep out of, and a holder that is killed frees it.
+// The download takes the lock on its worker thread, which ends before another thread writes
+// the card info file and lets the lock go: in between, another program stays out of the
+// card, and a holder that is killed frees it.
 TEST(WindowsCardLock, HeldWhateverThreadTookItAndFreedWithItsHolder) {
     QTemporaryDir card;
     const platform::FolderHandle folder = platform::FolderHandle::open(card.path());
