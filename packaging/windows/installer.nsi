@@ -56,8 +56,6 @@ SetCompressor ${COMPRESSOR}
 Name "${NAME}"
 OutFile "${OUTFILE}"
 ; No InstallDir: $INSTDIR is empty in .onInit unless /D= gave a folder.
-ShowInstDetails show
-ShowUninstDetails show
 VIProductVersion "${FILE_VERSION}"
 VIAddVersionKey /LANG=1042 "ProductName" "${NAME}"
 VIAddVersionKey /LANG=1042 "CompanyName" "MORVEL"
@@ -85,6 +83,10 @@ Var Skipped       ; a listed file the list walk passes over
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
 !define MUI_COMPONENTSPAGE_NODESC
+!define MUI_PAGE_HEADER_TEXT "지금 사용자의 파일"
+!define MUI_PAGE_HEADER_SUBTEXT "프로그램과 함께 지울 파일을 고르세요."
+!define MUI_COMPONENTSPAGE_TEXT_TOP "프로그램은 제거됩니다. 지금 사용자의 아래 파일은 체크한 것만 지우고 나머지는 남겨 둡니다. 다른 사용자의 파일은 건드리지 않습니다."
+!define MUI_COMPONENTSPAGE_TEXT_COMPLIST "함께 지울 파일:"
 !insertmacro MUI_UNPAGE_COMPONENTS
 !insertmacro MUI_UNPAGE_INSTFILES
 ; The scope page's words, which NSIS's Korean language file lacks.
