@@ -57,5 +57,5 @@ int main(int argc, char* argv[]) {
         return 0;
     SystemPlatform system;
     platform::install(&system);
-    return runProgram();
+    return endProgram(runProgram());
 }
