@@ -69,5 +69,5 @@ int main(int argc, char* argv[]) {
         return 0;
     SystemPlatform system;
     platform::install(&system);
-    return runProgram();
+    return endProgram(runProgram());
 }

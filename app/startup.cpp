@@ -2,11 +2,14 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <cstdio>
+#include <cstdlib>
 
 #include "account/tflogin.h"
 #include "app/guard.h"
 #include "app/tfmain.h"
 #include "app/widgets.h"
+#include "card/card_access.h"
 #include "platform/codepage.h"
 #include "platform/platform.h"
 
@@ -31,4 +34,13 @@ int runProgram() {
     mainWindow->show();
     QApplication::exec();
     return 0;
+}
+
+int endProgram(int exitCode) {
+    if (!card::CardAccess::waitForThreads(std::chrono::milliseconds{300})) {
+        // Nothing else is left to save; destructors would wait on the stuck threads' locks.
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
+    return exitCode;
 }

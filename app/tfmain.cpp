@@ -55,6 +55,7 @@ TFMain::TFMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TFMai
                                 2 * ui->Memo1->frameWidth() +
                                 2 * static_cast<int>(ui->Memo1->document()->documentMargin()));
 
+    setUpCardAccess();
     connectHandlers();
     runGuarded([this] { FormCreate(); });
 }

@@ -3,19 +3,28 @@
 #include <QPixmap>
 #include <QStringList>
 #include <QWidget>
+#include <chrono>
 #include <memory>
 
 #include "card/bb_data.h"
+#include "card/card_access.h"
+#include "platform/platform.h"
 #include "service/user_info.h"
 
 class QPlainTextEdit;
+class QTimer;
 namespace Ui {
 class TFMain;
 }
 namespace card {
 class DatabaseRun;
 struct DatabaseOutcome;
+struct CardInfoRead;
+struct CardInfoRewrite;
 }  // namespace card
+namespace platform {
+class CardLock;
+}
 
 // The main window: the hub that owns the shared state, the request dispatcher and every
 // answer handler, whichever window sends the request. Handlers are defined beside their
@@ -56,9 +65,12 @@ class TFMain : public QWidget {
     bool FuPaymentList(const QString& JsonString);  // 9, payment history (payments/)
     bool FBanner(const QString& JsonString);        // 88, banner list (banner/)
 
-    // The card and the download. (card/)
-    void FbbRead(const QString& FileName);
-    void FbbSave(const QString& FileName);
+    // The card and the download. (card/) Every call on a card is made off the window's
+    // thread: FbbRead takes the card info file's bytes as they were read, FbbSave starts the
+    // rewrite after a download and shows its outcome when the card has answered.
+    void FbbRead(const QByteArray& bytes);
+    void FbbSave(const card::CardKey& card, const QString& folder,
+                 std::shared_ptr<platform::CardLock> cardLock);
     QString FGetIP();
     // The banner picture. (banner/)
     QString FImgDown(const QString& xURL);
@@ -83,7 +95,7 @@ class TFMain : public QWidget {
     void fillDriveList();
     // The download button's two faces: 0 active, 1 greyed. (app/)
     void setDownloadButton(int face);
-    // A database is on its way to the card. (card/)
+    // A database is on its way to the card, or the card info file after it. (card/)
     bool isDownloading() const;
 
   protected:
@@ -102,11 +114,35 @@ class TFMain : public QWidget {
     // it runs. (card/)
     void setDownloading(bool running);
     void showDownloadProgress(std::int64_t received, std::int64_t total);
-    void finishDownload(const QString& root, const QString& folder,
+    void finishDownload(const card::CardKey& card, const QString& folder,
                         const card::DatabaseOutcome& outcome);
+    // The card calls' one home, and what the window does with their results. (card/)
+    void setUpCardAccess();
+    card::CardKey selectedCard() const;
+    // The card read of a drive: the result is shown when the card has answered, if it is still
+    // the selected one then.
+    void readCard(const card::CardKey& card, const QString& folder);
+    void startCardRead(const card::CardKey& card, const QString& folder);
+    void cardReadDone(const card::CardKey& card, const QString& folder,
+                      const card::CardInfoRead& read);
+    void showCardRead(const card::CardInfoRead& read);
+    void cardReturned(const card::CardKey& card);
+    // Tells the driver once of each call on a card that has not returned within cardStall_.
+    void watchCards();
+    bool selectedCardListed(const QList<platform::Drive>& drives) const;
+    // A new volume's card read, and the choice of the card to switch to.
+    void arrivalRead(const card::CardKey& card, const QString& folder,
+                     const card::CardInfoRead& read);
+    void settleArrival();
+    void cardInfoWritten(const card::CardKey& card, const QString& path,
+                         const card::CardInfoRewrite& rewrite);
+    // After the card info file: whether the card may be taken out now. (card/)
+    void sayWhetherTheCardMayBePulled(platform::VolumeFlush flush);
     // No card info file where the card read looked: the log says so, the model and serial
     // are cleared and the download button greys. (card/)
     void reportNoCardInfo();
+    // No card to download onto: the model and serial are cleared and the button greys. (card/)
+    void clearCardFields();
     // A volume was mounted or unmounted: the drive list follows, a new card is read. While
     // a download runs the change waits for its end. (card/)
     void drivesChanged();
@@ -136,6 +172,26 @@ class TFMain : public QWidget {
     // a change seen during a download is applied when it ends. (card/)
     std::unique_ptr<QObject> driveWatch_;
     bool drivesChangePending_ = false;
+    // Calls on cards, off the window's thread, and the watch for a card that stops answering.
+    // (card/)
+    std::unique_ptr<card::CardAccess> cards_;
+    QTimer* cardWatch_ = nullptr;
+    std::chrono::milliseconds cardStall_{5000};
+    // The card whose read the user asked for and has not seen yet.
+    card::CardKey cardReadWanted_;
+    // The card whose info file is being rewritten after a download.
+    card::CardKey rewriting_;
+    // New volumes being read to find the card that has just gone in.
+    struct Arrival {
+        QList<card::CardKey> cards;
+        card::CardKey selection;  // what was selected when they came
+        QString folder;
+        qsizetype waiting = 0;
+        bool taken = false;
+        quint64 generation = 0;
+    };
+    Arrival arrival_;
+    quint64 arrivalGeneration_ = 0;
 };
 
 extern TFMain* FMain;

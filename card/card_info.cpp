@@ -105,6 +105,23 @@ QByteArray loadCardInfoFile(const platform::FolderHandle& folder, const QString&
     return folder.readSmallFile(name, kMaxCardInfoBytes, tooLargeForCardInfo());
 }
 
+QString cardInfoLineOne(const QByteArray& bytes) {
+    const QList<CardLine> lines = cardLines(bytes);
+    return lines.isEmpty() ? QString() : lines.front().text;
+}
+
+QString notACardFileReason() {
+    return QStringLiteral(
+        "카드 정보 파일 자리에 파일이 아닌 것(폴더나 링크)이 있어 블랙박스 "
+        "SD카드로 쓸 수 없습니다");
+}
+
+QString cardInfoNotWrittenReason() {
+    return QStringLiteral(
+        "카드 정보 파일 자리에 파일이 아닌 것(폴더나 링크)이 있어 카드 정보 "
+        "파일을 쓰지 않았습니다");
+}
+
 TbbData decodeDeviceRecord(const QString& bbinfo) {
     const QByteArray ansi = platform::toAnsi(bbinfo);
     TbbData bb;

@@ -29,6 +29,15 @@ QByteArray loadCardInfoFile(const platform::FolderHandle& folder,
 // was) and rebuilds bb from line 1.
 void readCardInfo(const QByteArray& bytes, TcfgData& cfg, TbbData& bb);
 
+// The file's own first line; empty when it has none (no bytes, or a byte-order mark alone).
+QString cardInfoLineOne(const QByteArray& bytes);
+
+// Why a download did not go onto a card whose card info file's name is taken by something
+// that is not a file (a folder, a link, a pipe).
+QString notACardFileReason();
+// Why the card info file was not rewritten after a download, for the same cause.
+QString cardInfoNotWrittenReason();
+
 // Line 1 decoded: 65 hexadecimal pairs, the model name taken out of the serial region, the
 // serial field reset to "0000000000".
 TbbData decodeDeviceRecord(const QString& bbinfo);

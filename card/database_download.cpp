@@ -9,6 +9,7 @@
 #include "base/errors.h"
 #include "base/sha256.h"
 #include "base/text.h"
+#include "card/card_info.h"
 #include "card/card_paths.h"
 #include "platform/folder_handle.h"
 #include "platform/replacing_file.h"
@@ -17,7 +18,9 @@ namespace card {
 namespace {
 
 using platform::BodyFault;
+using platform::CardCall;
 using platform::FolderHandle;
+using platform::OnCard;
 using platform::ReplacingFile;
 
 constexpr qint64 kMiB = 1024 * 1024;
@@ -142,16 +145,18 @@ void removeLeftover(const FolderHandle& card) {
 // Moves a checked copy from the computer onto a card that has room for it only once the
 // old database is gone.
 DatabaseOutcome installStagedCopy(const FolderHandle& card, const StagedCopy& copy,
-                                  const DatabaseProgress& progress,
-                                  const std::atomic<bool>& cancel) {
-    removeLeftover(card);
+                                  const DatabaseProgress& progress, const std::atomic<bool>& cancel,
+                                  platform::CardCallClock* clock) {
     qint64 oldBytes = 0;
+    qint64 freeBytes = -1;
     try {
+        const OnCard call(clock, CardCall::Look, card.path());
+        removeLeftover(card);
         oldBytes = card.regularFileSize(kDatabaseName).value_or(0);
+        freeBytes = card.freeBytes();
     } catch (const FileError& e) {
         return failed(BodyFault::Storage, e.text());
     }
-    const qint64 freeBytes = card.freeBytes();
     if (planFor(copy.size, freeBytes, oldBytes) == Plan::NoRoom)
         return noRoom(copy.size + kRoomMargin, freeBytes);
 
@@ -161,6 +166,7 @@ DatabaseOutcome installStagedCopy(const FolderHandle& card, const StagedCopy& co
     if (cancel)
         return failed(BodyFault::Cancelled);
     if (oldBytes > 0) {
+        const OnCard call(clock, CardCall::Write, card.path());
         if (!card.removeFile(kDatabaseName)) {
             const int error = errno;
             return failed(removalFault(error), systemErrorText(error));
@@ -172,6 +178,8 @@ DatabaseOutcome installStagedCopy(const FolderHandle& card, const StagedCopy& co
         return outcome;
     };
     ReplacingFile file;
+    file.watchCalls(clock);
+    file.stopWhen(&cancel);
     if (!file.open(card, kDatabaseName))
         return afterRemoval(failed(writeFault(file), file.errorText()));
     std::vector<char> piece(kCopyPiece);
@@ -198,8 +206,11 @@ DatabaseOutcome installStagedCopy(const FolderHandle& card, const StagedCopy& co
         file.discard();
         return afterRemoval(failed(BodyFault::Storage, QStringLiteral("The kept copy changed")));
     }
-    if (!file.commit(copy.sha256))
+    if (!file.commit(copy.sha256)) {
+        if (cancel)
+            return afterRemoval(failed(BodyFault::Cancelled));
         return afterRemoval(failed(writeFault(file), file.errorText()));
+    }
     DatabaseOutcome done;
     done.readBackMs = file.readBackMs();
     return done;
@@ -232,10 +243,16 @@ DatabaseOutcome downloadLocked(const DatabaseSource& source, const DatabaseTarge
     if (!declared.valid)
         return failed(BodyFault::BadDeclaration);
 
+    platform::CardCallClock* const clock = settings.cardClock;
     FolderHandle card;
     qint64 oldBytes = 0;
+    qint64 freeBytes = -1;
     try {
+        const OnCard call(clock, CardCall::Look, target.driveRoot);
         card = FolderHandle::openBeneath(target.driveRoot, target.folder);
+        if (!target.cardInfoName.isEmpty() && card.contains(target.cardInfoName) &&
+            !card.holdsRegularFile(target.cardInfoName))
+            return failed(BodyFault::NotACard);
         // Known before a byte is fetched, also when the file would go by the computer first.
         if (card.readOnlyVolume())
             return failed(BodyFault::WriteProtected);
@@ -244,17 +261,17 @@ DatabaseOutcome downloadLocked(const DatabaseSource& source, const DatabaseTarge
             return failed(BodyFault::CardBusy);
         removeLeftover(card);
         oldBytes = card.regularFileSize(kDatabaseName).value_or(0);
+        freeBytes = card.freeBytes();
     } catch (const FileError& e) {
         return failed(BodyFault::Storage, e.text());
     }
     if (const std::optional<StagedCopy> copy =
             stagedCopyFor(settings.stagingFolder, source, declared)) {
-        DatabaseOutcome outcome = installStagedCopy(card, *copy, progress, cancel);
+        DatabaseOutcome outcome = installStagedCopy(card, *copy, progress, cancel, clock);
         if (outcome.ok())
             forgetStagedCopy(settings.stagingFolder);
         return outcome;
     }
-    const qint64 freeBytes = card.freeBytes();
 
     // Where the bytes go is decided by the size: declared, or announced by the head.
     std::optional<Plan> plan;
@@ -264,6 +281,7 @@ DatabaseOutcome downloadLocked(const DatabaseSource& source, const DatabaseTarge
             return noRoom(*declared.size + kRoomMargin, freeBytes);
     }
     ReplacingFile file;
+    file.stopWhen(&cancel);
     FolderHandle staging;
     Sha256 hash;
     std::int64_t received = 0;
@@ -313,6 +331,7 @@ DatabaseOutcome downloadLocked(const DatabaseSource& source, const DatabaseTarge
                 return false;
             }
         } else {
+            file.watchCalls(clock);
             opened = file.open(card, kDatabaseName);
         }
         if (!opened)
@@ -371,7 +390,7 @@ DatabaseOutcome downloadLocked(const DatabaseSource& source, const DatabaseTarge
 
     if (*plan == Plan::Beside) {
         if (!file.commit(digest))
-            return failed(writeFault(file), file.errorText());
+            return failed(cancel ? BodyFault::Cancelled : writeFault(file), file.errorText());
         DatabaseOutcome done;
         done.readBackMs = file.readBackMs();
         return done;
@@ -387,8 +406,9 @@ DatabaseOutcome downloadLocked(const DatabaseSource& source, const DatabaseTarge
         forgetStagedCopy(settings.stagingFolder);
         return failed(BodyFault::Storage, e.text());
     }
-    DatabaseOutcome installed = installStagedCopy(
-        card, StagedCopy{staging.filePath(kDatabaseName), received, digest}, progress, cancel);
+    DatabaseOutcome installed =
+        installStagedCopy(card, StagedCopy{staging.filePath(kDatabaseName), received, digest},
+                          progress, cancel, clock);
     if (installed.ok() || !installed.oldRemoved)
         forgetStagedCopy(settings.stagingFolder);
     return installed;
@@ -458,6 +478,8 @@ QString failureReason(const DatabaseOutcome& outcome) {
                 "내용이 다릅니다)");
         case BodyFault::Cancelled:
             return QStringLiteral("다운로드를 멈췄습니다");
+        case BodyFault::NotACard:
+            return notACardFileReason();
     }
     return {};
 }

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "base/http_transfer.h"
+#include "platform/card_calls.h"
 #include "platform/card_lock.h"
 #include "platform/downloads.h"
 
@@ -30,12 +31,17 @@ struct DatabaseSource {
 struct DatabaseTarget {
     QString driveRoot;  // ending in "/"
     QString folder;     // the card folder beneath it; empty for the root
+    // When set, something other than a regular file of this name in the folder (which no
+    // dashcam writes) stops the download before anything is fetched.
+    QString cardInfoName{};
 };
 
 struct DatabaseSettings {
     TransferLimits limits{5000, 30000, 0};
     // Where a database is kept on the computer while the card makes room for it.
     QString stagingFolder;
+    // Times each call on the card, for the window that tells a card that stopped answering.
+    platform::CardCallClock* cardClock = nullptr;
 };
 
 struct DatabaseOutcome {

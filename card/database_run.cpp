@@ -2,7 +2,10 @@
 
 #include <QMetaObject>
 #include <chrono>
+#include <thread>
 #include <utility>
+
+#include "card/card_access.h"
 
 namespace card {
 namespace {
@@ -17,8 +20,10 @@ DatabaseRun::DatabaseRun(QObject* context, DatabaseSource source, DatabaseTarget
     : shared_(std::make_shared<Shared>()) {
     shared_->context = context;
     shared_->onProgress = std::move(onProgress);
-    worker_ = std::thread([shared = shared_, source = std::move(source), target = std::move(target),
-                           settings = std::move(settings), onFinished = std::move(onFinished)] {
+    settings.cardClock = &shared_->clock;
+    std::thread([shared = shared_, source = std::move(source), target = std::move(target),
+                 settings = std::move(settings), onFinished = std::move(onFinished)] {
+        const CardThreadCount counted;
         std::chrono::steady_clock::time_point lastPost;
         const DatabaseOutcome outcome = downloadDatabase(
             source, target, settings,
@@ -35,22 +40,30 @@ DatabaseRun::DatabaseRun(QObject* context, DatabaseSource source, DatabaseTarget
                 postProgress(shared, received, total);
             },
             shared->cancel);
-        shared->finished = true;
-        if (QObject* context = shared->context.data()) {
-            QMetaObject::invokeMethod(
-                context, [onFinished, outcome] { onFinished(outcome); }, Qt::QueuedConnection);
+        {
+            std::lock_guard<std::mutex> lock(shared->mutex);
+            if (QObject* context = shared->context.data()) {
+                QMetaObject::invokeMethod(
+                    context, [onFinished, outcome] { onFinished(outcome); }, Qt::QueuedConnection);
+            }
         }
-    });
+        {
+            std::lock_guard<std::mutex> lock(shared->finishedMutex);
+            shared->finished = true;
+        }
+        shared->finishedChanged.notify_all();
+    }).detach();
 }
 
 DatabaseRun::~DatabaseRun() {
     cancel();
-    wait();
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->context = nullptr;
 }
 
 void DatabaseRun::wait() {
-    if (worker_.joinable() && worker_.get_id() != std::this_thread::get_id())
-        worker_.join();
+    std::unique_lock<std::mutex> lock(shared_->finishedMutex);
+    shared_->finishedChanged.wait(lock, [this] { return shared_->finished.load(); });
 }
 
 void DatabaseRun::postProgress(const std::shared_ptr<Shared>& shared, std::int64_t received,
@@ -59,6 +72,7 @@ void DatabaseRun::postProgress(const std::shared_ptr<Shared>& shared, std::int64
     shared->total = total;
     if (shared->progressPending.exchange(true))
         return;
+    std::lock_guard<std::mutex> lock(shared->mutex);
     QObject* context = shared->context.data();
     if (!context) {
         shared->progressPending = false;

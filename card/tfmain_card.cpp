@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QScopeGuard>
+#include <QTimer>
 #include <algorithm>
 #include <utility>
 
@@ -14,11 +16,12 @@
 #include "app/tfmain.h"
 #include "base/errors.h"
 #include "base/http_transfer.h"
+#include "card/card_access.h"
+#include "card/card_files.h"
 #include "card/card_info.h"
 #include "card/card_paths.h"
 #include "card/database_run.h"
 #include "card/download.h"
-#include "platform/folder_handle.h"
 #include "platform/platform.h"
 #include "service/addresses.h"
 #include "service/database_record.h"
@@ -132,42 +135,33 @@ bool driveStillPresent(const QString& root) {
                        [&root](const platform::Drive& d) { return d.root == root; });
 }
 
-// The folder of a file on the card, opened from the drive root folder by folder without
-// following links. Throws FileError.
-platform::FolderHandle cardFolderOf(const QString& driveRoot, const QString& filePath) {
-    // card::cardFilePath writes the path with the system's separators.
-    const QString root = QDir::toNativeSeparators(driveRoot);
-    const QString path = QDir::toNativeSeparators(filePath);
-    if (!root.isEmpty() && path.startsWith(root)) {
-        const QString inner = path.mid(root.size());
-        return platform::FolderHandle::openBeneath(
-            driveRoot, inner.left(std::max<qsizetype>(inner.lastIndexOf(QDir::separator()), 0)));
-    }
-    return platform::FolderHandle::open(QFileInfo(filePath).path(), filePath);
+// The card that the item at index stands for.
+card::CardKey cardAt(const QComboBox* box, int index) {
+    if (index < 0)
+        return {};
+    return card::CardKey{box->itemData(index).toString(), identityAt(box, index)};
 }
 
-// The card folder holds a card info file: a regular file of that name, not a folder, a link
-// or a pipe, which no dashcam writes.
-bool cardInfoPresent(const QString& driveRoot, const QString& folder) {
-    try {
-        return platform::FolderHandle::openBeneath(driveRoot, folder)
-            .holdsRegularFile(card::kCardInfoName);
-    } catch (const FileError&) {
-        return false;
-    }
-}
-
-// Something other than a card info file has its name in the card folder.
-bool cardInfoNameTaken(const QString& driveRoot, const QString& folder) {
-    try {
-        const auto card = platform::FolderHandle::openBeneath(driveRoot, folder);
-        return card.contains(card::kCardInfoName) && !card.holdsRegularFile(card::kCardInfoName);
-    } catch (const FileError&) {
-        return false;
-    }
+QString cardStallLine() {
+    return QStringLiteral(
+        "SD카드가 응답하지 않습니다. SD카드와 카드 리더기를 확인하거나, "
+        "SD카드를 뺐다가 다시 꽂아 주세요");
 }
 
 }  // namespace
+
+void TFMain::setUpCardAccess() {
+    cards_ = std::make_unique<card::CardAccess>(
+        this, [](const std::function<void()>& apply) { runGuarded(apply); });
+    cards_->setOnReturned([this](const card::CardKey& card) { cardReturned(card); });
+    cardWatch_ = new QTimer(this);
+    cardWatch_->setInterval(250);
+    connect(cardWatch_, &QTimer::timeout, this, [this] { runGuarded([this] { watchCards(); }); });
+}
+
+card::CardKey TFMain::selectedCard() const {
+    return cardAt(ui->DriveComboBox1, ui->DriveComboBox1->currentIndex());
+}
 
 void TFMain::fillDriveList() {
     QComboBox* box = ui->DriveComboBox1;
@@ -195,17 +189,88 @@ void TFMain::DriveComboBox1Change() {
     driveRootRead_ = selectedRoot(ui->DriveComboBox1);
     const QString folder = card::cardFolder(UserInfo.DownDir);
     card::requireSafeCardFolder(folder);
-    const QString root = selectedRoot(ui->DriveComboBox1);
-    if (!root.isEmpty()) {
-        const QString path = card::cardFilePath(root, folder, card::kCardInfoName);
-        FMsg(ui->Memo1, path);
-        if (cardInfoPresent(root, folder)) {
-            FbbRead(path);
-            FMsg(ui->Memo1, card::cardDatabaseLine(cfgData.bbinfo, UserInfo.Version));
-            return;
-        }
+    const card::CardKey card = selectedCard();
+    if (!card.isNull()) {
+        FMsg(ui->Memo1, card::cardFilePath(card.root, folder, card::kCardInfoName));
+        readCard(card, folder);
+        return;
     }
     reportNoCardInfo();
+}
+
+void TFMain::readCard(const card::CardKey& card, const QString& folder) {
+    // Shown when it comes, if the card is still the selected one then.
+    cardReadWanted_ = card;
+    // A read already on its way answers this one too; a card busy with another call is read
+    // once that call has returned, never behind it.
+    if (cards_->outstanding(card)) {
+        setDownloadButton(1);
+        return;
+    }
+    startCardRead(card, folder);
+}
+
+void TFMain::startCardRead(const card::CardKey& card, const QString& folder) {
+    const bool started = cards_->start(card, card::CardAccess::Kind::Read, [this, card, folder] {
+        const card::CardInfoRead read = card::readCardInfoAt(card.root, folder);
+        return [this, card, folder, read] { cardReadDone(card, folder, read); };
+    });
+    if (started && cards_->outstanding(card)) {
+        // Not to be pressed while it is not known what card is in the drive.
+        if (cardReadWanted_ == card && selectedCard() == card)
+            setDownloadButton(1);
+        cardWatch_->start();
+    }
+}
+
+void TFMain::cardReadDone(const card::CardKey& card, const QString& folder,
+                          const card::CardInfoRead& read) {
+    if (cardReadWanted_ == card) {
+        cardReadWanted_ = {};
+        // A late answer from a card that has meanwhile been taken out or replaced says
+        // nothing of what is selected now.
+        if (selectedCard() == card)
+            showCardRead(read);
+        return;
+    }
+    arrivalRead(card, folder, read);
+}
+
+void TFMain::showCardRead(const card::CardInfoRead& read) {
+    switch (read.found) {
+        case card::CardInfoRead::Found::File:
+            if (!read.error.isEmpty())
+                throw FileError(read.error);
+            FbbRead(read.bytes);
+            // This card's own record: a file without a first line keeps the previous card's
+            // line 1 in cfgData, which says nothing of this card.
+            FMsg(ui->Memo1,
+                 card::cardDatabaseLine(card::cardInfoLineOne(read.bytes), UserInfo.Version));
+            return;
+        case card::CardInfoRead::Found::Nothing:
+        case card::CardInfoRead::Found::NotAFile:
+            reportNoCardInfo();
+            return;
+    }
+}
+
+void TFMain::cardReturned(const card::CardKey& card) {
+    // A read asked for while the card was busy with another call.
+    if (cardReadWanted_ == card && !cards_->outstanding(card) && selectedCard() == card)
+        startCardRead(card, card::cardFolder(UserInfo.DownDir));
+}
+
+void TFMain::watchCards() {
+    const bool downloading = download_ != nullptr;
+    if (!cards_->anyOutstanding() && !downloading) {
+        cardWatch_->stop();
+        return;
+    }
+    bool stalled = !cards_->newlyStalled(cardStall_).isEmpty();
+    if (downloading && download_->cardCalls().newlyStalled(cardStall_))
+        stalled = true;
+    if (stalled)
+        FMsg(ui->Memo1, cardStallLine());
 }
 
 void TFMain::reportNoCardInfo() {
@@ -216,13 +281,27 @@ void TFMain::reportNoCardInfo() {
     } else {
         FMsg(ui->Memo1, QStringLiteral("블랙박스 SD메모리카드가 없습니다."));
     }
+    clearCardFields();
+}
+
+void TFMain::clearCardFields() {
     setDownloadButton(1);
     ui->LabeledEdit5->clear();
     ui->LabeledEdit6->clear();
 }
 
+bool TFMain::selectedCardListed(const QList<platform::Drive>& drives) const {
+    const card::CardKey selected = selectedCard();
+    return std::any_of(drives.begin(), drives.end(), [&](const platform::Drive& d) {
+        return d.root == selected.root &&
+               (selected.identity == 0 || d.identity == 0 || d.identity == selected.identity);
+    });
+}
+
 void TFMain::drivesChanged() {
-    if (download_) {
+    // The download and the card info file after it come first; only a selected card that has
+    // gone cannot wait for a rewrite that may never return.
+    if (download_ || (!rewriting_.isNull() && selectedCardListed(platform::current().drives()))) {
         drivesChangePending_ = true;
         return;
     }
@@ -241,12 +320,12 @@ void TFMain::drivesChanged() {
     box->clear();
     // A reader that keeps its letter shows a card put in or taken out only as a new identity
     // of its volume (0: no card): that counts as the old volume gone and a new one arrived.
-    QStringList arrived;
+    QList<card::CardKey> arrived;
     for (const platform::Drive& drive : drives) {
         addDriveItem(box, drive);
         const auto listed = known.constFind(drive.root);
         if (listed == known.cend() || (drive.identity != 0 && *listed != drive.identity))
-            arrived.append(drive.root);
+            arrived.append(card::CardKey{drive.root, drive.identity});
     }
     box->setCurrentIndex(box->findData(selected));
     const bool selectionGone =
@@ -254,28 +333,78 @@ void TFMain::drivesChanged() {
         (box->currentIndex() < 0 ||
          (selectedIdentity != 0 && identityAt(box, box->currentIndex()) != selectedIdentity));
 
-    // The card that has just gone in is the one the user wants, even over a drive picked
-    // before; any other new volume leaves a picked drive alone.
-    const QString folder = card::cardFolder(UserInfo.DownDir);
-    QString take;
-    if (card::isSafeCardFolder(folder)) {
-        const auto card = std::find_if(arrived.begin(), arrived.end(), [&](const QString& root) {
-            return cardInfoPresent(root, folder);
-        });
-        if (card != arrived.end())
-            take = *card;
-    }
-    if (take.isEmpty() && box->currentIndex() < 0 && !arrived.isEmpty())
-        take = arrived.front();
-
     if (selectionGone) {
-        ui->LabeledEdit5->clear();
-        ui->LabeledEdit6->clear();
-        setDownloadButton(1);
+        clearCardFields();
         FMsg(ui->Memo1, QStringLiteral("블랙박스 SD메모리카드가 제거되었습니다"));
+        // A rewrite still held by the card that went is let go; its late answer is dropped.
+        if (!rewriting_.isNull()) {
+            rewriting_ = {};
+            setDownloading(false);
+            setDownloadButton(1);
+        }
     }
-    if (!take.isEmpty()) {
-        box->setCurrentIndex(box->findData(take));
+
+    // The card that has just gone in is the one the user wants, even over a drive picked
+    // before; any other new volume leaves a picked drive alone. Which of them holds a card is
+    // known only once each has answered.
+    arrival_ = Arrival{};
+    const QString folder = card::cardFolder(UserInfo.DownDir);
+    if (arrived.isEmpty())
+        return;
+    arrival_.cards = arrived;
+    arrival_.selection = selectedCard();
+    arrival_.waiting = arrived.size();
+    if (!card::isSafeCardFolder(folder)) {
+        arrival_.waiting = 0;
+        settleArrival();
+        return;
+    }
+    arrival_.folder = folder;
+    const quint64 generation = ++arrivalGeneration_;
+    arrival_.generation = generation;
+    for (const card::CardKey& card : arrived) {
+        if (arrival_.generation != generation || arrival_.taken)
+            break;
+        if (cards_->outstanding(card)) {
+            // Busy with an earlier call: it counts as no card until it answers.
+            --arrival_.waiting;
+            continue;
+        }
+        startCardRead(card, folder);
+    }
+    if (arrival_.generation == generation)
+        settleArrival();
+}
+
+void TFMain::arrivalRead(const card::CardKey& card, const QString& folder,
+                         const card::CardInfoRead& read) {
+    if (!arrival_.cards.contains(card) || arrival_.taken || folder != arrival_.folder)
+        return;
+    --arrival_.waiting;
+    // Taken only while the user has not picked another drive since the card went in.
+    const bool aCard = read.found == card::CardInfoRead::Found::File && read.error.isEmpty();
+    if (aCard && selectedCard() == arrival_.selection) {
+        arrival_.taken = true;
+        QComboBox* box = ui->DriveComboBox1;
+        box->setCurrentIndex(box->findData(card.root));
+        driveRootRead_ = card.root;
+        FMsg(ui->Memo1, card::cardFilePath(card.root, folder, card::kCardInfoName));
+        showCardRead(read);
+        return;
+    }
+    settleArrival();
+}
+
+void TFMain::settleArrival() {
+    if (arrival_.taken || arrival_.waiting > 0 || arrival_.cards.isEmpty())
+        return;
+    // No card among the new volumes: with nothing selected the first of them is read, so that
+    // the driver is told what is (not) there.
+    QComboBox* box = ui->DriveComboBox1;
+    const card::CardKey first = arrival_.cards.front();
+    arrival_ = Arrival{};
+    if (box->currentIndex() < 0 && box->findData(first.root) >= 0) {
+        box->setCurrentIndex(box->findData(first.root));
         DriveComboBox1Change();
     }
 }
@@ -288,9 +417,7 @@ void TFMain::DriveComboBox1Enter() {
     bDrCheck = true;
 }
 
-void TFMain::FbbRead(const QString& FileName) {
-    const QByteArray bytes = card::loadCardInfoFile(
-        cardFolderOf(selectedRoot(ui->DriveComboBox1), FileName), QFileInfo(FileName).fileName());
+void TFMain::FbbRead(const QByteArray& bytes) {
     card::readCardInfo(bytes, cfgData, bb);
     cardInfoBytes_ = bytes;
     ui->LabeledEdit5->setText(cellText(std::as_const(bb).ModelName()));
@@ -298,12 +425,67 @@ void TFMain::FbbRead(const QString& FileName) {
     setDownloadButton(0);
 }
 
-void TFMain::FbbSave(const QString& FileName) {
-    const QByteArray bytes =
-        card::encodeCardInfo(cfgData, platform::current().now().date(), UserInfo.Version);
-    card::saveCardInfoFile(cardFolderOf(selectedRoot(ui->DriveComboBox1), FileName), bytes,
-                           QFileInfo(FileName).fileName());
-    cardInfoBytes_ = bytes;
+void TFMain::FbbSave(const card::CardKey& card, const QString& folder,
+                     std::shared_ptr<platform::CardLock> cardLock) {
+    const QString path = card::cardFilePath(card.root, folder, card::kCardInfoName);
+    rewriting_ = card;
+    const QByteArray lastRead = cardInfoBytes_;
+    const TcfgData cfg = cfgData;
+    const QDate today = platform::current().now().date();
+    const QString version = UserInfo.Version;
+    const bool started = cards_->start(
+        card, card::CardAccess::Kind::Rewrite,
+        [this, card, folder, path, lastRead, cfg, today, version,
+         cardLock = std::move(cardLock)]() mutable {
+            const card::CardInfoRewrite rewrite =
+                card::rewriteCardInfoAt(card.root, folder, lastRead, cfg, today, version);
+            // The card is another program's again once its info file is written.
+            cardLock.reset();
+            return [this, card, path, rewrite] { cardInfoWritten(card, path, rewrite); };
+        });
+    if (!started) {
+        // The card has not answered an earlier call yet: its info file stays as it is.
+        rewriting_ = {};
+        setDownloading(false);
+        FMsg(ui->Memo1, cardStallLine());
+        return;
+    }
+    if (cards_->outstanding(card))
+        cardWatch_->start();
+}
+
+void TFMain::cardInfoWritten(const card::CardKey& card, const QString& path,
+                             const card::CardInfoRewrite& rewrite) {
+    if (rewriting_ != card)
+        return;  // let go when its card was taken out
+    rewriting_ = {};
+    setDownloading(false);
+    const auto pending = qScopeGuard([this] {
+        if (drivesChangePending_)
+            QTimer::singleShot(0, this, [this] { runGuarded([this] { drivesChanged(); }); });
+    });
+    // The database is on the card: the button and the fields stay.
+    if (rewrite.notAFile) {
+        FMsg(ui->Memo1, path);
+        FMsg(ui->Memo1, card::cardInfoNotWrittenReason());
+        sayWhetherTheCardMayBePulled(rewrite.flush);
+        return;
+    }
+    if (rewrite.reread)
+        FbbRead(*rewrite.reread);
+    if (!rewrite.error.isEmpty())
+        throw FileError(rewrite.error);
+    cardInfoBytes_ = rewrite.written;
+    sayWhetherTheCardMayBePulled(rewrite.flush);
+}
+
+void TFMain::sayWhetherTheCardMayBePulled(platform::VolumeFlush flush) {
+    // A card pulled while its volume is marked in use is offered a repair next time: it may be
+    // pulled at once only where the flush is known to leave it clean.
+    if (flush == platform::VolumeFlush::Clean)
+        FMsg(ui->Memo1, QStringLiteral("이제 SD카드를 빼도 됩니다"));
+    else
+        FMsg(ui->Memo1, platform::ejectAdvice(platform::thisSystem()));
 }
 
 QString TFMain::FGetIP() {
@@ -339,11 +521,14 @@ bool TFMain::FDbDownload(const QString& JsonString) {
 }
 
 bool TFMain::isDownloading() const {
-    return download_ != nullptr;
+    return download_ != nullptr || !rewriting_.isNull();
 }
 
 void TFMain::Image2Click() {
-    if (download_)
+    if (isDownloading())
+        return;
+    // The card in the drive is not known until it has answered.
+    if (cards_->outstanding(selectedCard()))
         return;
     ui->ProgressBar1->setRange(0, kProgressSteps);
     ui->ProgressBar1->setValue(0);
@@ -353,7 +538,8 @@ void TFMain::Image2Click() {
     FHttpPost(addresses::databaseRequest(UserInfo.UserID, UserInfo.bb_Model_Name, serial, ip), {},
               7);
 
-    const QString root = selectedRoot(ui->DriveComboBox1);
+    const card::CardKey card = selectedCard();
+    const QString root = card.root;
     if (root.isEmpty())
         throw AppError(QStringLiteral("블랙박스 SD카드 있는 드라이브를 선택하세요"));
     const QString folder = card::cardFolder(UserInfo.DownDir);
@@ -363,13 +549,6 @@ void TFMain::Image2Click() {
     const std::optional<QString> url = addresses::databaseFile(UserInfo.Path, UserInfo.FileName);
     if (!url || !driveStillPresent(root)) {
         // The card keeps the info file that matches the database it still holds.
-        FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
-        return;
-    }
-    if (cardInfoNameTaken(root, folder)) {
-        // A folder, link or pipe in the card info file's place: no dashcam's card.
-        FMsg(ui->Memo1, card::cardFilePath(root, folder, card::kCardInfoName));
-        reportNoCardInfo();
         FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
         return;
     }
@@ -383,15 +562,17 @@ void TFMain::Image2Click() {
     settings.stagingFolder = platform::current().cacheFolder();
     setDownloading(true);
     download_ = std::make_unique<card::DatabaseRun>(
-        this, std::move(source), card::DatabaseTarget{root, folder}, std::move(settings),
+        this, std::move(source), card::DatabaseTarget{root, folder, card::kCardInfoName},
+        std::move(settings),
         [this](std::int64_t received, std::int64_t total) {
             showDownloadProgress(received, total);
         },
-        [this, root, folder](const card::DatabaseOutcome& outcome) {
-            runGuarded([&] { finishDownload(root, folder, outcome); });
-            if (drivesChangePending_)
+        [this, card, folder](const card::DatabaseOutcome& outcome) {
+            runGuarded([&] { finishDownload(card, folder, outcome); });
+            if (drivesChangePending_ && !isDownloading())
                 runGuarded([this] { drivesChanged(); });
         });
+    cardWatch_->start();
 }
 
 void TFMain::setDownloading(bool running) {
@@ -412,14 +593,23 @@ void TFMain::showDownloadProgress(std::int64_t received, std::int64_t total) {
         static_cast<int>(std::min<std::int64_t>(received, total) * kProgressSteps / total));
 }
 
-void TFMain::finishDownload(const QString& root, const QString& folder,
+void TFMain::finishDownload(const card::CardKey& card, const QString& folder,
                             const card::DatabaseOutcome& outcome) {
-    const QString target = card::cardFilePath(root, folder, card::kDatabaseName);
+    const QString target = card::cardFilePath(card.root, folder, card::kDatabaseName);
     download_.reset();
-    setDownloading(false);
     ui->ProgressBar1->setRange(0, kProgressSteps);
     if (!outcome.ok()) {
+        setDownloading(false);
         ui->ProgressBar1->setValue(0);
+        if (outcome.fault == platform::BodyFault::NotACard) {
+            // A folder, link or pipe in the card info file's place: no dashcam's card. Said in
+            // the download's own words; the card read's wording and bDrCheck are not its own.
+            FMsg(ui->Memo1, card::cardFilePath(card.root, folder, card::kCardInfoName));
+            FMsg(ui->Memo1, card::failureReason(outcome));
+            FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
+            clearCardFields();
+            return;
+        }
         // The failure line stays the newest, as when nothing is known of why; the lines
         // below it say why.
         FMsg(ui->Memo1, card::failureReason(outcome));
@@ -430,43 +620,30 @@ void TFMain::finishDownload(const QString& root, const QString& folder,
     }
     ui->ProgressBar1->setValue(kProgressSteps);
     FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되었습니다"));
-    const QString cardInfo = card::cardFilePath(root, folder, card::kCardInfoName);
     // The card in the drive may not be the one last read (swapped in the same slot, or its
     // read failed): its own lines are read first, so that no other card's identity is
-    // written over them. A file that cannot be read is left alone (the error box says why).
-    const platform::FolderHandle cardFolder = platform::FolderHandle::openBeneath(root, folder);
-    if (cardFolder.contains(card::kCardInfoName)) {
-        // Something that is not a card info file is reported, never written over.
-        if (!cardFolder.holdsRegularFile(card::kCardInfoName)) {
-            FMsg(ui->Memo1, cardInfo);
-            reportNoCardInfo();
-            return;
-        }
-        if (card::loadCardInfoFile(cardFolder) != cardInfoBytes_)
-            FbbRead(cardInfo);
-    }
-    FbbSave(cardInfo);
-    // FAT stays marked dirty until it has been idle a while: a card pulled at the success line
-    // would be offered a repair next time. Said only when the card confirms the flush.
-    if (platform::current().flushVolume(root))
-        FMsg(ui->Memo1, QStringLiteral("이제 SD카드를 빼도 됩니다"));
+    // written over them. The card lock stays until the file is written.
+    FbbSave(card, folder, outcome.cardLock);
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {
-    if (download_) {
+    if (isDownloading()) {
         const bool stop = platform::current().askYesNo(
             this,
             QStringLiteral("데이터베이스를 SD카드에 받는 중입니다. 다운로드를 멈추고 "
                            "프로그램을 끝낼까요?\n(SD카드의 이전 데이터베이스는 그대로 "
                            "남습니다)"),
             sTitle);
-        if (!stop || !download_) {
+        if (!stop || !isDownloading()) {
             event->ignore();
             return;
         }
-        download_->cancel();
-        download_->wait();
+        // Stopped, not waited for: a card that has stopped answering may hold the worker
+        // until it is pulled. The worker ends on its own and leaves the old database.
+        if (download_)
+            download_->cancel();
         download_.reset();
+        rewriting_ = {};
     }
     QWidget::closeEvent(event);
 }

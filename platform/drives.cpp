@@ -131,7 +131,11 @@ QList<MountEntry> parseMountInfo(const QByteArray& text) {
         if (fields.size() < 7 || dash < 0 || dash + 2 >= fields.size())
             continue;
         MountEntry m;
-        m.mountId = fields.at(0).toULongLong();
+        bool numbered = false;
+        // The ID is the volume's identity: a line without one cannot be followed.
+        m.mountId = fields.at(0).toULongLong(&numbered);
+        if (!numbered)
+            continue;
         m.deviceId = QString::fromLatin1(fields.at(2));
         m.root = unescapeOctal(fields.at(3));
         m.mountPoint = unescapeOctal(fields.at(4));

@@ -75,13 +75,13 @@ std::unique_ptr<QObject> LinuxPlatform::watchDrives(std::function<void()> onChan
     return MountWatcher::create(std::move(onChange));
 }
 
-bool LinuxPlatform::flushVolume(const QString& root) {
+VolumeFlush LinuxPlatform::flushVolume(const QString& root) {
     const int fd = ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return VolumeFlush::Failed;
     const bool flushed = ::syncfs(fd) == 0;
     ::close(fd);
-    return flushed;
+    return judgeVolumeFlush(SystemKind::Linux, QString(), flushed);
 }
 
 DownloadResult LinuxPlatform::downloadToFile(const QString& url, const QString& targetPath,

@@ -18,7 +18,7 @@ class LinuxPlatform : public Platform {
     QList<Drive> drives() override;
     QString currentDriveRoot() override;
     std::unique_ptr<QObject> watchDrives(std::function<void()> onChange) override;
-    bool flushVolume(const QString& root) override;
+    VolumeFlush flushVolume(const QString& root) override;
     DownloadResult downloadToFile(const QString& url, const QString& targetPath,
                                   const DownloadOptions& options) override;
 };

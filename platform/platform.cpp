@@ -12,10 +12,41 @@ Platform& current() {
     return *g_instance;
 }
 
+Platform* installed() {
+    return g_instance;
+}
+
 Platform* install(Platform* instance) {
     Platform* previous = g_instance;
     g_instance = instance;
     return previous;
+}
+
+SystemKind thisSystem() {
+#ifdef _WIN32
+    return SystemKind::Windows;
+#else
+    return SystemKind::Linux;
+#endif
+}
+
+VolumeFlush judgeVolumeFlush(SystemKind system, const QString& fileSystem, bool flushed) {
+    if (!flushed)
+        return VolumeFlush::Failed;
+    const bool fat = fileSystem.compare(QLatin1String("FAT"), Qt::CaseInsensitive) == 0 ||
+                     fileSystem.compare(QLatin1String("FAT12"), Qt::CaseInsensitive) == 0 ||
+                     fileSystem.compare(QLatin1String("FAT16"), Qt::CaseInsensitive) == 0 ||
+                     fileSystem.compare(QLatin1String("FAT32"), Qt::CaseInsensitive) == 0;
+    return system == SystemKind::Windows && fat ? VolumeFlush::Clean : VolumeFlush::Flushed;
+}
+
+QString ejectAdvice(SystemKind system) {
+    if (system == SystemKind::Windows) {
+        return QStringLiteral(
+            "SD카드를 빼기 전에 작업 표시줄의 '하드웨어 안전하게 제거 및 "
+            "미디어 꺼내기'에서 꺼내 주세요");
+    }
+    return QStringLiteral("SD카드를 빼기 전에 파일 관리자에서 꺼내기를 눌러 주세요");
 }
 
 QString applicationTitle() {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "base/http_transfer.h"
+#include "platform/card_calls.h"
 
 class QObject;
 class QWidget;
@@ -22,6 +23,23 @@ struct Drive {
     // the mount's ID. A reader that keeps its letter shows a new card only through this.
     quint64 identity = 0;
 };
+
+// What a flush of the card's volume achieved.
+enum class VolumeFlush {
+    Failed,   // the system could not write it out
+    Flushed,  // written out, but the volume stays marked in use until the system ejects it
+    Clean,    // written out and marked clean: the card may be pulled now
+};
+
+enum class SystemKind { Windows, Linux };
+SystemKind thisSystem();
+
+// Only FAT (12, 16, 32) on Windows is documented to write itself out and mark itself clean
+// when its root folder is flushed; exFAT and NTFS are not, and Linux's vfat keeps its dirty
+// flag from mount to unmount whatever is flushed.
+VolumeFlush judgeVolumeFlush(SystemKind system, const QString& fileSystem, bool flushed);
+// The line that tells the driver to eject the card through the system before taking it out.
+QString ejectAdvice(SystemKind system);
 
 struct DownloadOptions {
     TransferLimits limits{5000, 30000, 0};
@@ -68,9 +86,16 @@ class Platform {
     // Calls onChange from the calling thread's event loop whenever a volume is mounted or
     // unmounted, until the returned object is destroyed; null when the system cannot tell.
     virtual std::unique_ptr<QObject> watchDrives(std::function<void()> onChange) = 0;
-    // Writes what the system still holds for the volume at root onto it, so that a card can be
-    // pulled at once (FAT marks itself clean only when idle); false when that cannot be done.
-    virtual bool flushVolume(const QString& root) = 0;
+    // Writes what the system still holds for the volume at root onto it, and says whether the
+    // card may now be pulled without the system's eject.
+    virtual VolumeFlush flushVolume(const QString& root) = 0;
+
+    // Runs on the thread of each call on a card, before the call: a test holds it back to make a
+    // card stop answering (the real systems do nothing). where names the card or its file.
+    virtual void beforeCardCall(CardCall call, const QString& where) {
+        (void)call;
+        (void)where;
+    }
 
     // Fetches url into targetPath, replacing it only once the whole file has arrived.
     virtual DownloadResult downloadToFile(const QString& url, const QString& targetPath,
@@ -78,6 +103,8 @@ class Platform {
 };
 
 Platform& current();
+// The installed instance, or null before one is installed.
+Platform* installed();
 // Installs the instance the program uses; returns the previous one. Not owned.
 Platform* install(Platform* instance);
 

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
@@ -47,7 +48,8 @@ int writeAll(int fd, const char* data, std::size_t size) {
 // Writes one buffer at a time on its own thread; the caller may fill the other meanwhile.
 class ReplacingFile::Writer {
   public:
-    explicit Writer(int fd) : fd_(fd), thread_([this] { run(); }) {}
+    Writer(int fd, CardCallClock* clock, QString where)
+        : fd_(fd), clock_(clock), where_(std::move(where)), thread_([this] { run(); }) {}
     ~Writer() { stop(true); }
 
     // Hands over full[0, used) once the previous piece is written, and gives back the
@@ -93,7 +95,7 @@ class ReplacingFile::Writer {
             hasJob_ = false;
             busy_ = true;
             lock.unlock();
-            const int error = writeAll(fd_, piece.data(), bytes);
+            const int error = writePiece(piece.data(), bytes);
             lock.lock();
             spare_.swap(piece);
             busy_ = false;
@@ -103,7 +105,31 @@ class ReplacingFile::Writer {
         }
     }
 
+    // Each piece is sent on its way to the medium as soon as it is written, and the one before
+    // it waited for: the system never holds more than two pieces unwritten, so the progress
+    // follows the card and no flush has a whole file to write (which on a slow card would look
+    // like a card that has stopped answering).
+    int writePiece(const char* data, std::size_t bytes) {
+        const OnCard call(clock_, CardCall::Write, where_);
+        if (const int error = writeAll(fd_, data, bytes); error != 0)
+            return error;
+        const auto length = static_cast<off_t>(bytes);
+        (void)::sync_file_range(fd_, offset_, length, SYNC_FILE_RANGE_WRITE);
+        if (offset_ > 0) {
+            (void)::sync_file_range(
+                fd_, previous_, offset_ - previous_,
+                SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+        }
+        previous_ = offset_;
+        offset_ += length;
+        return 0;
+    }
+
     const int fd_;
+    CardCallClock* const clock_;
+    const QString where_;
+    off_t offset_ = 0;
+    off_t previous_ = 0;
     std::mutex mutex_;
     std::condition_variable work_;
     std::condition_variable idle_;
@@ -147,6 +173,7 @@ bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access
     // reused by the next one instead of piling up on the card.
     tempName_ = name + QStringLiteral(".part");
     const QByteArray temp = QFile::encodeName(tempName_);
+    const OnCard call(clock_, CardCall::Write, folder.path());
     // Never written through: whatever has the name goes, and the file is created anew.
     if (!folder.removeFile(tempName_))
         return failWith(errno);
@@ -177,8 +204,10 @@ bool ReplacingFile::flushBuffer() {
         writer_.reset();
         if (error != 0)
             return failWith(error);
-    } else if (const int error = writeAll(fd_, buffer_.data(), used_); error != 0) {
-        return failWith(error);
+    } else {
+        const OnCard call(clock_, CardCall::Write, tempPath_);
+        if (const int error = writeAll(fd_, buffer_.data(), used_); error != 0)
+            return failWith(error);
     }
     used_ = 0;
     return true;
@@ -203,7 +232,7 @@ bool ReplacingFile::write(const char* data, std::size_t size) {
         size -= take;
         if (used_ == kBufferBytes) {
             if (!writer_)
-                writer_ = std::make_unique<Writer>(fd_);
+                writer_ = std::make_unique<Writer>(fd_, clock_, tempPath_);
             if (!writer_->submit(buffer_, used_))
                 return failWith(writer_->stop(true));
             buffer_.resize(kBufferBytes);
@@ -225,7 +254,13 @@ bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
     int current = 0;
     off_t offset = 0;
     for (;;) {
-        ssize_t n = ::pread(fd_, pieces[current].data(), pieces[current].size(), offset);
+        if (cancel_ && *cancel_)
+            return fail(QStringLiteral("Cancelled"));
+        ssize_t n = 0;
+        {
+            const OnCard call(clock_, CardCall::Read, tempPath_);
+            n = ::pread(fd_, pieces[current].data(), pieces[current].size(), offset);
+        }
         if (n < 0 && errno == EINTR)
             continue;
         if (hashing.valid())
@@ -255,8 +290,11 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     }
     if (!flushBuffer())
         return false;
-    if (::fsync(fd_) != 0 && !syncUnsupported(errno))
-        return failWith(errno);
+    {
+        const OnCard call(clock_, CardCall::Write, tempPath_);
+        if (::fsync(fd_) != 0 && !syncUnsupported(errno))
+            return failWith(errno);
+    }
     if (!expectedSha256.isEmpty()) {
         QElapsedTimer timer;
         timer.start();
@@ -270,12 +308,24 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     struct stat written {};
     if (::fstat(fd_, &written) != 0)
         return failWith(errno);
+    if (cancel_ && *cancel_)
+        return fail(QStringLiteral("Cancelled"));
+    const OnCard call(clock_, CardCall::Write, tempPath_);
     const int fd = fd_;
     fd_ = -1;
+    // Kept to flush the installed file once more after the rename, through its own handle.
+    const int installed = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (::close(fd) != 0) {
         // A FUSE file system may report a failed write only here.
-        return failWith(errno);
+        const int error = errno;
+        if (installed >= 0)
+            ::close(installed);
+        return failWith(error);
     }
+    const auto closeInstalled = qScopeGuard([installed] {
+        if (installed >= 0)
+            ::close(installed);
+    });
     const QByteArray temp = QFile::encodeName(tempName_);
     const QByteArray target = QFile::encodeName(targetName_);
     struct stat named {};
@@ -290,6 +340,8 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     tempPath_.clear();
     buffer_ = {};
     // Best effort: the rename itself has already happened.
+    if (installed >= 0)
+        (void)::fsync(installed);
     (void)::fsync(folderFd_);
     return true;
 }

@@ -2,9 +2,12 @@
 
 #include <QByteArray>
 #include <QString>
+#include <atomic>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "platform/card_calls.h"
 #include "platform/folder_handle.h"
 
 namespace platform {
@@ -20,6 +23,18 @@ namespace platform {
 // Once more than one buffer's worth arrives, a writer thread writes each full buffer while
 // the caller fills the next, so that receiving and the card's writing overlap; the caller
 // still returns only when everything is written. Memory stays at two buffers.
+// A call on a card, when the file is on one (a clock is being kept for it).
+class OnCard {
+  public:
+    OnCard(CardCallClock* clock, CardCall call, const QString& where) {
+        if (clock)
+            scope_.emplace(clock, call, where);
+    }
+
+  private:
+    std::optional<CardCallScope> scope_;
+};
+
 class ReplacingFile {
   public:
     static constexpr std::size_t kBufferBytes = std::size_t{4} * 1024 * 1024;
@@ -56,6 +71,11 @@ class ReplacingFile {
     // Drops the temporary file; the target is untouched.
     void discard();
 
+    // For a file on a card: each call on it is timed by clock and offered to the platform's
+    // hook (set before open). A commit stops before the rename once cancel is set.
+    void watchCalls(CardCallClock* clock) { clock_ = clock; }
+    void stopWhen(const std::atomic<bool>* cancel) { cancel_ = cancel; }
+
     // Why the last operation failed (the system's text).
     QString errorText() const { return error_; }
     Failure failure() const { return failure_; }
@@ -84,6 +104,8 @@ class ReplacingFile {
     std::vector<char> buffer_;
     std::size_t used_ = 0;
     QString error_;
+    CardCallClock* clock_ = nullptr;
+    const std::atomic<bool>* cancel_ = nullptr;
 };
 
 // Replaces the file at path with bytes through a ReplacingFile. Throws FileError

@@ -14,7 +14,16 @@ bool SingleInstance::claim(std::function<void()> onCall) {
     // The config folder follows HOME; the runtime folder is not always there.
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     QDir().mkpath(folder);
-    lock_ = std::make_unique<QLockFile>(folder + QStringLiteral("/MORVEL_Drivoro.lock"));
+    // Named per computer: a home folder shared between computers holds the locks of copies
+    // running elsewhere, which say nothing about this one.
+    QString hostName = QSysInfo::machineHostName();
+    for (QChar& c : hostName) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != QLatin1Char('-') &&
+            c != QLatin1Char('.'))
+            c = QLatin1Char('_');
+    }
+    lock_ = std::make_unique<QLockFile>(folder +
+                                        QStringLiteral("/MORVEL_Drivoro-%1.lock").arg(hostName));
     // A lock is stale only when its process is gone, never by its age.
     lock_->setStaleLockTime(0);
     if (lock_->tryLock(0))

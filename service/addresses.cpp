@@ -77,16 +77,33 @@ QString urlPath(const QString& path) {
     return out;
 }
 
+namespace {
+
+// A path written Windows-style: the platform's URL download, like every browser, reads "\"
+// before the query as "/".
+QString forwardSlashes(QString path) {
+    const qsizetype query = path.indexOf(QLatin1Char('?'));
+    for (qsizetype i = 0; i < (query < 0 ? path.size() : query); ++i) {
+        if (path.at(i) == QLatin1Char('\\'))
+            path[i] = QLatin1Char('/');
+    }
+    return path;
+}
+
+}  // namespace
+
 std::optional<QString> databaseFile(const QString& path, const QString& fileName) {
-    if (!path.startsWith(QLatin1Char('/')))
+    const QString whole = forwardSlashes(path + fileName);
+    if (!forwardSlashes(path).startsWith(QLatin1Char('/')))
         return std::nullopt;
-    return http(config().serviceHost, urlPath(path + fileName));
+    return http(config().serviceHost, urlPath(whole));
 }
 
 std::optional<QString> bannerPicture(const QString& imgPath) {
-    if (!imgPath.startsWith(QLatin1Char('/')))
+    const QString path = forwardSlashes(imgPath);
+    if (!path.startsWith(QLatin1Char('/')))
         return std::nullopt;
-    return https(config().serviceHost, urlPath(imgPath));
+    return https(config().serviceHost, urlPath(path));
 }
 
 QString homepage() {

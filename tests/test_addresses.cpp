@@ -37,7 +37,11 @@ TEST(Addresses, DatabaseAddressIsThePathAsTheServiceWroteIt) {
              Case{"/files/v 2/", "rp v2.idb", "/files/v%202/rp%20v2.idb"},
              Case{"/files/", "카메라.idb", "/files/%EC%B9%B4%EB%A9%94%EB%9D%BC.idb"},
              Case{"/files/", "a#b.idb", "/files/a%23b.idb"},
-             Case{"/files/a\\b/", "x.idb", "/files/a%5Cb/x.idb"},
+             Case{"/files/a\\b/", "x.idb", "/files/a/b/x.idb"},
+             Case{"\\db\\files\\", "rp.idb", "/db/files/rp.idb"},
+             Case{"\\db\\", "sub\\rp.idb", "/db/sub/rp.idb"},
+             Case{"\\get.php?dir=a\\b&f=", "rp.idb", "/get.php?dir=a%5Cb&f=rp.idb"},
+             Case{"\\\\x\\", "rp.idb", "//x/rp.idb"},
              Case{"/files/", "\"<>^`{|}[].idb", "/files/%22%3C%3E%5E%60%7B%7C%7D%5B%5D.idb"},
              Case{"/files/", "a\tb\x7f.idb", "/files/a%09b%7F.idb"},
              Case{"/files/@x:1/", "(1);$,+'!*~.idb", "/files/@x:1/(1);$,+'!*~.idb"},
@@ -67,6 +71,9 @@ TEST(Addresses, BannerPictureFollowsTheSameRule) {
     EXPECT_EQ(addresses::bannerPicture("//cdn/b.jpg"),
               QStringLiteral("https://svc.example//cdn/b.jpg"));
     EXPECT_FALSE(addresses::bannerPicture("@evil.example/b.jpg"));
+    EXPECT_EQ(addresses::bannerPicture("\\img\\b.jpg"),
+              QStringLiteral("https://svc.example/img/b.jpg"));
+    EXPECT_FALSE(addresses::bannerPicture("img\\b.jpg"));
 }
 
 }  // namespace

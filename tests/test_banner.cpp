@@ -296,8 +296,11 @@ TEST(BannerAddress, OnlyAPathOnTheServiceHost) {
     const ConfigOverride config(QStringLiteral("svc.example:8080"));
     EXPECT_EQ(addresses::bannerPicture(QStringLiteral("/img/b 1.jpg")),
               QStringLiteral("https://svc.example:8080/img/b%201.jpg"));
+    // A path written Windows-style reads as the browser reads it, and stays on the host.
+    EXPECT_EQ(addresses::bannerPicture(QStringLiteral("\\\\evil.example\\x")),
+              QStringLiteral("https://svc.example:8080//evil.example/x"));
     for (const char* unsafe : {"@evil.example/x.jpg", ".evil.example/x.jpg", "x.jpg", "",
-                               ":1@evil.example/", "\\\\evil.example/x"}) {
+                               ":1@evil.example/", "evil.example\\x"}) {
         EXPECT_FALSE(addresses::bannerPicture(QString::fromUtf8(unsafe))) << unsafe;
     }
 }

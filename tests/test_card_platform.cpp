@@ -117,9 +117,8 @@ TEST(DriveList, OffersCardVolumesFirstAndLeavesOutPseudoAndSystemMounts) {
 // A card mounted anew at the same place is another volume: its mount ID tells.
 TEST(DriveList, EachVolumeCarriesTheIdOfItsMount) {
     QList<quint64> ids;
-    for (const platform::Drive& d :
-         platform::cardVolumes(platform::parseMountInfo(joined(kDesktopMounts)), {},
-                               removableInFixtures))
+    for (const platform::Drive& d : platform::cardVolumes(
+             platform::parseMountInfo(joined(kDesktopMounts)), {}, removableInFixtures))
         ids.append(d.identity);
     ASSERT_EQ(ids.size(), 2);
     EXPECT_NE(ids[0], 0u);
@@ -205,7 +204,10 @@ TEST(DriveList, ShowsMountPointAndLabel) {
 TEST(DriveList, ParsesFieldsAndEscapes) {
     const auto mounts = platform::parseMountInfo(
         "61 22 8:17 / /media/a\\040b\\011c\\134d rw shared:1 master:2 - vfat /dev/sdb1 rw\n"
-        "62 22 8:18 / /short rw - vfat\n");
+        "62 22 8:18 / /short rw - vfat\n"
+        "x63 22 8:19 / /media/noid rw - vfat /dev/sdc1 rw\n"
+        " 22 8:20 / /media/blank rw - vfat /dev/sdd1 rw\n"
+        "-1 22 8:21 / /media/negative rw - vfat /dev/sde1 rw\n");
     ASSERT_EQ(mounts.size(), 1);
     EXPECT_EQ(mounts.at(0).mountPoint, QStringLiteral("/media/a b\tc\\d"));
     EXPECT_EQ(mounts.at(0).fsType, QStringLiteral("vfat"));

@@ -1,183 +1,8 @@
 // The card in the main window: picking a drive, reading the card, and the database download,
 // against temporary folders standing in for drives and a real HTTP server.
-#ifndef _WIN32
-#include <sys/mount.h>
-#include <unistd.h>
-#endif
-
-#include <QComboBox>
-#include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
-#include <QFocusEvent>
-#include <QMouseEvent>
-#include <QProgressBar>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <algorithm>
-#include <functional>
-#include <mutex>
-
-#ifndef _WIN32
-#include <sys/stat.h>
-#endif
-
-#include "app/widgets.h"
-#include "card/card_info.h"
-#include "service/config.h"
-#include "support/app_fixture.h"
-#include "support/card_example.h"
-#include "support/controls.h"
-#include "support/files.h"
-#include "support/gate.h"
-#include "support/main_window_state.h"
-#include "support/raw_server.h"
-
-// Readable failure messages.
-void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
+#include "support/card_window.h"
 
 namespace {
-
-// Lines 2-5 as the dashcam wrote them; bytes CP949 cannot decode are among them.
-const QByteArray kCardFile =
-    kExampleLine.toLatin1() + "\r\nSPACE\r\n\xB0\xA1 MODEL\r\nSW\x80\xFF\r\nFW 3.4\r\n";
-const QByteArray kOldDatabase = "the database the card holds now";
-const QString kFailed = QStringLiteral("파일이 다운로드 되지 않았습니다.");
-const QString kDone = QStringLiteral("파일이 다운로드 되었습니다");
-const QString kNoCard = QStringLiteral("블랙박스 SD메모리카드가 없습니다.");
-const QString kNotRecognised = QStringLiteral("블랙박스 SD메모리카드가 인식되지 않았습니다 ");
-const QString kInsert = QStringLiteral("블랙박스 SD메모리카드가 꽂아 주세요");
-// What a read logs after the path of the example card, whose version 1.0 the account offers.
-const QString kCardCurrent =
-    QStringLiteral("SD카드의 데이터베이스: 버전 1.0 (2024-01-05 업데이트), 최신 버전입니다");
-
-// A card path as the log shows it: with the system's separators (backslashes on Windows).
-QString shown(const QString& path) {
-    return QDir::toNativeSeparators(path);
-}
-
-std::string answerJson(const char* flag, const char* path = "/files/v2/", const char* dir = "root",
-                       const char* msg = "최신 DB를 내려받습니다") {
-    return std::string(R"({"flag":")") + flag + R"(","sfd_filename":"rp_v2.idb","sfd_filepath":")" +
-           path + R"(","sfd_version":"2.5","bInfo_scdown_directory":")" + dir + R"(","msg":")" +
-           msg + R"("})";
-}
-
-// The service, the IP-echo service and the file host, all on the test server.
-class CardWindow : public AppFixture {
-  protected:
-    void setUpServer(TestServer& s) override {
-        s.http().Post("/mobile/back_c/sdcard_down.json",
-                      [this](const httplib::Request& req, httplib::Response& res) {
-                          server.record(req);
-                          std::lock_guard<std::mutex> lock(mutex);
-                          res.status = answerStatus;
-                          res.set_content(answer, "application/json; charset=utf-8");
-                      });
-        s.http().Get("/json", [this](const httplib::Request& req, httplib::Response& res) {
-            server.record(req);
-            std::lock_guard<std::mutex> lock(mutex);
-            res.status = echoStatus;
-            res.set_content(echo, "application/json");
-        });
-        s.http().Get(R"(/files/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
-            server.record(req);
-            std::lock_guard<std::mutex> lock(mutex);
-            if (req.path != filePath) {
-                res.status = 404;
-                return;
-            }
-            if (whileServing)
-                whileServing();
-            res.set_content(database, "application/octet-stream");
-        });
-    }
-
-    void SetUp() override {
-        AppFixture::SetUp();
-        state(window).UserInfo.UserID = QStringLiteral("kim");
-        state(window).UserInfo.bb_Model_Name = QStringLiteral("QZ24001");
-        state(window).UserInfo.FileName = QStringLiteral("rp_v1.idb");
-        state(window).UserInfo.Path = QStringLiteral("/files/v1/");
-        state(window).UserInfo.Version = QStringLiteral("1.0");
-        state(window).UserInfo.DownDir = QStringLiteral("root");
-        rootA = driveA.path() + QLatin1Char('/');
-        rootB = driveB.path() + QLatin1Char('/');
-    }
-
-    void serve(const std::string& answerBody, int status = 200) {
-        std::lock_guard<std::mutex> lock(mutex);
-        answer = answerBody;
-        answerStatus = status;
-    }
-
-    // Drive A is the current folder's; B holds the card unless a test says otherwise.
-    void fillDrives(bool cardOnA = false) {
-        writeFile((cardOnA ? rootA : rootB) + "backbbinfo.cfg", kCardFile);
-        writeFile((cardOnA ? rootA : rootB) + "rp_cam.idb", kOldDatabase);
-        fake.driveList = {platform::Drive{rootA, QStringLiteral("A")},
-                          platform::Drive{rootB, QStringLiteral("B [DASHCAM]")}};
-        fake.currentRoot = rootA;
-        window->fillDriveList();
-    }
-    void pick(int index) {
-        UI(window, DriveComboBox1)->setCurrentIndex(index);
-        emit UI(window, DriveComboBox1)->activated(index);
-    }
-    void focusDriveList() {
-        QFocusEvent focus(QEvent::FocusIn);
-        QCoreApplication::sendEvent(UI(window, DriveComboBox1), &focus);
-    }
-    void click() {
-        emit UI(window, Image2)->clicked();
-        waitForDownload();
-    }
-    static QString selectedRootOf(const QComboBox* box) {
-        return box->currentIndex() < 0 ? QString() : box->currentData().toString();
-    }
-    bool buttonActive() const {
-        return UI(window, Image2)->isEnabled() &&
-               UI(window, Image2)->pixmap().toImage() == state(window).ImageList1.at(0).toImage();
-    }
-    bool buttonGrey() const {
-        return !UI(window, Image2)->isEnabled() &&
-               UI(window, Image2)->pixmap().toImage() == state(window).ImageList1.at(1).toImage();
-    }
-    std::vector<TestServer::Request> requestsTo(const std::string& prefix) const {
-        std::vector<TestServer::Request> found;
-        for (const auto& r : server.requests()) {
-            if (r.path.rfind(prefix, 0) == 0)
-                found.push_back(r);
-        }
-        return found;
-    }
-    QStringList filesUnder(const QString& root) const {
-        QStringList files;
-        QDir dir(root);
-        for (const QString& f : dir.entryList(QDir::Files | QDir::Hidden | QDir::Dirs |
-                                              QDir::System | QDir::NoDotAndDotDot)) {
-            files.append(f);
-        }
-        return files;
-    }
-
-    std::mutex mutex;
-    std::string answer = answerJson("true");
-    int answerStatus = 200;
-    std::string echo = R"({"ip":"203.0.113.7"})";
-    int echoStatus = 200;
-    std::string filePath = "/files/v2/rp_v2.idb";
-    std::string database = std::string(300000, 'D') + "end";
-    std::function<void()> whileServing;  // runs on the server's thread as the file is sent
-
-    QTemporaryDir outside;  // holds the drives, so "../" from a drive lands here
-    QTemporaryDir driveA{outside.path() + "/A-XXXXXX"};
-    QTemporaryDir driveB{outside.path() + "/B-XXXXXX"};
-    QString rootA;
-    QString rootB;
-};
 
 // ------------------------------------------------------------------ drive selection and reading
 
@@ -233,6 +58,27 @@ TEST_F(CardWindow, ReadShowsModelAndSerialAndEnablesTheButton) {
     window->Panel9Click();  // re-read after inserting the card, without picking again
     EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
     EXPECT_TRUE(buttonActive());
+}
+
+// A card info file without a first line keeps the previous card's record, as the file's rules
+// say, but the version line speaks of this card only: it has no record of a download.
+TEST_F(CardWindow, VersionLineDescribesTheCardJustRead) {
+    fillDrives();
+    pick(1);
+    ASSERT_EQ(logLines().front(), kCardCurrent);
+    const QString noRecord =
+        QStringLiteral("SD카드의 데이터베이스: 받은 기록이 없습니다 (최신 버전 1.0)");
+    for (const QByteArray& empty : {QByteArray(), QByteArray("\xEF\xBB\xBF")}) {
+        SCOPED_TRACE(empty.isEmpty() ? "0 bytes" : "a byte-order mark alone");
+        writeFile(rootB + "backbbinfo.cfg", empty);
+        UI(window, Memo1)->clear();
+        window->Panel9Click();
+        EXPECT_EQ(logLines(), (QStringList{noRecord, shown(rootB + "/backbbinfo.cfg")}));
+        // The record still holds the previous card's lines, decoded again.
+        EXPECT_EQ(state(window).cfgData.bbinfo, kExampleLine);
+        EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
+        EXPECT_TRUE(buttonActive());
+    }
 }
 
 TEST_F(CardWindow, FailedReadWordingFollowsTheFocus) {
@@ -401,7 +247,7 @@ class CardWindowNotACardFile : public CardWindow,
     }
 };
 
-TEST_P(CardWindowNotACardFile, IsNoCardAtStartUpAfterACardAndBeforeADownload) {
+TEST_P(CardWindowNotACardFile, IsNoCardAtStartUpAndAfterACard) {
     // At start-up: the current folder's drive has the odd entry.
     plant(rootA);
     fillDrives();
@@ -414,39 +260,65 @@ TEST_P(CardWindowNotACardFile, IsNoCardAtStartUpAfterACardAndBeforeADownload) {
     UI(window, Memo1)->clear();
     window->Panel9Click();
     expectNoCard({kNoCard, shown(rootB + "/backbbinfo.cfg")});
-
-    // A good card read, then the entry changes before the click: nothing is fetched or written.
-    QFile::remove(rootB + "backbbinfo.cfg");
-    QDir(rootB + "backbbinfo.cfg").removeRecursively();
-    writeFile(rootB + "backbbinfo.cfg", kCardFile);
-    window->Panel9Click();
-    ASSERT_TRUE(buttonActive());
-    plant(rootB);
-    UI(window, Memo1)->clear();
-    click();
-    expectNoCard({shown(rootB + "/rp_cam.idb") + kFailed, kNoCard, shown(rootB + "/backbbinfo.cfg"),
-                  QStringLiteral("최신 DB를 내려받습니다")});
-    EXPECT_TRUE(requestsTo("/files/").empty());
-    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
-    EXPECT_FALSE(QFileInfo(rootB + "backbbinfo.cfg").isFile() &&
-                 !QFileInfo(rootB + "backbbinfo.cfg").isSymLink());
-    EXPECT_EQ(readAll(outside.path() + "/elsewhere/backbbinfo.cfg"), kCardFile);
 }
 
-// The entry changes while the file arrives: the database counts, the odd entry is reported and
-// never written over.
+// A good card read, then the entry changes before the click: nothing is fetched or written, and
+// the download says why in its own words, whichever wording the card read would next use.
+TEST_P(CardWindowNotACardFile, StopsADownloadInItsOwnWords) {
+    for (const bool focused : {false, true}) {
+        SCOPED_TRACE(focused ? "bDrCheck set" : "bDrCheck clear");
+        QFile::remove(rootB + "backbbinfo.cfg");
+        QDir(rootB + "backbbinfo.cfg").removeRecursively();
+        fillDrives();
+        pick(1);
+        ASSERT_TRUE(buttonActive());
+        plant(rootB);
+        state(window).bDrCheck = focused;
+        UI(window, Memo1)->clear();
+        click();
+        expectNoCard({shown(rootB + "/rp_cam.idb") + kFailed, card::notACardFileReason(),
+                      shown(rootB + "/backbbinfo.cfg"), QStringLiteral("최신 DB를 내려받습니다")});
+        EXPECT_EQ(logLines().size(), 4);
+        EXPECT_EQ(state(window).bDrCheck, focused);
+        EXPECT_TRUE(requestsTo("/files/").empty());
+        EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
+        EXPECT_FALSE(QFileInfo(rootB + "backbbinfo.cfg").isFile() &&
+                     !QFileInfo(rootB + "backbbinfo.cfg").isSymLink());
+        EXPECT_EQ(readAll(outside.path() + "/elsewhere/backbbinfo.cfg"), kCardFile);
+    }
+}
+
+// The entry changes while the file arrives: the database counts and the card stays ready for
+// it; the odd entry is reported and never written over.
 TEST_P(CardWindowNotACardFile, IsNeverWrittenOverAfterADownload) {
-    fillDrives();
-    pick(1);
-    whileServing = [this] { plant(rootB); };
-    UI(window, Memo1)->clear();
-    click();
-    expectNoCard({kNoCard, shown(rootB + "/backbbinfo.cfg"), shown(rootB + "/rp_cam.idb") + kDone});
-    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(database));
-    EXPECT_FALSE(QFileInfo(rootB + "backbbinfo.cfg").isFile() &&
-                 !QFileInfo(rootB + "backbbinfo.cfg").isSymLink());
-    EXPECT_EQ(readAll(outside.path() + "/elsewhere/backbbinfo.cfg"), kCardFile);
-    EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
+    for (const bool focused : {false, true}) {
+        SCOPED_TRACE(focused ? "bDrCheck set" : "bDrCheck clear");
+        QFile::remove(rootB + "backbbinfo.cfg");
+        QDir(rootB + "backbbinfo.cfg").removeRecursively();
+        fillDrives();
+        pick(1);
+        whileServing = [this] { plant(rootB); };
+        state(window).bDrCheck = focused;
+        fake.flushedVolumes.clear();
+        UI(window, Memo1)->clear();
+        click();
+        whileServing = nullptr;
+        EXPECT_EQ(logLines(), (QStringList{kEject, card::cardInfoNotWrittenReason(),
+                                           shown(rootB + "/backbbinfo.cfg"),
+                                           shown(rootB + "/rp_cam.idb") + kDone,
+                                           QStringLiteral("최신 DB를 내려받습니다")}));
+        EXPECT_EQ(state(window).bDrCheck, focused);
+        EXPECT_TRUE(buttonActive());
+        EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
+        EXPECT_EQ(UI(window, LabeledEdit6)->text(), QStringLiteral("0000000000"));
+        EXPECT_EQ(fake.flushedVolumes, QStringList{rootB});
+        EXPECT_TRUE(fake.boxes.isEmpty());
+        EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(database));
+        EXPECT_FALSE(QFileInfo(rootB + "backbbinfo.cfg").isFile() &&
+                     !QFileInfo(rootB + "backbbinfo.cfg").isSymLink());
+        EXPECT_EQ(readAll(outside.path() + "/elsewhere/backbbinfo.cfg"), kCardFile);
+        EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
+    }
 }
 
 // A new volume whose card info name is taken by something else is not a card to switch to.
@@ -675,23 +547,26 @@ TEST_F(CardWindow, ReaderThatKeepsItsLetterIsReadByTheVolumeInIt) {
         "515A3234303032" + QByteArray("4341524442315F") + QByteArray(111, '0') + "\r\nS\r\n";
     struct Case {
         const char* name;
-        quint64 before;        // the volume in B before the change (0: empty)
-        quint64 after;         // and after it
-        QByteArray cardAfter;  // B's card info file after the change (empty: none)
-        QStringList newLines;  // newest first; "$B" stands for B's card info path
-        QString model;         // shown after the change
+        quint64 before;              // the volume in B before the change (0: empty)
+        quint64 after;               // and after it
+        QByteArray cardAfter;        // B's card info file after the change (empty: none)
+        QStringList newLines;        // newest first; "$B" stands for B's card info path
+        QString model;               // shown after the change
+        bool readerSelected = true;  // false: A (no card) is the selected drive
     };
+    const QString cardBLine =
+        card::cardDatabaseLine(QString::fromLatin1(cardB.left(cardB.indexOf('\r'))), "1.0");
     const Case cases[] = {
         {"EmptyThenACard", 0, 7, kCardFile, {kCardCurrent, "$B"}, "TESTCAM1"},
         {"ACardThenEmpty", 7, 0, {}, {kRemoved}, ""},
-        {"CardASwappedForCardB",
-         7,
-         8,
-         cardB,
-         {card::cardDatabaseLine(QString::fromLatin1(cardB.left(cardB.indexOf('\r'))), "1.0"), "$B",
-          kRemoved},
-         "CARDB1"},
+        {"CardASwappedForCardB", 7, 8, cardB, {cardBLine, "$B", kRemoved}, "CARDB1"},
         {"Unchanged", 7, 7, kCardFile, {}, "TESTCAM1"},
+        // The reader is not the selected drive: a card going in is taken; one going out or
+        // nothing changing leaves the selected drive alone and says nothing.
+        {"EmptyThenACardInAnotherReader", 0, 7, kCardFile, {kCardCurrent, "$B"}, "TESTCAM1", false},
+        {"ACardThenEmptyInAnotherReader", 7, 0, {}, {}, "", false},
+        {"CardSwappedInAnotherReader", 7, 8, cardB, {cardBLine, "$B"}, "CARDB1", false},
+        {"UnchangedInAnotherReader", 7, 7, kCardFile, {}, "", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -702,7 +577,9 @@ TEST_F(CardWindow, ReaderThatKeepsItsLetterIsReadByTheVolumeInIt) {
         fake.currentRoot = rootA;
         window->fillDriveList();
         pick(1);
-        ASSERT_EQ(buttonActive(), c.before != 0);
+        if (!c.readerSelected)
+            pick(0);
+        ASSERT_EQ(buttonActive(), c.readerSelected && c.before != 0);
 
         QFile::remove(rootB + "backbbinfo.cfg");
         if (!c.cardAfter.isEmpty())
@@ -715,7 +592,8 @@ TEST_F(CardWindow, ReaderThatKeepsItsLetterIsReadByTheVolumeInIt) {
         for (QString line : c.newLines)
             expected.append(line == "$B" ? shown(rootB + "/backbbinfo.cfg") : line);
         EXPECT_EQ(logLines(), expected);
-        EXPECT_EQ(selectedRootOf(UI(window, DriveComboBox1)), rootB);
+        EXPECT_EQ(selectedRootOf(UI(window, DriveComboBox1)),
+                  c.readerSelected || !c.model.isEmpty() ? rootB : rootA);
         EXPECT_EQ(UI(window, LabeledEdit5)->text(), c.model);
         EXPECT_EQ(buttonActive(), !c.model.isEmpty());
         EXPECT_EQ(buttonGrey(), c.model.isEmpty());
@@ -763,7 +641,7 @@ TEST_F(CardWindow, DownloadPutsTheDatabaseOnTheCardAndRewritesTheCardFile) {
 
     EXPECT_TRUE(fake.boxes.isEmpty());
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(database));
-    EXPECT_EQ(logLines(), (QStringList{shown(rootB + "/rp_cam.idb") + kDone,
+    EXPECT_EQ(logLines(), (QStringList{kEject, shown(rootB + "/rp_cam.idb") + kDone,
                                        QStringLiteral("최신 DB를 내려받습니다")}));
     EXPECT_EQ(state(window).UserInfo.Version, QStringLiteral("2.5"));
     EXPECT_EQ(UI(window, LabeledEdit7)->text(), QStringLiteral("2.5"));
@@ -779,19 +657,28 @@ TEST_F(CardWindow, DownloadPutsTheDatabaseOnTheCardAndRewritesTheCardFile) {
     EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
 }
 
-// The card is flushed only once both files are written, and may be pulled only when the flush
-// succeeded: the line says so above the success line.
-TEST_F(CardWindow, CardIsFlushedAfterTheCardFileAndSaidToBeReadyOnlyWhenItWas) {
+// The card is flushed only once both files are written; it is said to be ready to pull only
+// when the flush left it known clean, and otherwise the driver is told to eject it first.
+TEST_F(CardWindow, CardIsFlushedAfterTheCardFileAndSaidToBeReadyOnlyWhenItIsClean) {
     const QString ready = QStringLiteral("이제 SD카드를 빼도 됩니다");
+    const QString eject = platform::ejectAdvice(platform::thisSystem());
     const QString done = shown(rootB + "/rp_cam.idb") + kDone;
     const QString msg = QStringLiteral("최신 DB를 내려받습니다");
-    for (const bool flushes : {true, false}) {
-        SCOPED_TRACE(flushes ? "the flush succeeds" : "the flush fails");
+    struct Case {
+        const char* name;
+        platform::VolumeFlush flush;
+        QString last;
+    };
+    for (const Case& c :
+         {Case{"clean", platform::VolumeFlush::Clean, ready},
+          Case{"flushed, still marked in use", platform::VolumeFlush::Flushed, eject},
+          Case{"the flush fails", platform::VolumeFlush::Failed, eject}}) {
+        SCOPED_TRACE(c.name);
         fillDrives();
         pick(1);
         UI(window, Memo1)->clear();
         fake.flushedVolumes.clear();
-        fake.flushSucceeds = flushes;
+        fake.flushOutcome = c.flush;
         QByteArray cardFileAtFlush;
         QStringList logAtFlush;
         fake.onFlush = [&] {
@@ -802,7 +689,7 @@ TEST_F(CardWindow, CardIsFlushedAfterTheCardFileAndSaidToBeReadyOnlyWhenItWas) {
         EXPECT_EQ(fake.flushedVolumes, QStringList{rootB});
         EXPECT_TRUE(cardFileAtFlush.contains("3230323530333134322E35"));  // date and version
         EXPECT_EQ(logAtFlush, (QStringList{done, msg}));
-        EXPECT_EQ(logLines(), flushes ? (QStringList{ready, done, msg}) : (QStringList{done, msg}));
+        EXPECT_EQ(logLines(), (QStringList{c.last, done, msg}));
         EXPECT_TRUE(fake.boxes.isEmpty());
     }
     // A failed download leaves the card as it was: nothing to flush, nothing to say.
@@ -811,10 +698,46 @@ TEST_F(CardWindow, CardIsFlushedAfterTheCardFileAndSaidToBeReadyOnlyWhenItWas) {
         filePath = "/files/elsewhere";
     }
     fake.flushedVolumes.clear();
-    fake.flushSucceeds = true;
+    fake.flushOutcome = platform::VolumeFlush::Clean;
+    UI(window, Memo1)->clear();
     click();
     EXPECT_TRUE(fake.flushedVolumes.isEmpty());
     EXPECT_FALSE(logLines().contains(ready));
+    EXPECT_FALSE(logLines().contains(eject));
+}
+
+// Which flush lets the card be pulled at once: FAT on Windows after a flush of its root
+// folder; never exFAT or NTFS, nothing on Linux, nothing after a failed flush.
+TEST(VolumeFlush, OnlyAFlushedFatVolumeOnWindowsIsClean) {
+    using platform::SystemKind;
+    using platform::VolumeFlush;
+    struct Case {
+        SystemKind system;
+        const char* fileSystem;
+        bool flushed;
+        VolumeFlush expected;
+    };
+    for (const Case& c : {
+             Case{SystemKind::Windows, "FAT", true, VolumeFlush::Clean},
+             Case{SystemKind::Windows, "FAT32", true, VolumeFlush::Clean},
+             Case{SystemKind::Windows, "FAT16", true, VolumeFlush::Clean},
+             Case{SystemKind::Windows, "FAT12", true, VolumeFlush::Clean},
+             Case{SystemKind::Windows, "FAT32", false, VolumeFlush::Failed},
+             Case{SystemKind::Windows, "exFAT", true, VolumeFlush::Flushed},
+             Case{SystemKind::Windows, "NTFS", true, VolumeFlush::Flushed},
+             Case{SystemKind::Windows, "", true, VolumeFlush::Flushed},
+             Case{SystemKind::Linux, "vfat", true, VolumeFlush::Flushed},
+             Case{SystemKind::Linux, "FAT32", true, VolumeFlush::Flushed},
+             Case{SystemKind::Linux, "", false, VolumeFlush::Failed},
+         }) {
+        EXPECT_EQ(
+            platform::judgeVolumeFlush(c.system, QString::fromLatin1(c.fileSystem), c.flushed),
+            c.expected)
+            << c.fileSystem << (c.system == SystemKind::Windows ? " on Windows" : " on Linux");
+    }
+    EXPECT_TRUE(platform::ejectAdvice(SystemKind::Windows)
+                    .contains(QStringLiteral("하드웨어 안전하게 제거")));
+    EXPECT_TRUE(platform::ejectAdvice(SystemKind::Linux).contains(QStringLiteral("꺼내기")));
 }
 
 #ifndef _WIN32
@@ -831,7 +754,7 @@ TEST_F(CardWindow, LockedCardFailsWithTheLockSwitchReasonAndStaysAsItWas) {
     fillDrives();
     pick(1);
     ASSERT_EQ(::mount(nullptr, driveB.constData(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0);
-    fake.flushSucceeds = true;
+    fake.flushOutcome = platform::VolumeFlush::Clean;
     UI(window, Memo1)->clear();
     click();
     EXPECT_TRUE(fake.boxes.isEmpty());
@@ -974,7 +897,8 @@ TEST_P(CardDownloadAnswer, DecidesWhatIsFetched) {
     }
     EXPECT_EQ(state(window).UserInfo.Version, QString::fromUtf8(c.version));
     if (c.downloads) {
-        EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kDone);
+        EXPECT_EQ(logLines().mid(0, 2),
+                  (QStringList{kEject, shown(rootB + "/rp_cam.idb") + kDone}));
         EXPECT_TRUE(readAll(rootB + "backbbinfo.cfg").contains("3230323530333134"));
     } else {
         EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
@@ -1027,7 +951,7 @@ TEST_F(CardWindow, NewCardFolderReceivesBothFiles) {
     QDir(rootB).mkdir("NEW");
     serve(answerJson("true", "/files/v2/", "NEW"));
     click();
-    EXPECT_EQ(logLines().front(), shown(rootB + "NEW/rp_cam.idb") + kDone);
+    EXPECT_EQ(logLines().mid(0, 2), (QStringList{kEject, shown(rootB + "NEW/rp_cam.idb") + kDone}));
     EXPECT_EQ(readAll(rootB + "NEW/rp_cam.idb"), QByteArray::fromStdString(database));
     // Built from the lines read in the old folder.
     EXPECT_TRUE(
@@ -1058,7 +982,7 @@ TEST_F(CardWindow, RootFolderPutsBothFilesAtTheDriveRoot) {
     pick(1);
     serve(answerJson("true", "/files/v2/", "root"));
     click();
-    EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kDone);
+    EXPECT_EQ(logLines().mid(0, 2), (QStringList{kEject, shown(rootB + "/rp_cam.idb") + kDone}));
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(database));
     EXPECT_TRUE(readAll(rootB + "backbbinfo.cfg").contains("322E35"));
 }
@@ -1118,8 +1042,9 @@ TEST_F(CardWindow, EachClickRunsTheWholeSequence) {
     click();
     EXPECT_EQ(requestsTo("/mobile/").size(), 2u);
     EXPECT_EQ(requestsTo("/files/").size(), 2u);
-    // fill, pick and what the card records, two clicks of two lines
-    EXPECT_EQ(logLines().size(), 2 + 2 + 2 * 2);
+    // fill, pick and what the card records, two clicks of three lines (the message, the
+    // outcome, whether the card may be pulled)
+    EXPECT_EQ(logLines().size(), 2 + 2 + 2 * 3);
     EXPECT_TRUE(buttonActive());
 }
 
@@ -1267,7 +1192,7 @@ TEST_F(CardWindowBadHost, LengthlessBodyWithMatchingSizeAndHashIsAccepted) {
     UI(window, Memo1)->clear();
     click();
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(kNewDatabase));
-    EXPECT_EQ(logLines().front(), shown(rootB + "/rp_cam.idb") + kDone);
+    EXPECT_EQ(logLines().mid(0, 2), (QStringList{kEject, shown(rootB + "/rp_cam.idb") + kDone}));
     EXPECT_NE(readAll(rootB + "backbbinfo.cfg"), kCardFile);
     EXPECT_EQ(UI(window, ProgressBar1)->value(), UI(window, ProgressBar1)->maximum());
     EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
@@ -1336,11 +1261,12 @@ TEST_F(CardWindowBadHost, VolumeChangesWaitForTheDownloadToEnd) {
     EXPECT_EQ(box->currentData().toString(), rootC);
     EXPECT_EQ(box->findData(rootB), -1);
     const QStringList lines = logLines();
-    ASSERT_GE(lines.size(), 4);
+    ASSERT_GE(lines.size(), 5);
     EXPECT_EQ(lines.at(0), card::cardDatabaseLine(kExampleLine, QStringLiteral("2.5")));
     EXPECT_EQ(lines.at(1), shown(rootC + "/backbbinfo.cfg"));
     EXPECT_EQ(lines.at(2), kRemoved);
-    EXPECT_EQ(lines.at(3), shown(rootB + "/rp_cam.idb") + kDone);
+    EXPECT_EQ(lines.at(3), kEject);
+    EXPECT_EQ(lines.at(4), shown(rootB + "/rp_cam.idb") + kDone);
     EXPECT_TRUE(buttonActive());
 }
 

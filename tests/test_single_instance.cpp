@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -63,5 +66,30 @@ TEST(SingleInstance, LockOfAKilledProgramDoesNotCount) {
     next->kill();
     next->waitForFinished(10000);
 }
+
+#ifndef _WIN32
+// A home folder shared with another computer holds that computer's lock: it does not keep
+// this computer's program from starting. (Windows keeps the lock in the local, unshared
+// application data.)
+TEST(SingleInstance, LockOfAnotherComputerDoesNotCount) {
+    QTemporaryDir home;
+    const QString config = home.path() + QStringLiteral("/.config");
+    ASSERT_TRUE(QDir().mkpath(config));
+    // A live process number, as the program on the other computer may well have.
+    const QByteArray lock = QByteArray::number(QCoreApplication::applicationPid()) +
+                            "\ndrivoro-update-manager\nelsewhere.example\n";
+    for (const char* name : {"/MORVEL_Drivoro.lock", "/MORVEL_Drivoro-elsewhere.example.lock"}) {
+        QFile file(config + QLatin1String(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(lock);
+    }
+    QObject owner;
+    QProcess* program = startProgram(home.path(), &owner);
+    ASSERT_TRUE(program->waitForStarted(10000));
+    EXPECT_FALSE(program->waitForFinished(3000)) << program->readAllStandardError().constData();
+    program->kill();
+    program->waitForFinished(10000);
+}
+#endif
 
 }  // namespace

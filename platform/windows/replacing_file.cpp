@@ -106,6 +106,7 @@ bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access
     // reused by the next one instead of piling up on the card.
     tempName_ = name + QStringLiteral(".part");
     const QString tempPath = folder.filePath(tempName_);
+    const OnCard call(clock_, CardCall::Write, folder.path());
     // Never written through: whatever has the name goes, and the file is created anew.
     if (!folder.removeFile(tempName_))
         return failWith(GetLastError());
@@ -130,6 +131,7 @@ bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access
 }
 
 bool ReplacingFile::flushBuffer() {
+    const OnCard call(clock_, CardCall::Write, tempPath_);
     if (const DWORD error = writeAll(handleOf(fd_), buffer_.data(), used_); error != 0)
         return failWith(error);
     used_ = 0;
@@ -177,7 +179,10 @@ bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
         return fail(lastErrorText(), Failure::ReadBack);
     Sha256 hash;
     for (;;) {
+        if (cancel_ && *cancel_)
+            return fail(QStringLiteral("Cancelled"));
         DWORD n = 0;
+        const OnCard call(clock_, CardCall::Read, tempPath_);
         if (!ReadFile(file, piece.data, static_cast<DWORD>(piece.size), &n, nullptr))
             return fail(lastErrorText(), Failure::ReadBack);
         if (n == 0)
@@ -234,8 +239,11 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     }
     if (!flushBuffer())
         return false;
-    if (!FlushFileBuffers(handleOf(fd_)))
-        return failWith(GetLastError());
+    {
+        const OnCard call(clock_, CardCall::Write, tempPath_);
+        if (!FlushFileBuffers(handleOf(fd_)))
+            return failWith(GetLastError());
+    }
     if (!expectedSha256.isEmpty()) {
         QElapsedTimer timer;
         timer.start();
@@ -244,6 +252,9 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
         if (!same)
             return false;
     }
+    if (cancel_ && *cancel_)
+        return fail(QStringLiteral("Cancelled"));
+    const OnCard call(clock_, CardCall::Write, tempPath_);
     const QString folder = tempPath_.left(tempPath_.size() - tempName_.size());
     const std::wstring target = nativePath(folder + targetName_);
     // A read-only old file would refuse to be replaced; a link's own attribute is left alone.
@@ -255,6 +266,10 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     // whatever else has meanwhile tried the temporary name. A link at the target's name is
     // replaced, not followed.
     DWORD error = renameHandle(handleOf(fd_), target);
+    // The rename changed the folder's entries: written out through the same handle, so the
+    // installed file is on the card under its new name before it is closed.
+    if (error == ERROR_SUCCESS)
+        (void)FlushFileBuffers(handleOf(fd_));
     const int fd = fd_;
     fd_ = -1;
     if (error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED ||

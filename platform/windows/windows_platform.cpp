@@ -16,20 +16,25 @@ WindowsPlatform::WindowsPlatform() {
     win::installUserProxyRouter();
 }
 
-bool WindowsPlatform::flushVolume(const QString& root) {
+VolumeFlush WindowsPlatform::flushVolume(const QString& root) {
     wchar_t volume[MAX_PATH + 1] = {};
     if (!GetVolumePathNameW(win::nativePath(root).c_str(), volume, MAX_PATH + 1))
-        return false;
+        return VolumeFlush::Failed;
+    wchar_t fileSystem[MAX_PATH + 1] = {};
+    if (!GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, nullptr, fileSystem,
+                               MAX_PATH + 1))
+        fileSystem[0] = 0;
     // The volume's root folder, not the volume itself (\\.\E:, which only an administrator may
-    // open): a flush of the root folder flushes the whole volume, and FAT marks itself clean.
+    // open): the FAT driver flushes the whole volume for it and marks it clean; other file
+    // systems document no such thing.
     const HANDLE folder = CreateFileW(volume, GENERIC_READ | GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (folder == INVALID_HANDLE_VALUE)
-        return false;
+        return VolumeFlush::Failed;
     const bool flushed = FlushFileBuffers(folder);
     CloseHandle(folder);
-    return flushed;
+    return judgeVolumeFlush(SystemKind::Windows, QString::fromWCharArray(fileSystem), flushed);
 }
 
 QDateTime WindowsPlatform::now() {

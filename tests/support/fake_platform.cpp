@@ -1,7 +1,10 @@
 #include "support/fake_platform.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QObject>
 
+#include "card/card_access.h"
 #include "platform/downloads.h"
 
 FakePlatform::FakePlatform() {
@@ -12,6 +15,9 @@ FakePlatform::FakePlatform() {
 }
 
 FakePlatform::~FakePlatform() {
+    // A held call must not outlive the test that held it, nor reach a platform that is gone.
+    releaseCardCalls();
+    card::CardAccess::waitForThreads(std::chrono::seconds{20});
     platform::install(previous_);
 }
 
@@ -54,11 +60,11 @@ void FakePlatform::drivesChanged() {
         onDrivesChanged();
 }
 
-bool FakePlatform::flushVolume(const QString& root) {
+platform::VolumeFlush FakePlatform::flushVolume(const QString& root) {
     flushedVolumes.append(root);
     if (onFlush)
         onFlush();
-    return flushSucceeds;
+    return flushOutcome;
 }
 
 QStringList FakePlatform::errorTexts() const {
@@ -77,4 +83,44 @@ QStringList FakePlatform::messageTexts() const {
             texts.append(box.text);
     }
     return texts;
+}
+
+void FakePlatform::beforeCardCall(platform::CardCall call, const QString& where) {
+    std::unique_lock<std::mutex> lock(cardMutex_);
+    if (!holding_ || !holding_(call, where))
+        return;
+    const quint64 release = releases_;
+    ++held_;
+    cardReleased_.wait(lock, [&] { return releases_ != release; });
+    --held_;
+}
+
+void FakePlatform::holdCardCalls(CardCallFilter which) {
+    std::lock_guard<std::mutex> lock(cardMutex_);
+    holding_ = std::move(which);
+}
+
+void FakePlatform::releaseCardCalls() {
+    {
+        std::lock_guard<std::mutex> lock(cardMutex_);
+        holding_ = nullptr;
+        ++releases_;
+    }
+    cardReleased_.notify_all();
+}
+
+int FakePlatform::heldCardCalls() const {
+    std::lock_guard<std::mutex> lock(cardMutex_);
+    return held_;
+}
+
+bool FakePlatform::waitUntilHeld(int count, int ms) const {
+    QElapsedTimer waited;
+    waited.start();
+    while (heldCardCalls() < count) {
+        if (waited.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
 }

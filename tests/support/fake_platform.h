@@ -3,6 +3,9 @@
 #include <QDateTime>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 
 #include "platform/platform.h"
 
@@ -36,10 +39,23 @@ class FakePlatform : public platform::Platform {
     std::unique_ptr<QObject> watchDrives(std::function<void()> onChange) override;
     // What the watcher reports when the test mounts or unmounts a volume.
     void drivesChanged();
-    // Records the root, runs onFlush, and answers flushSucceeds.
-    bool flushVolume(const QString& root) override;
+    // Records the root, runs onFlush, and answers flushOutcome.
+    platform::VolumeFlush flushVolume(const QString& root) override;
     platform::DownloadResult downloadToFile(const QString& url, const QString& targetPath,
                                             const platform::DownloadOptions& options) override;
+    // Holds back the card calls that holdCardCalls() names, as a card that has stopped
+    // answering; each waits until the calls are released.
+    void beforeCardCall(platform::CardCall call, const QString& where) override;
+
+    using CardCallFilter = std::function<bool(platform::CardCall call, const QString& where)>;
+    // From now on every card call that which accepts waits (on its own thread) until released.
+    void holdCardCalls(CardCallFilter which);
+    // Lets every held call go on, and holds no more.
+    void releaseCardCalls();
+    // How many card calls are being held now.
+    int heldCardCalls() const;
+    // Waits (handling events) until count calls are held; false after ms.
+    bool waitUntilHeld(int count, int ms = 5000) const;
 
     QStringList errorTexts() const;    // texts of the standard error boxes, as shown
     QStringList messageTexts() const;  // texts of the sTitle boxes
@@ -57,13 +73,18 @@ class FakePlatform : public platform::Platform {
     QList<platform::Drive> driveList;
     QString currentRoot;
     QStringList flushedVolumes;
-    // Off unless a test is about it, as with a driver that cannot flush: no extra log line.
-    bool flushSucceeds = false;
+    // Written out but not known clean unless a test is about it, as on most systems.
+    platform::VolumeFlush flushOutcome = platform::VolumeFlush::Flushed;
     std::function<void()> onFlush;  // runs as the flush is asked for, e.g. to look at the card
     std::function<void()> onBox;    // runs while a box is "open", e.g. to count or act
     std::function<void()> onDrivesChanged;  // the watcher's callback, while one watches
 
   private:
+    mutable std::mutex cardMutex_;
+    std::condition_variable cardReleased_;
+    CardCallFilter holding_;
+    quint64 releases_ = 0;
+    int held_ = 0;
     QTemporaryDir scratch_;
     platform::Platform* previous_ = nullptr;
 };

@@ -17,7 +17,9 @@ struct TFMainTestAccess {
           UserInfo(w.UserInfo),
           upCode(w.upCode),
           bb(w.bb),
-          ImageList1(w.ImageList1) {}
+          ImageList1(w.ImageList1),
+          cardStall(w.cardStall_),
+          cards(*w.cards_) {}
 
     bool& bDrCheck;
     QString& sTitle;
@@ -28,6 +30,10 @@ struct TFMainTestAccess {
     qint32& upCode;
     TbbData& bb;
     QList<QPixmap>& ImageList1;
+    // How long a card call may take before the driver is told; how long the window waits for
+    // one before going on.
+    std::chrono::milliseconds& cardStall;
+    card::CardAccess& cards;
 };
 
 // Lets a database download that runs in the background come to its end.
