@@ -107,8 +107,7 @@ class DrivePoll : public ::testing::Test {
   protected:
     void TearDown() override {
         letters->release();
-        // The letters' threads end once nothing holds them.
-        waitFor([this] { return letters->held() == 0; });
+        EXPECT_TRUE(DrivePoller::waitForCalls(std::chrono::seconds{10}));
     }
 
     std::optional<LogicalDrive> listed(QChar letter) const {

@@ -43,6 +43,30 @@ QString driveRootOfFolder(const QString& folder) {
     return {};
 }
 
+namespace {
+
+std::mutex g_callsMutex;
+std::condition_variable g_callsEnded;
+int g_calls = 0;
+
+// Counts a letter's call for as long as its thread lives.
+class CallCount {
+  public:
+    CallCount() {
+        std::lock_guard<std::mutex> lock(g_callsMutex);
+        ++g_calls;
+    }
+    ~CallCount() {
+        std::lock_guard<std::mutex> lock(g_callsMutex);
+        if (--g_calls == 0)
+            g_callsEnded.notify_all();
+    }
+    CallCount(const CallCount&) = delete;
+    CallCount& operator=(const CallCount&) = delete;
+};
+
+}  // namespace
+
 // What the poll knows, shared by the poller, the letters' threads and the watchers: each may
 // outlive the others.
 struct DrivePoller::Core {
@@ -153,7 +177,10 @@ void DrivePoller::Core::round(const std::shared_ptr<Core>& self) {
     answered.notify_all();
     for (const auto& [index, use] : toAsk) {
         try {
-            std::thread([self, index = index, use = use] { self->ask(index, use); }).detach();
+            std::thread([self, index = index, use = use] {
+                const CallCount counted;
+                self->ask(index, use);
+            }).detach();
         } catch (const std::system_error&) {
             std::lock_guard<std::mutex> lock(mutex);
             letters[index].asking = false;  // asked again next round
@@ -162,6 +189,16 @@ void DrivePoller::Core::round(const std::shared_ptr<Core>& self) {
 }
 
 void DrivePoller::Core::ask(int index, quint64 use) {
+    // A poller that has gone asks nothing more.
+    const auto given = [this, index, use] {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!stopping && letters[index].use == use)
+            return true;
+        letters[index].asking = false;
+        return false;
+    };
+    if (!given())
+        return;
     const QChar name(char16_t(u'A' + index));
     const unsigned type = system.typeOf(name);
     const bool hasVolume = type == kDriveRemovable || type == kDriveFixed;
@@ -186,6 +223,8 @@ void DrivePoller::Core::ask(int index, quint64 use) {
         answered.notify_all();
         return;
     }
+    if (!given())
+        return;
     Volume volume = system.volumeOf(name);
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -247,6 +286,11 @@ bool DrivePoller::waitUntilAnswered(std::chrono::milliseconds timeout) const {
         }
         return true;
     });
+}
+
+bool DrivePoller::waitForCalls(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(g_callsMutex);
+    return g_callsEnded.wait_for(lock, timeout, [] { return g_calls == 0; });
 }
 
 std::unique_ptr<QObject> DrivePoller::watch(std::function<void()> onChange) {

@@ -82,6 +82,10 @@ class DrivePoller {
     // has changed from what this watcher last saw, until the returned object is destroyed.
     std::unique_ptr<QObject> watch(std::function<void()> onChange);
 
+    // Waits up to timeout until the letters' calls of every poller have returned; true when
+    // none is out. A poller that has gone starts no call on a letter.
+    static bool waitForCalls(std::chrono::milliseconds timeout);
+
   private:
     struct Core;
     class Watch;
