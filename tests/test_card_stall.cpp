@@ -21,6 +21,7 @@ class CardStall : public CardWindow {
   protected:
     void SetUp() override {
         CardWindow::SetUp();
+        state(window).cards.grace = std::chrono::milliseconds{50};  // the program's own
         // The program waits 5 s; the tests need not.
         state(window).cardStall = std::chrono::milliseconds{300};
     }
@@ -96,6 +97,7 @@ TEST_F(CardStall, ReadThatDoesNotReturnLeavesTheWindowAnswering) {
 
 // The wording of a failed read is the one bDrCheck calls for when the answer is shown.
 TEST_F(CardStall, FailedReadIsWordedAsWhenItIsShown) {
+    state(window).cardStall = std::chrono::minutes{1};
     fillDrives();
     pick(1);
     fake.holdCardCalls([](platform::CardCall, const QString&) { return true; });
@@ -132,6 +134,7 @@ TEST_F(CardStall, LateAnswerGoesNowhereElse) {
              return QStringList{kNoCard, pathA(), pathB()};
          }},
     };
+    state(window).cardStall = std::chrono::minutes{1};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fillDrives();
@@ -204,9 +207,9 @@ TEST_F(CardStall, DownloadAndRewriteThatDoNotReturn) {
         emit UI(window, Image2)->clicked();
         ASSERT_TRUE(fake.waitUntilHeld(1));
         EXPECT_TRUE(window->isDownloading());
-        const int progress = UI(window, ProgressBar1)->value();
         longestGap = 0;
         ASSERT_TRUE(answerUntil([&] { return stallLines() == 1; }));
+        const int progress = UI(window, ProgressBar1)->value();
         answerFor(600);
         EXPECT_EQ(stallLines(), 1);
         EXPECT_LT(longestGap, 1000);

@@ -5,7 +5,11 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QSysInfo>
 #include <QTemporaryDir>
+
+#include "platform/single_instance.h"
 
 namespace {
 
@@ -65,6 +69,26 @@ TEST(SingleInstance, LockOfAKilledProgramDoesNotCount) {
     EXPECT_FALSE(next->waitForFinished(3000)) << next->readAllStandardError().constData();
     next->kill();
     next->waitForFinished(10000);
+}
+
+// A lock left by a killed copy whose process number this one has been given again (after a
+// restart; always under Wine) names no other copy: the program starts.
+TEST(SingleInstance, LockNamingThisVeryProcessDoesNotCount) {
+    QStandardPaths::setTestModeEnabled(true);
+    const QString path = platform::SingleInstance::lockPath();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray::number(QCoreApplication::applicationPid()) +
+                   "\ndrivoro-update-manager\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    }
+    {
+        platform::SingleInstance instance;
+        EXPECT_TRUE(instance.claim([] {}));
+    }
+    QFile::remove(path);
+    QStandardPaths::setTestModeEnabled(false);
 }
 
 #ifndef _WIN32

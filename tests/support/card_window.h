@@ -106,6 +106,17 @@ class CardWindow : public AppFixture {
         state(window).UserInfo.DownDir = QStringLiteral("root");
         rootA = driveA.path() + QLatin1Char('/');
         rootB = driveB.path() + QLatin1Char('/');
+        // A card that answers is shown before the window goes on, however slow the machine
+        // (Wine, a loaded CI); the tests of cards that stop answering wait as the program does.
+        state(window).cards.grace = std::chrono::seconds{10};
+    }
+
+    // Until no call on a card is on its way (the program's grace is short).
+    void settle() {
+        QElapsedTimer waited;
+        waited.start();
+        while (state(window).cards.anyOutstanding() && waited.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
 
     void serve(const std::string& answerBody, int status = 200) {
@@ -122,10 +133,12 @@ class CardWindow : public AppFixture {
                           platform::Drive{rootB, QStringLiteral("B [DASHCAM]")}};
         fake.currentRoot = rootA;
         window->fillDriveList();
+        settle();
     }
     void pick(int index) {
         UI(window, DriveComboBox1)->setCurrentIndex(index);
         emit UI(window, DriveComboBox1)->activated(index);
+        settle();
     }
     void focusDriveList() {
         QFocusEvent focus(QEvent::FocusIn);
