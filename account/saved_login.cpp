@@ -38,8 +38,12 @@ std::optional<QStringList> read(const QString& path) {
 void write(const QString& path, const QString& id, const QString& password) {
     if (!platform::makeOwnerOnlyFolder(QFileInfo(path).absolutePath()))
         throw FileError::cannotCreate(path, QStringLiteral("The folder could not be created."));
-    const QStringList lines{trimBlanksAndControls(id),
-                            platform::protectSecret(trimBlanksAndControls(password))};
+    QStringList lines{trimBlanksAndControls(id)};
+    // A password the system could not protect is not saved: the ID alone, which the next start
+    // shows with the box unticked, and nothing said about it.
+    if (const std::optional<QString> line =
+            platform::protectSecret(trimBlanksAndControls(password)))
+        lines << *line;
     QByteArray bytes;
     if (std::all_of(lines.begin(), lines.end(), platform::ansiCanHold)) {
         bytes = platform::encodeAnsiLines(lines);

@@ -12,7 +12,8 @@ namespace saved_login {
 std::optional<QStringList> read(const QString& path);
 
 // Replaces the file atomically with the trimmed ID and the trimmed password, protected for the
-// user where the system can (platform::protectSecret). The folder is created for the user
+// user where the system can (platform::protectSecret); where that protection fails, with the
+// ID alone. The folder is created for the user
 // alone and the file is readable by the user alone. Lines the ANSI code page cannot hold as
 // they are go as UTF-8 after a byte-order mark, rather than as look-alikes that would no
 // longer match. Throws FileError.

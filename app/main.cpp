@@ -1,7 +1,10 @@
 #include <QApplication>
 #include <QTimer>
 #include <QWidget>
+#include <cstdio>
+#include <stdexcept>
 
+#include "app/built_in_authority.h"
 #include "app/command_line.h"
 #include "app/startup.h"
 #include "platform/single_instance.h"
@@ -9,6 +12,7 @@
 #include "platform/windows/windows_platform.h"
 using SystemPlatform = platform::WindowsPlatform;
 #else
+#include "base/extra_authority.h"
 #include "platform/linux_platform.h"
 using SystemPlatform = platform::LinuxPlatform;
 #endif
@@ -50,6 +54,14 @@ void bringWindowForward() {
 int main(int argc, char* argv[]) {
     if (const auto exitCode = handleCommandLine(argc, argv))
         return *exitCode;
+#ifndef _WIN32
+    try {
+        extra_authority::set(builtInExtraAuthority());
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "drivoro-update-manager: %s\n", e.what());
+        return 1;
+    }
+#endif
     QApplication app(argc, argv);
     // One copy per user: two would write the same saved login and the same card.
     platform::SingleInstance instance;

@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QScreen>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,11 @@
 
 int runProgram() {
     QApplication::setQuitOnLastWindowClosed(false);
+    // Every window and box shows the program's own icon, also where no desktop entry names it.
+    QIcon icon;
+    for (const int size : {48, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1.png").arg(size), QSize(size, size));
+    QApplication::setWindowIcon(icon);
     // Said once, before anything is read or written in the code page.
     runGuarded([] { platform::checkAnsiCodePage(); });
 

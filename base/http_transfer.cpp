@@ -11,6 +11,9 @@
 
 #include "base/errors.h"
 #include "base/proxy.h"
+#ifndef _WIN32
+#include "base/extra_authority.h"
+#endif
 
 namespace {
 
@@ -195,11 +198,21 @@ TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& l
             applied.systemLogOn = true;
         }
     }
+    std::shared_ptr<const void> extraAuthority;
     if (request.url.startsWith(QLatin1String("https:"), Qt::CaseInsensitive)) {
         // Schannel fails a transfer when no revocation server answers; a revoked certificate
         // still fails.
         applied.sslOptions = CURLSSLOPT_REVOKE_BEST_EFFORT;
         curl_easy_setopt(e, CURLOPT_SSL_OPTIONS, applied.sslOptions);
+        // libcurl's defaults, set all the same: no build and no caller turns them off.
+        applied.verifyPeer = 1L;
+        applied.verifyHost = 2L;
+        curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, applied.verifyPeer);
+        curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, applied.verifyHost);
+#ifndef _WIN32
+        extraAuthority = extra_authority::applyTo(e);
+        applied.extraAuthority = extraAuthority != nullptr;
+#endif
     }
     proxy::report(applied);
 

@@ -38,7 +38,10 @@ struct AppliedOptions {
     bool proxySet = false;  // CURLOPT_PROXY was set (to proxy)
     QString proxy;
     bool systemLogOn = false;
-    long sslOptions = 0;  // CURLOPT_SSL_OPTIONS
+    long sslOptions = 0;          // CURLOPT_SSL_OPTIONS
+    long verifyPeer = 0;          // CURLOPT_SSL_VERIFYPEER, set for https only
+    long verifyHost = 0;          // CURLOPT_SSL_VERIFYHOST, set for https only
+    bool extraAuthority = false;  // trusts the build's extra authority beside the system's
 };
 using Observer = std::function<void(const AppliedOptions&)>;
 void setObserver(Observer observer);

@@ -62,4 +62,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-nanum, exfat-fuse | exfatprogs")
 # Links to the service's pages open in the browser through xdg-open.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+# A package goes to drivers: never one of a build that trusts the demonstration's authority.
+if(NOT DRIVORO_EXTRA_CA_FILE STREQUAL "")
+    set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/refuse-package.cmake)
+endif()
 include(CPack)

@@ -8,7 +8,8 @@ class FolderHandle;
 
 // Keeps a second program (of any user) from writing into the same card folder while a
 // download replaces its files. Writes nothing onto the card; the system drops the lock when
-// the process ends, however it ends.
+// the process ends, however it ends. Not tied to a thread: taken on the download's worker, it
+// is let go on the thread that writes the card info file afterwards.
 class CardLock {
   public:
     // Nothing when another program holds the folder now; never waits.

@@ -1,25 +1,26 @@
 #include "platform/platform.h"
 
 #include <QCoreApplication>
+#include <atomic>
 
 namespace platform {
 namespace {
-Platform* g_instance = nullptr;
-}
+// Read by the threads of card calls too.
+std::atomic<Platform*> g_instance{nullptr};
+}  // namespace
 
 Platform& current() {
-    Q_ASSERT(g_instance);
-    return *g_instance;
+    Platform* instance = g_instance.load();
+    Q_ASSERT(instance);
+    return *instance;
 }
 
 Platform* installed() {
-    return g_instance;
+    return g_instance.load();
 }
 
 Platform* install(Platform* instance) {
-    Platform* previous = g_instance;
-    g_instance = instance;
-    return previous;
+    return g_instance.exchange(instance);
 }
 
 SystemKind thisSystem() {

@@ -9,12 +9,22 @@ const QString kMarker = QStringLiteral(
     "\x01"
     "DPAPI:");
 
+SecretProtection& standIn() {
+    static SecretProtection protection;
+    return protection;
+}
+
 }  // namespace
 
-QString protectSecret(const QString& secret) {
-    const std::optional<QByteArray> sealed = system_secret::protect(secret.toUtf8());
-    if (!sealed)
+std::optional<QString> protectSecret(const QString& secret) {
+    const SecretProtection& protection = standIn();
+    if (!protection && !system_secret::protects())
         return secret;
+    const std::optional<QByteArray> sealed =
+        protection ? protection(secret.toUtf8()) : system_secret::protect(secret.toUtf8());
+    // A system that protects passwords never gets one in clear, not even when it fails.
+    if (!sealed)
+        return std::nullopt;
     return kMarker + QString::fromLatin1(sealed->toBase64());
 }
 
@@ -27,6 +37,10 @@ QString unprotectSecret(const QString& line) {
         return {};
     const std::optional<QByteArray> plain = system_secret::unprotect(*decoded);
     return plain ? QString::fromUtf8(*plain) : QString();
+}
+
+void setSecretProtection(SecretProtection protection) {
+    standIn() = std::move(protection);
 }
 
 }  // namespace platform

@@ -3,6 +3,10 @@
 
 namespace platform::system_secret {
 
+bool protects() {
+    return false;
+}
+
 std::optional<QByteArray> protect(const QByteArray&) {
     return std::nullopt;
 }

@@ -7,6 +7,8 @@
 // nothing where the system has none.
 namespace platform::system_secret {
 
+// Whether the system protects secrets at all.
+bool protects();
 std::optional<QByteArray> protect(const QByteArray& plain);
 std::optional<QByteArray> unprotect(const QByteArray& sealed);
 

@@ -21,6 +21,9 @@ class SingleInstance {
     // Needs the QApplication; onCall runs on its thread whenever a later start asks.
     bool claim(std::function<void()> onCall);
 
+    // The lock file: in the user's config folder, named for this computer.
+    static QString lockPath();
+
   private:
     // Set up before the lock is taken: a later start may ask at once.
     void listen();

@@ -1,7 +1,12 @@
 // Renders every window to PNG files for review: drivoro-screenshots OUTPUT_FOLDER
 #include <QApplication>
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QFont>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
 #include <QPixmap>
 #include <QTemporaryDir>
 
@@ -14,6 +19,10 @@
 #include "support/test_server.h"
 #include "ui_tflogin.h"
 #include "ui_tfmain.h"
+#ifndef _WIN32
+#include "base/extra_authority.h"
+#include "support/test_certificates.h"
+#endif
 
 namespace {
 
@@ -37,6 +46,36 @@ const char* kPayments =
     R"({"regdate":"2024-01-03 09:12:45","paymethod":"BANK","amount":"33000"},)"
     R"({"regdate":"2023-01-02 18:40:10","paymethod":"VACCOUNT","amount":"30000"}]})";
 
+#ifndef _WIN32
+// A banner of the strip's size, as the service would serve one.
+QByteArray servedBanner() {
+    QImage image(566, 111, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient gradient(0, 0, 566, 0);
+    gradient.setColorAt(0, QColor(0x12, 0x3B, 0x6E));
+    gradient.setColorAt(1, QColor(0x1F, 0x8A, 0x9E));
+    painter.fillRect(image.rect(), gradient);
+    painter.setPen(Qt::white);
+    QFont font(QStringLiteral("NanumGothic"));
+    font.setPixelSize(30);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.drawText(image.rect().adjusted(24, 0, 0, -28), Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("Drivoro 안전운전 캠페인"));
+    font.setPixelSize(17);
+    font.setBold(false);
+    painter.setFont(font);
+    painter.drawText(image.rect().adjusted(26, 44, 0, 0), Qt::AlignLeft | Qt::AlignVCenter,
+                     QStringLiteral("서비스에서 HTTPS로 받은 배너"));
+    painter.end();
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPG", 90);
+    return bytes;
+}
+#endif
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -52,7 +91,19 @@ int main(int argc, char* argv[]) {
     server.answer("/mobile/back_c/getLogin.json", kLogin);
     server.answer("/mobile/back_c/device_add_getproduct.search", kCatalogue);
     server.answer("/mobile/back_c/paylist.json", kPayments);
+#ifdef _WIN32
+    // The Windows build's test servers speak no TLS: the strip keeps its built-in picture.
     server.answer("/mgr/api/call_banner.api", R"({"data":[]})");
+#else
+    // The banner picture comes over TLS from the service's host, as from the real service; its
+    // certificate is issued by an authority trusted beside the system's for this run only.
+    const test_certificates::Authority authority("Drivoro screenshots authority");
+    server.serveTls(authority.issue({"127.0.0.1"}));
+    extra_authority::set(QByteArray::fromStdString(authority.certificatePem()));
+    server.answer("/mgr/api/call_banner.api",
+                  R"({"data":[{"img_path":"/upload/banner/campaign.jpg","link_path":"/"}]})");
+    server.serveFile("/upload/banner/campaign.jpg", servedBanner().toStdString());
+#endif
     server.start();
     ConfigOverride config(server.host());
 

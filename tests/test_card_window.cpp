@@ -237,6 +237,13 @@ class CardWindowNotACardFile : public CardWindow,
         writeFile(outside.path() + "/elsewhere/backbbinfo.cfg", kCardFile);
         ASSERT_TRUE(GetParam().make(path, outside.path() + "/elsewhere/backbbinfo.cfg"));
     }
+    // B holds a good card again, whatever was planted there, and has been read.
+    void readAGoodCard() {
+        QFile::remove(rootB + "backbbinfo.cfg");
+        QDir(rootB + "backbbinfo.cfg").removeRecursively();
+        fillDrives();
+        pick(1);
+    }
     // The not-found path of a card read: the path, the wording, fields cleared, button grey.
     void expectNoCard(const QStringList& newestFirst) {
         EXPECT_EQ(logLines().mid(0, newestFirst.size()), newestFirst);
@@ -267,10 +274,7 @@ TEST_P(CardWindowNotACardFile, IsNoCardAtStartUpAndAfterACard) {
 TEST_P(CardWindowNotACardFile, StopsADownloadInItsOwnWords) {
     for (const bool focused : {false, true}) {
         SCOPED_TRACE(focused ? "bDrCheck set" : "bDrCheck clear");
-        QFile::remove(rootB + "backbbinfo.cfg");
-        QDir(rootB + "backbbinfo.cfg").removeRecursively();
-        fillDrives();
-        pick(1);
+        readAGoodCard();
         ASSERT_TRUE(buttonActive());
         plant(rootB);
         state(window).bDrCheck = focused;
@@ -293,10 +297,7 @@ TEST_P(CardWindowNotACardFile, StopsADownloadInItsOwnWords) {
 TEST_P(CardWindowNotACardFile, IsNeverWrittenOverAfterADownload) {
     for (const bool focused : {false, true}) {
         SCOPED_TRACE(focused ? "bDrCheck set" : "bDrCheck clear");
-        QFile::remove(rootB + "backbbinfo.cfg");
-        QDir(rootB + "backbbinfo.cfg").removeRecursively();
-        fillDrives();
-        pick(1);
+        readAGoodCard();
         whileServing = [this] { plant(rootB); };
         state(window).bDrCheck = focused;
         fake.flushedVolumes.clear();
@@ -410,8 +411,6 @@ TEST_F(CardWindow, ListIsReadAgainWhenTheUserOpensItAndKeepsTheSelection) {
 }
 
 // ------------------------------------------------------------------ cards coming and going
-
-const QString kRemoved = QStringLiteral("블랙박스 SD메모리카드가 제거되었습니다");
 
 // The watcher reports a change of the mounted volumes. Drives: A (no card, the current
 // folder's), B (a card), C (new; what it holds varies). "$A" etc. stand for the roots.

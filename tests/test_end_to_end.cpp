@@ -12,6 +12,8 @@
 #include "account/tfmember.h"
 #include "app/tfmain.h"
 #include "app/widgets.h"
+#include "banner/banner_picture.h"
+#include "base/extra_authority.h"
 #include "base/http_transfer.h"
 #include "payments/tfpaymentlist.h"
 #include "platform/text_file.h"
@@ -19,6 +21,7 @@
 #include "support/controls.h"
 #include "support/fake_platform.h"
 #include "support/main_window_state.h"
+#include "support/test_certificates.h"
 #include "support/test_server.h"
 #include "ui_tflogin.h"
 #include "ui_tfmain.h"
@@ -34,11 +37,23 @@ const QByteArray kCardLine1 =
     "3230323430313035312E300000000000";
 const QByteArray kCardRest = "29.7GB\r\nTESTCAM1\r\nSW 1.0.3\r\nFW 2.1.0\r\n";
 
+void writeFile(const QString& path, const std::string& bytes) {
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
+// As scripts/run starts it: HTTP and HTTPS on one port, its certificate issued by an authority
+// the program trusts beside the system's.
 class StandIn {
   public:
-    explicit StandIn(const QString& folder) : db_(folder + "/standin.db") {
+    StandIn(const QString& folder, const test_certificates::Identity& identity)
+        : db_(folder + "/standin.db") {
+        writeFile(folder + "/server.pem", identity.certificatePem);
+        writeFile(folder + "/server.key", identity.keyPem);
         process_.setProgram(QStringLiteral(DRIVORO_STANDIN_EXE));
-        process_.setArguments({"serve", "--db", db_, "--port", "0"});
+        process_.setArguments({"serve", "--db", db_, "--port", "0", "--tls-cert",
+                               folder + "/server.pem", "--tls-key", folder + "/server.key"});
         process_.setProcessChannelMode(QProcess::SeparateChannels);
         process_.start();
         // Seeding a new database hashes passwords, which takes a moment.
@@ -73,7 +88,8 @@ class EndToEnd : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(folder.isValid() && card.isValid());
-        standin = std::make_unique<StandIn>(folder.path());
+        extra_authority::set(QByteArray::fromStdString(authority.certificatePem()));
+        standin = std::make_unique<StandIn>(folder.path(), authority.issue({"127.0.0.1"}));
         ASSERT_FALSE(standin->host().isEmpty()) << "the stand-in did not start";
         config = std::make_unique<ConfigOverride>(standin->host());
         QFile cfg(card.path() + "/backbbinfo.cfg");
@@ -90,6 +106,7 @@ class EndToEnd : public ::testing::Test {
         mainWindow.reset();
         config.reset();
         standin.reset();
+        extra_authority::set({});
     }
 
     // A login window as at start-up; true when the service accepted the login.
@@ -113,6 +130,7 @@ class EndToEnd : public ::testing::Test {
     }
 
     FakePlatform fake;
+    const test_certificates::Authority authority{"Drivoro end-to-end authority"};
     QTemporaryDir folder;
     QTemporaryDir card;  // stands in for the SD card's volume
     std::unique_ptr<StandIn> standin;
@@ -123,6 +141,18 @@ class EndToEnd : public ::testing::Test {
 TEST_F(EndToEnd, LogInDownloadListPaymentsSignUpAndLogInAgain) {
     mainWindow = std::make_unique<TFMain>();
     EXPECT_TRUE(fake.errorTexts().isEmpty()) << fake.errorTexts().join("|").toStdString();
+    // The stand-in's banner picture came over HTTPS and shows in the strip.
+    const QByteArray banner =
+        fetch("https://" + standin->host() + "/upload/banner/drivoro_banner.jpg");
+    ASSERT_GT(banner.size(), 1000);
+    QFile bannerFile(fake.cacheDir + "a.jpg");
+    ASSERT_TRUE(bannerFile.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(bannerFile.readAll() == banner) << "a.jpg is not the served banner";
+    const QImage builtIn = QImage(":/pictures/banner.png").convertToFormat(QImage::Format_RGB32);
+    const QImage shown =
+        UI(mainWindow.get(), Image8)->pixmap().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shown.size(), QSize(566, 111));
+    EXPECT_NE(shown, builtIn) << "the strip shows its built-in picture";
 
     ASSERT_TRUE(logIn("demo0001", "drivoro1234"));
     TFMain& w = *mainWindow;

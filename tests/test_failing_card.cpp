@@ -14,10 +14,6 @@
 
 namespace {
 
-const QString kStall = QStringLiteral(
-    "SD카드가 응답하지 않습니다. SD카드와 카드 리더기를 확인하거나, SD카드를 뺐다가 다시 "
-    "꽂아 주세요");
-const QString kRemoved = QStringLiteral("블랙박스 SD메모리카드가 제거되었습니다");
 const QString kNotWritten = QStringLiteral("SD카드에 파일을 쓰지 못했습니다");
 
 class FailingCardWindow : public CardWindow {
@@ -26,6 +22,7 @@ class FailingCardWindow : public CardWindow {
         if (const QString why = FailingCard::unavailableReason(); !why.isEmpty())
             GTEST_SKIP() << why.toStdString();
         CardWindow::SetUp();
+        state(window).cards.grace = std::chrono::milliseconds{50};  // the program's own
         card = std::make_unique<FailingCard>(backing.path());
         ASSERT_TRUE(card->isMounted());
         rootB = card->mountPoint() + QLatin1Char('/');
@@ -41,27 +38,6 @@ class FailingCardWindow : public CardWindow {
         card.reset();
     }
 
-    // Handles events until done or ms have passed; the longest the window went without
-    // handling a tick of a 50 ms timer is kept in longestGap.
-    bool answerUntil(const std::function<bool()>& done, int ms = 10000) {
-        QTimer ticks;
-        QElapsedTimer since;
-        since.start();
-        ticks.setInterval(50);
-        QObject::connect(&ticks, &QTimer::timeout,
-                         [&] { longestGap = std::max(longestGap, since.restart()); });
-        ticks.start();
-        QElapsedTimer waited;
-        waited.start();
-        while (!done()) {
-            if (waited.elapsed() > ms)
-                return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        longestGap = std::max(longestGap, since.elapsed());
-        return true;
-    }
-    int stallLines() const { return static_cast<int>(logLines().count(kStall)); }
     QByteArray onBacking(const char* name) const { return readAll(backing.filePath(name)); }
 
     // The card is taken out of the reader: gone from the file system and from the drive list.
@@ -73,7 +49,6 @@ class FailingCardWindow : public CardWindow {
 
     QTemporaryDir backing;  // what the card holds, seen past the card
     std::unique_ptr<FailingCard> card;
-    qint64 longestGap = 0;
 };
 
 // Pulled out while the database is written: the failure line and why, the old database whole,
@@ -231,6 +206,7 @@ TEST_F(CardWindow, FailingCardChild) {
     const QString mount = qEnvironmentVariable("DRIVORO_CHILD_CARD");
     if (mount.isEmpty())
         GTEST_SKIP() << "run by FailingCardQuit";
+    state(window).cards.grace = std::chrono::milliseconds{50};  // the program's own
     fake.driveList = {platform::Drive{mount + QLatin1Char('/'), QStringLiteral("CARD")}};
     fake.currentRoot = mount + QLatin1Char('/');
     window->show();  // fills the drive list and reads the card

@@ -6,6 +6,8 @@
 #include <QKeyEvent>
 #include <QPointer>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <system_error>
 
 #include "account/saved_login.h"
@@ -258,6 +260,45 @@ TEST_F(LoginWindow, FormerMachineWideFileIsReadUntilTheNextSave) {
     EXPECT_FALSE(QFileInfo::exists(fake.formerLoginPath));
 }
 
+// The system's protection standing in for a test, and the system's own back afterwards.
+class SecretProtectionOverride {
+  public:
+    explicit SecretProtectionOverride(platform::SecretProtection protection) {
+        platform::setSecretProtection(std::move(protection));
+    }
+    ~SecretProtectionOverride() { platform::setSecretProtection({}); }
+};
+
+std::optional<QByteArray> failingProtection(const QByteArray&) {
+    return std::nullopt;
+}
+
+// A password that the system's protection fails to protect is never saved in clear: the ID
+// alone is, nothing is said, and the next start fills the ID with the box unticked.
+TEST_F(LoginWindow, PasswordTheSystemCannotProtectIsNotSaved) {
+    writeFile(fake.loginPath, "old\r\nold password\r\n");
+    // The lines a login logs, newest first.
+    const auto loggedBy = [this](const std::function<void()>& logIn) {
+        const qsizetype before = logLines().size();
+        logIn();
+        return logLines().mid(0, logLines().size() - before);
+    };
+    const QStringList logged = loggedBy([this] {
+        const SecretProtectionOverride failing(failingProtection);
+        logInTicked(" user01 ", "hunter2");
+    });
+    EXPECT_EQ(readAll(fake.loginPath), QByteArray("user01\r\n"));
+    EXPECT_TRUE(fake.boxes.isEmpty());
+    delete login.data();
+    open();
+    EXPECT_EQ(UI(login, LabeledEdit1)->text(), "user01");
+    EXPECT_EQ(UI(login, LabeledEdit2)->text(), "");
+    EXPECT_FALSE(UI(login, CheckBox1)->isChecked());
+    delete login.data();
+    // The same lines as a login whose password is saved.
+    EXPECT_EQ(logged, loggedBy([this] { logInTicked(" user01 ", "hunter2"); }));
+}
+
 // Text the code page cannot hold would be saved as "?" or a look-alike and no longer match:
 // such a file is UTF-8 with a byte-order mark, which the reader knows.
 TEST_F(LoginWindow, LoginOutsideTheCodePageRoundTrips) {
@@ -286,7 +327,7 @@ TEST_F(LoginWindow, LoginOutsideTheCodePageRoundTrips) {
 // reads as it stands; a marked line that is not the user's gives no password at all.
 TEST(SavedSecret, ProtectedPlainAndForeignLines) {
     for (const QString& secret : {QString("pw 1"), QString("한글비번"), QString("DPAPI:x")}) {
-        const QString line = platform::protectSecret(secret);
+        const QString line = platform::protectSecret(secret).value_or("<not saved>");
         EXPECT_EQ(platform::unprotectSecret(line), secret);
 #ifdef _WIN32
         EXPECT_TRUE(
@@ -294,6 +335,11 @@ TEST(SavedSecret, ProtectedPlainAndForeignLines) {
                                            "DPAPI:")));
         EXPECT_FALSE(line.contains(secret));
 #endif
+    }
+    // A protection that fails gives no line at all, on every system.
+    {
+        const SecretProtectionOverride failing(failingProtection);
+        EXPECT_EQ(platform::protectSecret("pw 1"), std::nullopt);
     }
     EXPECT_EQ(platform::unprotectSecret("plain old"), "plain old");
     EXPECT_EQ(platform::unprotectSecret(QStringLiteral("\x01"

@@ -1,3 +1,7 @@
+#ifdef _WIN32
+#include "support/windows_acl.h"
+#endif
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -5,7 +9,11 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QSysInfo>
 #include <QTemporaryDir>
+
+#include "platform/single_instance.h"
 
 namespace {
 
@@ -67,6 +75,26 @@ TEST(SingleInstance, LockOfAKilledProgramDoesNotCount) {
     next->waitForFinished(10000);
 }
 
+// A lock left by a killed copy whose process number this one has been given again (after a
+// restart; always under Wine) names no other copy: the program starts.
+TEST(SingleInstance, LockNamingThisVeryProcessDoesNotCount) {
+    QStandardPaths::setTestModeEnabled(true);
+    const QString path = platform::SingleInstance::lockPath();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(path).path()));
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray::number(QCoreApplication::applicationPid()) +
+                   "\ndrivoro-update-manager\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+    }
+    {
+        platform::SingleInstance instance;
+        EXPECT_TRUE(instance.claim([] {}));
+    }
+    QFile::remove(path);
+    QStandardPaths::setTestModeEnabled(false);
+}
+
 #ifndef _WIN32
 // A home folder shared with another computer holds that computer's lock: it does not keep
 // this computer's program from starting. (Windows keeps the lock in the local, unshared
@@ -87,6 +115,22 @@ TEST(SingleInstance, LockOfAnotherComputerDoesNotCount) {
     QProcess* program = startProgram(home.path(), &owner);
     ASSERT_TRUE(program->waitForStarted(10000));
     EXPECT_FALSE(program->waitForFinished(3000)) << program->readAllStandardError().constData();
+    program->kill();
+    program->waitForFinished(10000);
+}
+#endif
+
+#ifdef _WIN32
+// The name the installer looks for while the program runs: every user's program and the
+// installer may open it to wait on it, and no one else may change its security.
+TEST(SingleInstance, ProgramsMutexLetsEveryoneWaitAndNothingMore) {
+    QTemporaryDir home;
+    QObject owner;
+    QProcess* program = startProgram(home.path(), &owner);
+    ASSERT_TRUE(program->waitForStarted(10000));
+    EXPECT_FALSE(program->waitForFinished(3000)) << program->readAllStandardError().constData();
+    EXPECT_EQ(accessListOfMutex(QStringLiteral("Global\\MORVEL_Drivoro_UpdateManager")),
+              "allow WD 0x100000");
     program->kill();
     program->waitForFinished(10000);
 }

@@ -1,6 +1,9 @@
 // The login gate: the main window is shown only after an accepted login.
 #include <QApplication>
+#include <QIcon>
+#include <QMessageBox>
 #include <QTimer>
+#include <memory>
 
 #include "account/tflogin.h"
 #include "app/startup.h"
@@ -90,6 +93,39 @@ TEST_F(Startup, AcceptedLoginShowsTheMainWindowUntilItCloses) {
     EXPECT_TRUE(checked);
     EXPECT_TRUE(watcher.mainShown);
     EXPECT_EQ(FMain, nullptr);
+}
+
+// The program's own icon in every title bar and on the taskbar, without a desktop entry to
+// name it: the login window, the main window and a box.
+TEST_F(Startup, EveryWindowShowsTheProgramsIcon) {
+    TestServer server;
+    server.answer(
+        "/mobile/back_c/getLogin.json",
+        R"({"flag":"true","msg":"ok","mInfo_NAME":"M","mInfo_CODE":"378","bInfo_modelName":"X",)"
+        R"("bInfo_IDX":"1","payment_Sdate":"a","payment_Edate":"b","sfd_filename":"f",)"
+        R"("sfd_filepath":"/p/","sfd_version":"1","bInfo_scdown_directory":"root"})");
+    server.start();
+    ConfigOverride config(server.host());
+    const auto sizeShown = [](const QWidget* window) {
+        return window->windowIcon().pixmap(QSize(48, 48)).size();
+    };
+    QSize login;
+    QSize main;
+    QSize box;
+    QTimer::singleShot(0, [&] {
+        login = sizeShown(FLogin);
+        UI(FLogin, LabeledEdit1)->setText("user01");
+        FLogin->Panel5Click();
+        QTimer::singleShot(0, [&] {
+            main = sizeShown(FMain);
+            box = sizeShown(std::make_unique<QMessageBox>(FMain).get());
+            FMain->Image5Click();
+        });
+    });
+    EXPECT_EQ(runProgram(), 0);
+    EXPECT_EQ(login, QSize(48, 48));
+    EXPECT_EQ(main, QSize(48, 48));
+    EXPECT_EQ(box, QSize(48, 48));
 }
 
 TEST_F(Startup, CodePageThatCannotBeOpenedIsSaidOnceAtStart) {

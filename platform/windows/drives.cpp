@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include <QTimer>
 #include <algorithm>
 
+#include "platform/card_calls.h"
 #include "platform/windows/win32.h"
 #include "platform/windows/windows_platform.h"
 
@@ -57,59 +57,36 @@ QList<Drive> cardDrives(const QList<LogicalDrive>& drives, QChar windowsLetter) 
     return cards;
 }
 
-namespace {
+static_assert(kDriveRemovable == DRIVE_REMOVABLE && kDriveFixed == DRIVE_FIXED);
 
-struct DriveState {
-    LogicalDrive drive;
-    DWORD serial = 0;  // of the volume in it; 0 when empty or not asked
-};
-
-// Every drive letter in use, with its kind; removable and fixed drives also with their volume.
-// Network and optical drives are never cards, and asking them can take seconds.
-QList<DriveState> driveStates() {
-    QuietDriveErrors quiet;
-    QList<DriveState> states;
-    const DWORD mask = GetLogicalDrives();
-    for (int i = 0; i < 26; ++i) {
-        if (!(mask & (DWORD{1} << i)))
-            continue;
-        DriveState state;
-        state.drive.letter = QChar(u'A' + i);
-        const std::wstring root{static_cast<wchar_t>(L'A' + i), L':', L'\\'};
-        state.drive.type = GetDriveTypeW(root.c_str());
-        if (state.drive.type == DRIVE_REMOVABLE || state.drive.type == DRIVE_FIXED) {
+DrivePoller::System driveCalls() {
+    const auto rootOf = [](QChar letter) {
+        return std::wstring{static_cast<wchar_t>(letter.unicode()), L':', L'\\'};
+    };
+    return DrivePoller::System{
+        [] { return static_cast<quint32>(GetLogicalDrives()); },
+        [rootOf](QChar letter) {
+            const QuietDriveErrors quiet;
+            return static_cast<unsigned>(GetDriveTypeW(rootOf(letter).c_str()));
+        },
+        [rootOf](QChar letter) {
+            const QuietDriveErrors quiet;
+            // Where a worn card or a hung reader holds the call; the root as the list spells it.
+            const CardCallScope onCard(nullptr, CardCall::Look,
+                                       QString(letter.toLower()) + QStringLiteral(":\\"));
+            DrivePoller::Volume volume;
             wchar_t label[MAX_PATH + 1] = {};
             wchar_t fileSystem[MAX_PATH + 1] = {};
-            if (GetVolumeInformationW(root.c_str(), label, MAX_PATH + 1, &state.serial, nullptr,
+            DWORD serial = 0;
+            if (GetVolumeInformationW(rootOf(letter).c_str(), label, MAX_PATH + 1, &serial, nullptr,
                                       nullptr, fileSystem, MAX_PATH + 1)) {
-                state.drive.label = fromWide(label);
-                state.drive.fileSystem = fromWide(fileSystem);
-                state.drive.serial = state.serial;
+                volume.fileSystem = fromWide(fileSystem);
+                volume.label = fromWide(label);
+                volume.serial = serial;
             }
-        }
-        states.append(state);
-    }
-    return states;
-}
-
-}  // namespace
-
-QList<LogicalDrive> logicalDrives() {
-    QList<LogicalDrive> drives;
-    for (const DriveState& state : driveStates())
-        drives.append(state.drive);
-    return drives;
-}
-
-QList<quint64> driveSignature() {
-    QList<quint64> signature;
-    for (const DriveState& state : driveStates()) {
-        const quint64 index = state.drive.letter.unicode() - u'A';
-        const quint64 medium = state.drive.fileSystem.isEmpty() ? 0 : 1;
-        signature.append(index << 40 | medium << 39 | quint64(state.drive.type) << 32 |
-                         state.serial);
-    }
-    return signature;
+            return volume;
+        },
+    };
 }
 
 QChar windowsDriveLetter() {
@@ -120,25 +97,26 @@ QChar windowsDriveLetter() {
 
 }  // namespace win
 
+win::DrivePoller& WindowsPlatform::drivePoller() {
+    const std::lock_guard<std::mutex> lock(pollerMutex_);
+    if (!poller_) {
+        poller_ = std::make_unique<win::DrivePoller>(win::driveCalls());
+        // Polled rather than told by WM_DEVICECHANGE: that needs a window of the Windows
+        // platform plugin, and a reader's card is not always announced.
+        poller_->start(std::chrono::seconds{1});
+        // Long enough for drives that answer, so that start-up finds the current folder's
+        // drive; a drive that does not answer shows up once it does.
+        poller_->waitUntilAnswered(std::chrono::milliseconds{200});
+    }
+    return *poller_;
+}
+
 QList<Drive> WindowsPlatform::drives() {
-    return win::cardDrives(win::logicalDrives(), win::windowsDriveLetter());
+    return win::cardDrives(drivePoller().drives(), win::windowsDriveLetter());
 }
 
 std::unique_ptr<QObject> WindowsPlatform::watchDrives(std::function<void()> onChange) {
-    // Polled rather than told by WM_DEVICECHANGE: that needs a window of the Windows
-    // platform plugin, and a reader's card is not always announced.
-    auto timer = std::make_unique<QTimer>();
-    timer->setInterval(1000);
-    QObject::connect(timer.get(), &QTimer::timeout, timer.get(),
-                     [last = win::driveSignature(), onChange = std::move(onChange)]() mutable {
-                         QList<quint64> now = win::driveSignature();
-                         if (now == last)
-                             return;
-                         last = std::move(now);
-                         onChange();
-                     });
-    timer->start();
-    return timer;
+    return drivePoller().watch(std::move(onChange));
 }
 
 QString WindowsPlatform::currentDriveRoot() {
@@ -146,14 +124,7 @@ QString WindowsPlatform::currentDriveRoot() {
     std::wstring folder(size + 1, L'\0');
     const DWORD n = GetCurrentDirectoryW(size + 1, folder.data());
     folder.resize(n);
-    std::wstring volume(folder.size() + 2, L'\0');
-    if (!GetVolumePathNameW(folder.c_str(), volume.data(), static_cast<DWORD>(volume.size())))
-        return {};
-    QString root = win::fromWide(volume.c_str());
-    // The drive list spells letters in lower case.
-    if (root.size() >= 2 && root.at(1) == QLatin1Char(':'))
-        root[0] = root.at(0).toLower();
-    return root;
+    return win::driveRootOfFolder(win::fromWide(folder.c_str()));
 }
 
 }  // namespace platform

@@ -239,8 +239,9 @@ bool FolderHandle::removeFile(const QString& name) const {
 }
 
 void FolderHandle::sync() const {
-    // Nothing to do: a folder handle opened for reading cannot be flushed on Windows, and the
-    // rename is made with MOVEFILE_WRITE_THROUGH, which returns once it is on the medium.
+    // Nothing it can do: a folder handle opened for reading cannot be flushed on Windows. The
+    // rename through the file's own handle (ReplacingFile::commit) is not written through;
+    // that handle is flushed once more after it instead.
 }
 
 }  // namespace platform

@@ -3,12 +3,9 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include <QHash>
 #include <QUrl>
-#include <chrono>
 #include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 namespace platform::win {
@@ -23,20 +20,11 @@ QString takeString(LPWSTR text) {
 }
 
 using Clock = std::chrono::steady_clock;
-// The banner request before the login window waits on the first answer: scripts get 5 s in
-// all for the whole run, after which the static lists decide.
-constexpr std::chrono::milliseconds kScriptBudget{5000};
 
-struct ScriptAnswer {
-    bool ok = false;
-    QString proxyList;
-    QString bypassList;
-};
-
-// One lookup through the script on a thread of its own, so that a slow script or a silent
-// WPAD search cannot hold the request longer than the budget left.
-ScriptAnswer askScript(const ProxySettings& settings, const QString& url,
-                       std::chrono::milliseconds wait) {
+// The ways in turn on a thread of their own, so that a slow script or a silent search for
+// one cannot hold the request longer than the wait.
+ScriptAnswer askInTurn(const ProxyRoutes::Ask& ask, const ProxySettings& settings,
+                       const QString& url, std::chrono::milliseconds wait) {
     struct Shared {
         std::mutex m;
         std::condition_variable done;
@@ -44,32 +32,12 @@ ScriptAnswer askScript(const ProxySettings& settings, const QString& url,
         ScriptAnswer answer;
     };
     auto shared = std::make_shared<Shared>();
-    std::thread([shared, settings, url] {
+    std::thread([shared, ask, settings, url] {
         ScriptAnswer answer;
-        const HINTERNET session = WinHttpOpen(L"MORVEL Drivoro", WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-        if (session) {
-            WINHTTP_AUTOPROXY_OPTIONS options{};
-            const std::wstring script = settings.configScript.toStdWString();
-            if (!settings.configScript.isEmpty()) {
-                options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
-                options.lpszAutoConfigUrl = script.c_str();
-            } else {
-                options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
-                options.dwAutoDetectFlags =
-                    WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-            }
-            options.fAutoLogonIfChallenged = TRUE;
-            WINHTTP_PROXY_INFO info{};
-            const std::wstring target = url.toStdWString();
-            if (WinHttpGetProxyForUrl(session, target.c_str(), &options, &info)) {
-                answer.ok = true;
-                const QString list = takeString(info.lpszProxy);
-                answer.bypassList = takeString(info.lpszProxyBypass);
-                if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY)
-                    answer.proxyList = list;
-            }
-            WinHttpCloseHandle(session);
+        for (const ScriptWay way : scriptWays(settings)) {
+            answer = ask(way, settings, url);
+            if (answer.ok)
+                break;
         }
         const std::lock_guard<std::mutex> guard(shared->m);
         shared->answer = answer;
@@ -80,11 +48,6 @@ ScriptAnswer askScript(const ProxySettings& settings, const QString& url,
     shared->done.wait_for(guard, wait, [&] { return shared->finished; });
     return shared->finished ? shared->answer : ScriptAnswer{};
 }
-
-std::mutex scriptLock;
-Clock::duration scriptTimeUsed{};
-// Per scheme and host: a script's answer holds for the whole run.
-QHash<QString, ScriptAnswer> scriptAnswers;
 
 }  // namespace
 
@@ -100,30 +63,73 @@ ProxySettings userProxySettings() {
     return settings;
 }
 
-proxy::Route routeThrough(const ProxySettings& settings, const QString& url) {
+QList<ScriptWay> scriptWays(const ProxySettings& settings) {
+    // Asked for both in one call, the system would search first; the script the user named
+    // comes first here.
+    QList<ScriptWay> ways;
+    if (!settings.configScript.isEmpty())
+        ways << ScriptWay::ConfigUrl;
+    if (settings.autoDetect)
+        ways << ScriptWay::AutoDetect;
+    return ways;
+}
+
+ScriptAnswer askSystem(ScriptWay way, const ProxySettings& settings, const QString& url) {
+    ScriptAnswer answer;
+    const HINTERNET session = WinHttpOpen(L"MORVEL Drivoro", WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                          WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!session)
+        return answer;
+    WINHTTP_AUTOPROXY_OPTIONS options{};
+    const std::wstring script = settings.configScript.toStdWString();
+    if (way == ScriptWay::ConfigUrl) {
+        options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
+        options.lpszAutoConfigUrl = script.c_str();
+    } else {
+        options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
+        options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    }
+    options.fAutoLogonIfChallenged = TRUE;
+    WINHTTP_PROXY_INFO info{};
+    const std::wstring target = url.toStdWString();
+    if (WinHttpGetProxyForUrl(session, target.c_str(), &options, &info)) {
+        answer.ok = true;
+        const QString list = takeString(info.lpszProxy);
+        answer.bypassList = takeString(info.lpszProxyBypass);
+        if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY)
+            answer.proxyList = list;
+    }
+    WinHttpCloseHandle(session);
+    return answer;
+}
+
+ProxyRoutes::ProxyRoutes(ProxySettings settings, Ask ask, std::chrono::milliseconds budget)
+    : settings_(std::move(settings)), ask_(std::move(ask)), budget_(budget) {}
+
+proxy::Route ProxyRoutes::route(const QString& url) {
     const QUrl parsed(url);
     const QString scheme = parsed.scheme().toLower();
     const QString host = parsed.host();
     const int port = parsed.port(scheme == QLatin1String("https") ? 443 : 80);
     proxy::Route route{true, {}, true};
 
-    QString list = settings.proxyList;
-    QString bypass = settings.bypassList;
-    if (settings.autoDetect || !settings.configScript.isEmpty()) {
+    QString list = settings_.proxyList;
+    QString bypass = settings_.bypassList;
+    if (!scriptWays(settings_).isEmpty()) {
         const QString key =
             scheme + QLatin1String("://") + host + QLatin1Char(':') + QString::number(port);
-        std::lock_guard<std::mutex> guard(scriptLock);
-        auto known = scriptAnswers.find(key);
-        if (known == scriptAnswers.end()) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(kScriptBudget -
-                                                                                    scriptTimeUsed);
+        const std::lock_guard<std::mutex> guard(lock_);
+        auto known = answers_.find(key);
+        if (known == answers_.end()) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(budget_ - used_);
             ScriptAnswer answer;
             if (left.count() > 0) {
                 const auto start = Clock::now();
-                answer = askScript(settings, url, left);
-                scriptTimeUsed += Clock::now() - start;
+                answer = askInTurn(ask_, settings_, url, left);
+                used_ += Clock::now() - start;
             }
-            known = scriptAnswers.insert(key, answer);
+            known = answers_.insert(key, answer);
         }
         if (known->ok) {
             // The script has the last word; a direct answer is direct.
@@ -138,11 +144,12 @@ proxy::Route routeThrough(const ProxySettings& settings, const QString& url) {
 }
 
 void installUserProxyRouter() {
-    auto settings = std::make_shared<std::once_flag>();
-    auto read = std::make_shared<ProxySettings>();
-    proxy::setRouter([settings, read](const QString& url) {
-        std::call_once(*settings, [&read] { *read = userProxySettings(); });
-        return routeThrough(*read, url);
+    auto once = std::make_shared<std::once_flag>();
+    auto routes = std::make_shared<std::unique_ptr<ProxyRoutes>>();
+    proxy::setRouter([once, routes](const QString& url) {
+        std::call_once(*once,
+                       [&routes] { *routes = std::make_unique<ProxyRoutes>(userProxySettings()); });
+        return (*routes)->route(url);
     });
 }
 

@@ -17,7 +17,10 @@
 
 // The Windows side of the card writes: the temporary file is created anew (never opened
 // through a reparse point), written through to the medium, flushed with FlushFileBuffers,
-// read back unbuffered when a digest is given, and moved over the target in one step with
+// read back unbuffered when a digest is given, and renamed over the target in one step
+// through its own open handle (SetFileInformationByHandle with FileRenameInfo). That rename
+// has no write-through of its own, so the handle is flushed once more after it, before it is
+// closed. Only a file system that cannot rename by handle gets MoveFileExW by name, with
 // MOVEFILE_WRITE_THROUGH. Handles are kept as C runtime descriptors so that the class is the
 // same on both systems. Writes are made in the caller's thread.
 namespace platform {

@@ -32,6 +32,10 @@ std::optional<QByteArray> run(const QByteArray& in, bool protecting) {
 
 }  // namespace
 
+bool protects() {
+    return true;
+}
+
 std::optional<QByteArray> protect(const QByteArray& plain) {
     return run(plain, true);
 }

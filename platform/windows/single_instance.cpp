@@ -3,6 +3,7 @@
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
 
+#include "platform/windows/named_mutex.h"
 #include "platform/windows/win32.h"
 
 namespace platform {
@@ -59,9 +60,11 @@ SingleInstance::~SingleInstance() {
 }
 
 void SingleInstance::listen() {
-    // The installer looks for this name to tell that the program runs, in any session.
+    // The installer looks for this name to tell that the program runs, in any session. Every
+    // user's copy holds it, also when another user's made it, so it stays while any copy runs.
     if (!programMutex_)
-        programMutex_ = CreateMutexW(nullptr, FALSE, L"Global\\MORVEL_Drivoro_UpdateManager");
+        programMutex_ =
+            win::createNamedMutex(QStringLiteral("Global\\MORVEL_Drivoro_UpdateManager")).handle;
     listener_ = std::make_unique<ComeForwardFilter>(&onCall_);
 }
 

@@ -16,6 +16,11 @@ WindowsPlatform::WindowsPlatform() {
     win::installUserProxyRouter();
 }
 
+WindowsPlatform::~WindowsPlatform() {
+    if (installed() == this)
+        install(nullptr);
+}
+
 VolumeFlush WindowsPlatform::flushVolume(const QString& root) {
     wchar_t volume[MAX_PATH + 1] = {};
     if (!GetVolumePathNameW(win::nativePath(root).c_str(), volume, MAX_PATH + 1))

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <memory>
+#include <mutex>
+
 #include "platform/platform.h"
+#include "platform/windows/drive_poller.h"
 
 namespace platform {
 
@@ -10,6 +14,8 @@ class WindowsPlatform : public Platform {
   public:
     // Switches Windows' own error boxes off for the whole program (win::kQuietErrorMode).
     WindowsPlatform();
+    // Uninstalls itself when installed: a drive poll call still out must not reach it.
+    ~WindowsPlatform() override;
     void messageBox(QWidget* owner, const QString& text, const QString& caption) override;
     void errorBox(const QString& text) override;
     bool askYesNo(QWidget* owner, const QString& text, const QString& caption) override;
@@ -25,6 +31,13 @@ class WindowsPlatform : public Platform {
     VolumeFlush flushVolume(const QString& root) override;
     DownloadResult downloadToFile(const QString& url, const QString& targetPath,
                                   const DownloadOptions& options) override;
+
+  private:
+    // Started by the first look at the drives; its calls never run on the caller's thread.
+    win::DrivePoller& drivePoller();
+
+    std::mutex pollerMutex_;
+    std::unique_ptr<win::DrivePoller> poller_;
 };
 
 }  // namespace platform

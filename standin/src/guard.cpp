@@ -4,7 +4,9 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -25,6 +28,9 @@ namespace drivoro::standin {
 namespace {
 
 constexpr std::size_t kReadPiece = 16 * 1024;
+// The first byte of a TLS handshake record. An HTTP request begins with a method name (or an
+// empty line), never with it.
+constexpr unsigned char kTlsHandshake = 0x16;
 
 std::string numeric_address(const sockaddr* addr, socklen_t length, int* port) {
     char host[NI_MAXHOST] = "";
@@ -154,8 +160,22 @@ bool is_loopback_host(const std::string& host) {
 
 struct GuardedServer::Connection {
     enum class State { Idle, Reading, Working, Draining };
+    enum class Protocol { Unknown, Plain, Tls };
+
+    Connection() = default;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection() {
+        if (tls)
+            SSL_free(tls);
+    }
 
     int fd = -1;
+    Protocol protocol = Protocol::Unknown;
+    SSL* tls = nullptr;
+    bool handshaking = false;
+    // After a fatal TLS error nothing more may be sent, not even the closing alert.
+    bool tls_broken = false;
     std::string remote_address;
     int remote_port = 0;
     std::string local_address;
@@ -170,6 +190,57 @@ struct GuardedServer::Connection {
     bool peer_closed = false;
     bool close_after = false;
 };
+
+namespace {
+
+using Connection = GuardedServer::Connection;
+
+void note_tls_failure(Connection& c, int error) {
+    if (error == SSL_ERROR_SSL || error == SSL_ERROR_SYSCALL)
+        c.tls_broken = true;
+    ERR_clear_error();
+}
+
+// What is there to read, without waiting: the count, 0 once the peer has ended the connection,
+// or -1 with errno (EAGAIN when nothing has come yet).
+ssize_t read_some(Connection& c, char* into, std::size_t size) {
+    if (!c.tls)
+        return ::recv(c.fd, into, size, 0);
+    const int n = SSL_read(c.tls, into, static_cast<int>(std::min<std::size_t>(size, INT_MAX)));
+    if (n > 0)
+        return n;
+    const int error = SSL_get_error(c.tls, n);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+        errno = EAGAIN;
+        return -1;
+    }
+    note_tls_failure(c, error);
+    if (error == SSL_ERROR_ZERO_RETURN)
+        return 0;
+    errno = ECONNRESET;
+    return -1;
+}
+
+void send_once(Connection& c, const std::string& bytes) {
+    if (!c.tls)
+        return send_once(c.fd, bytes);
+    if (c.handshaking || c.tls_broken)
+        return;
+    const int n = SSL_write(c.tls, bytes.data(), static_cast<int>(bytes.size()));
+    if (n <= 0)
+        note_tls_failure(c, SSL_get_error(c.tls, n));
+}
+
+// Tells the peer that nothing more comes: TLS's closing alert, then the socket's half close.
+void end_writing(Connection& c) {
+    if (c.tls && !c.handshaking && !c.tls_broken) {
+        SSL_shutdown(c.tls);
+        ERR_clear_error();
+    }
+    ::shutdown(c.fd, SHUT_WR);
+}
+
+}  // namespace
 
 // One whole request out of the connection's buffer for cpp-httplib, and the socket for its
 // answer. Reading never waits: the request is complete before a worker sees it.
@@ -188,6 +259,8 @@ class GuardedServer::ConnectionStream : public httplib::Stream {
     }
 
     ssize_t write(const char* ptr, size_t size) override {
+        if (c_.tls)
+            return write_tls(ptr, size);
         std::size_t done = 0;
         while (done < size) {
             const ssize_t n = ::send(c_.fd, ptr + done, size - done, MSG_NOSIGNAL);
@@ -218,14 +291,39 @@ class GuardedServer::ConnectionStream : public httplib::Stream {
     bool failed() const { return failed_; }
 
   private:
-    bool wait_writable() const {
-        pollfd p{c_.fd, POLLOUT, 0};
+    bool wait_for(short event) const {
+        pollfd p{c_.fd, event, 0};
         for (;;) {
             const int ready = ::poll(&p, 1, static_cast<int>(stall_.count()));
             if (ready < 0 && errno == EINTR)
                 continue;
-            return ready > 0 && (p.revents & POLLOUT) && !(p.revents & (POLLERR | POLLNVAL));
+            return ready > 0 && (p.revents & event) && !(p.revents & (POLLERR | POLLNVAL));
         }
+    }
+    bool wait_writable() const { return wait_for(POLLOUT); }
+
+    ssize_t write_tls(const char* ptr, size_t size) {
+        std::size_t done = 0;
+        while (done < size && !c_.tls_broken) {
+            const int n = SSL_write(c_.tls, ptr + done,
+                                    static_cast<int>(std::min<std::size_t>(size - done, INT_MAX)));
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+                continue;
+            }
+            const int error = SSL_get_error(c_.tls, n);
+            if ((error == SSL_ERROR_WANT_WRITE && wait_for(POLLOUT)) ||
+                (error == SSL_ERROR_WANT_READ && wait_for(POLLIN))) {
+                continue;
+            }
+            note_tls_failure(c_, error);
+            break;
+        }
+        if (done < size) {
+            failed_ = true;
+            return -1;
+        }
+        return static_cast<ssize_t>(size);
     }
 
     Connection& c_;
@@ -251,10 +349,43 @@ GuardedServer::~GuardedServer() {
         shut_down();
     for (const auto& [fd, c] : connections_)
         ::close(fd);
+    connections_.clear();
     if (listen_fd_ >= 0)
         ::close(listen_fd_);
     ::close(epoll_fd_);
     ::close(wake_fd_);
+    SSL_CTX_free(tls_context_);
+}
+
+void GuardedServer::use_tls(const std::string& certificate_chain_file,
+                            const std::string& key_file) {
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    const auto fail = [&](const std::string& what) {
+        const unsigned long error = ERR_get_error();
+        char text[256] = "";
+        ERR_error_string_n(error, text, sizeof text);
+        ERR_clear_error();
+        SSL_CTX_free(context);
+        throw std::runtime_error(what + (error ? std::string(": ") + text : std::string()));
+    };
+    if (!context)
+        fail("cannot set up TLS");
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    // A client that goes without the closing alert has still ended the connection; a client
+    // may not renegotiate, which would have the loop write while it reads.
+    SSL_CTX_set_options(context, SSL_OP_IGNORE_UNEXPECTED_EOF | SSL_OP_NO_RENEGOTIATION);
+    SSL_CTX_set_mode(context, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    if (SSL_CTX_use_certificate_chain_file(context, certificate_chain_file.c_str()) != 1)
+        fail("cannot use the certificate " + certificate_chain_file);
+    if (SSL_CTX_use_PrivateKey_file(context, key_file.c_str(), SSL_FILETYPE_PEM) != 1)
+        fail("cannot use the key " + key_file);
+    if (SSL_CTX_check_private_key(context) != 1)
+        fail(key_file + " is not the key of " + certificate_chain_file);
+    // OpenSSL writes to the socket without MSG_NOSIGNAL: a client gone mid-answer must not end
+    // the service.
+    ::signal(SIGPIPE, SIG_IGN);
+    SSL_CTX_free(tls_context_);
+    tls_context_ = context;
 }
 
 int GuardedServer::bind(const std::string& host, int port) {
@@ -387,11 +518,67 @@ void GuardedServer::watch(const Connection& c) {
     ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, c.fd, &event);
 }
 
+void GuardedServer::set_events(const Connection& c, std::uint32_t events) {
+    epoll_event event{};
+    event.events = events;
+    event.data.fd = c.fd;
+    ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, c.fd, &event);
+}
+
+bool GuardedServer::tell_protocol(Connection& c) {
+    unsigned char first = 0;
+    const ssize_t n = ::recv(c.fd, &first, 1, MSG_PEEK);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+        return false;
+    // The byte stays in the socket, for OpenSSL or for the request.
+    if (n == 1 && first != kTlsHandshake) {
+        c.protocol = Connection::Protocol::Plain;
+        return true;
+    }
+    if (n <= 0 || !tls_context_) {
+        close_connection(c.fd);
+        return false;
+    }
+    c.tls = SSL_new(tls_context_);
+    if (!c.tls || SSL_set_fd(c.tls, c.fd) != 1) {
+        ERR_clear_error();
+        close_connection(c.fd);
+        return false;
+    }
+    SSL_set_accept_state(c.tls);
+    c.protocol = Connection::Protocol::Tls;
+    c.handshaking = true;
+    return true;
+}
+
+bool GuardedServer::continue_handshake(Connection& c) {
+    // The handshake has the idle time of a new connection to finish in.
+    const int result = SSL_do_handshake(c.tls);
+    if (result == 1) {
+        c.handshaking = false;
+        set_events(c, EPOLLIN | EPOLLRDHUP);
+        return true;
+    }
+    const int error = SSL_get_error(c.tls, result);
+    if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
+        set_events(c, EPOLLIN | EPOLLRDHUP | (error == SSL_ERROR_WANT_WRITE ? EPOLLOUT : 0u));
+        return false;
+    }
+    // A client that refuses the certificate, or no TLS at all.
+    note_tls_failure(c, error);
+    close_connection(c.fd);
+    return false;
+}
+
 void GuardedServer::receive(Connection& c) {
+    if (c.protocol == Connection::Protocol::Unknown && !tell_protocol(c))
+        return;
+    if (c.handshaking && !continue_handshake(c))
+        return;
     char piece[kReadPiece];
     if (c.state == Connection::State::Draining) {
         for (;;) {
-            const ssize_t n = ::recv(c.fd, piece, sizeof piece, 0);
+            const ssize_t n = read_some(c, piece, sizeof piece);
             if (n > 0 || (n < 0 && errno == EINTR))
                 continue;
             if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
@@ -402,7 +589,7 @@ void GuardedServer::receive(Connection& c) {
     // Enough for the largest acceptable request; at this size examine() decides either way.
     const std::size_t cap = limits_.max_head_bytes + limits_.max_body_bytes + kReadPiece;
     while (c.buffer.size() < cap) {
-        const ssize_t n = ::recv(c.fd, piece, std::min(sizeof piece, cap - c.buffer.size()), 0);
+        const ssize_t n = read_some(c, piece, std::min(sizeof piece, cap - c.buffer.size()));
         if (n > 0) {
             c.buffer.append(piece, static_cast<std::size_t>(n));
         } else if (n < 0 && errno == EINTR) {
@@ -469,14 +656,14 @@ void GuardedServer::examine(Connection& c) {
         return dispatch(c);
     }
     if (head.expect_continue && !c.continue_sent) {
-        send_once(c.fd, "HTTP/1.1 100 Continue\r\n\r\n");
+        send_once(c, "HTTP/1.1 100 Continue\r\n\r\n");
         c.continue_sent = true;
     }
 }
 
 void GuardedServer::refuse(Connection& c, int status, const std::string& why) {
-    send_once(c.fd, refusal(status, why));
-    ::shutdown(c.fd, SHUT_WR);
+    send_once(c, refusal(status, why));
+    end_writing(c);
     if (refusal_logger_)
         refusal_logger_(c.remote_address, status);
     c.buffer.clear();
@@ -545,8 +732,13 @@ void GuardedServer::take_back_returned() {
         c->state = Connection::State::Idle;
         c->deadline = Clock::now() + limits_.idle_time;
         watch(*c);
-        // A request sent right behind the previous one is already here.
-        examine(*c);
+        // A request sent right behind the previous one is already here, or (over TLS) already
+        // read off the socket, where no event will announce it.
+        if (c->tls && SSL_pending(c->tls) > 0) {
+            receive(*c);
+        } else {
+            examine(*c);
+        }
     }
 }
 
@@ -578,6 +770,12 @@ int GuardedServer::next_timeout_ms(Clock::time_point now) const {
 
 void GuardedServer::close_connection(int fd) {
     ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, fd, nullptr);
+    if (const auto it = connections_.find(fd); it != connections_.end() && it->second->tls) {
+        Connection& c = *it->second;
+        if (!c.handshaking && !c.tls_broken)
+            SSL_shutdown(c.tls);
+        ERR_clear_error();
+    }
     ::close(fd);
     connections_.erase(fd);
 }

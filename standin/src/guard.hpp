@@ -1,11 +1,13 @@
 #pragma once
 
 #include <httplib.h>
+#include <openssl/ssl.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -51,13 +53,19 @@ struct GuardLimits {
 // connection's requests without blocking, refuses what breaks a limit with a 4xx answer before
 // reading further, and hands only whole requests to the worker threads, which run them through
 // cpp-httplib's request handling. Slow or hostile senders therefore never hold a worker, and
-// memory per connection is bounded by the head and body limits.
+// memory per connection is bounded by the head and body limits. With use_tls() the same port
+// speaks TLS too; the TLS handshake runs in the same loop, under the same limits.
 class GuardedServer : public httplib::Server {
   public:
     explicit GuardedServer(GuardLimits limits = {});
     ~GuardedServer() override;
     GuardedServer(const GuardedServer&) = delete;
     GuardedServer& operator=(const GuardedServer&) = delete;
+
+    // Serves TLS too, on the same port as plain HTTP: a connection whose first byte is 0x16
+    // opens with a TLS handshake record, which no HTTP request starts with; any other is plain
+    // HTTP. Call before serve(). Throws std::runtime_error when the files cannot be used.
+    void use_tls(const std::string& certificate_chain_file, const std::string& key_file);
 
     // Binds and listens; port 0 picks a free port. Returns the port, or -1.
     int bind(const std::string& host, int port);
@@ -72,13 +80,19 @@ class GuardedServer : public httplib::Server {
 
     const GuardLimits& limits() const { return limits_; }
 
-  private:
+    // One client's connection; guard.cpp alone knows it.
     struct Connection;
+
+  private:
     class ConnectionStream;
     using Clock = std::chrono::steady_clock;
 
     void accept_all();
     void receive(Connection& c);
+    // Each returns false when the connection is not ready to be read, or was closed.
+    bool tell_protocol(Connection& c);
+    bool continue_handshake(Connection& c);
+    void set_events(const Connection& c, std::uint32_t events);
     void examine(Connection& c);
     void refuse(Connection& c, int status, const std::string& why);
     void dispatch(Connection& c);
@@ -92,6 +106,7 @@ class GuardedServer : public httplib::Server {
 
     GuardLimits limits_;
     RefusalLogger refusal_logger_;
+    SSL_CTX* tls_context_ = nullptr;
     int listen_fd_ = -1;
     int epoll_fd_ = -1;
     int wake_fd_ = -1;

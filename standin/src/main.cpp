@@ -30,6 +30,7 @@ constexpr int kDefaultPort = 18480;
 
 constexpr const char* kUsage = R"(usage:
   drivoro-standin serve --db FILE [--port N] [--host ADDRESS] [--files DIR] [--log]
+                        [--tls-cert FILE --tls-key FILE]
   drivoro-standin publish --db FILE --model NAME --version TEXT --file PATH [--name FILE_NAME]
   drivoro-standin add-model --db FILE --name NAME [--directory FOLDER]
   drivoro-standin add-member --db FILE --id ID --password TEXT --model NAME
@@ -41,7 +42,9 @@ constexpr const char* kUsage = R"(usage:
 Every command creates and seeds the database when FILE does not exist yet. The served files
 live in --files DIR (default: FILE's name without extension + "-files", beside FILE).
 serve listens on 127.0.0.1:18480 unless told otherwise; --port 0 picks a free port. It prints
-"listening on HOST:PORT" once it accepts connections. DATE_TIME is "YYYY-MM-DD HH:MM:SS".
+"listening on HOST:PORT" once it accepts connections. With --tls-cert and --tls-key (PEM files:
+the certificate with its chain, and its key) the same port speaks HTTPS too.
+DATE_TIME is "YYYY-MM-DD HH:MM:SS".
 )";
 
 struct UsageError : std::runtime_error {
@@ -71,7 +74,7 @@ struct CommandSpec {
 };
 
 const std::map<std::string, CommandSpec> kCommands = {
-    {"serve", {{"db", "port", "host", "files"}, {"log"}}},
+    {"serve", {{"db", "port", "host", "files", "tls-cert", "tls-key"}, {"log"}}},
     {"publish", {{"db", "files", "model", "version", "file", "name"}, {}}},
     {"add-model", {{"db", "files", "name", "directory"}, {}}},
     {"add-member", {{"db", "files", "id", "password", "model", "birth-date", "start", "end"}, {}}},
@@ -141,9 +144,10 @@ int serve(const Args& args, Store& store, const fs::path& files_dir) {
 
     if (!is_loopback_host(host)) {
         std::cerr << "drivoro-standin: warning: " << host
-                  << " is not a loopback address, so other machines can reach this service. It "
-                     "speaks plain HTTP (passwords cross the network readable), keeps no real "
-                     "data safe and is meant for tests and demonstrations only.\n";
+                  << " is not a loopback address, so other machines can reach this service. The "
+                     "program's requests come in plain HTTP (passwords cross the network "
+                     "readable); it keeps no real data safe and is meant for tests and "
+                     "demonstrations only.\n";
     }
     for (const auto& path : missing_files(store, files_dir)) {
         std::cerr << "drivoro-standin: warning: " << path << " is not in " << files_dir.string()
@@ -158,7 +162,12 @@ int serve(const Args& args, Store& store, const fs::path& files_dir) {
     sigaddset(&stop_signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
 
-    Service service(store, Service::Options{files_dir, args.flags.count("log") != 0});
+    if (args.has("tls-cert") != args.has("tls-key"))
+        throw UsageError("--tls-cert and --tls-key go together");
+    Service::Options options{files_dir, args.flags.count("log") != 0};
+    options.tls_certificate_file = args.get("tls-cert", "");
+    options.tls_key_file = args.get("tls-key", "");
+    Service service(store, options);
     const int bound = service.bind(host, port);
     if (bound < 0) {
         std::cerr << "drivoro-standin: cannot listen on " << host << ":" << port << "\n";

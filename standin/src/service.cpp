@@ -48,6 +48,8 @@ Service::Service(Store& store, Options options)
             std::make_shared<PasswordGate>(PasswordGate::default_running(), kPasswordChecksWaiting);
     }
     std::filesystem::create_directories(options_.files_dir / "upload");
+    if (!options_.tls_certificate_file.empty() || !options_.tls_key_file.empty())
+        server_.use_tls(options_.tls_certificate_file, options_.tls_key_file);
     server_rules();
     member_routes();
     catalogue_routes();

@@ -18,7 +18,8 @@
 namespace drivoro::standin {
 
 // The HTTP face of the stand-in: every address the update manager uses, the database files and
-// banner pictures below files_dir, the IP echo and the web pages the program opens.
+// banner pictures below files_dir, the IP echo and the web pages the program opens. Throws
+// std::runtime_error when the TLS files cannot be used.
 class Service {
   public:
     struct Options {
@@ -31,6 +32,10 @@ class Service {
         LoginLimits login_limits = {};
         // Shared by logins and sign-ups; by default PasswordGate::default_running() at once.
         std::shared_ptr<PasswordGate> password_gate = {};
+        // PEM files of a certificate (with its chain) and its key: the port speaks TLS too, so
+        // that "https://" + host reaches the same service as "http://" + host.
+        std::string tls_certificate_file = {};
+        std::string tls_key_file = {};
     };
 
     Service(Store& store, Options options);

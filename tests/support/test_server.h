@@ -3,10 +3,15 @@
 #include <httplib.h>
 
 #include <QString>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#ifndef _WIN32
+#include "support/test_certificates.h"
+#endif
 
 // A real HTTP server on a free loopback port, run on its own thread for one test.
 class TestServer {
@@ -18,6 +23,7 @@ class TestServer {
         std::string body;
         std::string contentType;
         httplib::Headers headers;
+        bool tls = false;  // it came over TLS
     };
 
     TestServer();
@@ -27,6 +33,13 @@ class TestServer {
     int port() const { return port_; }
     QString host() const;  // "127.0.0.1:port"
     QString url(const QString& path) const;
+    QString httpsUrl(const QString& path) const;
+
+#ifndef _WIN32
+    // Speaks TLS too, with this certificate, on the same port: a connection that opens with a
+    // TLS handshake is decrypted in front of the server. Call before start().
+    void serveTls(const test_certificates::Identity& identity);
+#endif
 
     // Answers POST (and GET) to path with the given status and body, and records requests.
     void answer(const std::string& path, const std::string& body, int status = 200,
@@ -40,9 +53,16 @@ class TestServer {
     void start();
 
   private:
+    class TlsFront;
+
     httplib::Server server_;
     std::thread thread_;
     int port_ = 0;
+    std::unique_ptr<TlsFront> tlsFront_;
+#ifndef _WIN32
+    bool tls_ = false;
+    test_certificates::Identity tlsIdentity_;
+#endif
     mutable std::mutex mutex_;
     std::vector<Request> requests_;
     bool started_ = false;

@@ -13,16 +13,22 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTemporaryDir>
+#include <array>
 #include <functional>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <string>
 #include <thread>
 
 #include "account/saved_login.h"
 #include "base/errors.h"
+#include "platform/card_lock.h"
 #include "platform/codepage.h"
 #include "platform/downloads.h"
 #include "platform/folder_handle.h"
@@ -31,10 +37,13 @@
 #include "platform/windows/codepage.h"
 #include "platform/windows/drives.h"
 #include "platform/windows/folders.h"
+#include "platform/windows/named_mutex.h"
 #include "platform/windows/win32.h"
 #include "platform/windows/windows_platform.h"
+#include "support/fake_platform.h"
 #include "support/files.h"
 #include "support/test_server.h"
+#include "support/windows_acl.h"
 
 namespace {
 
@@ -511,6 +520,97 @@ TEST(WindowsFolderHandle, OnlyRegularFilesAreSizedReadAndRemoved) {
     EXPECT_TRUE(QFile::exists(card.filePath("full/inside")));
 }
 
+// ---------------------------------------------------------------- card lock
+
+// The other program of the card lock tests: this test binary again, given a card folder. It
+// says "taken" or "busy"; with --hold it keeps what it took until it is killed.
+TEST(CardLockOtherProgram, TriesTheFolderGivenOnTheCommandLine) {
+    const QString prefix = QStringLiteral("--lock-card=");
+    QString card;
+    bool hold = false;
+    for (const QString& argument : QCoreApplication::arguments()) {
+        if (argument.startsWith(prefix))
+            card = argument.mid(prefix.size());
+        hold = hold || argument == QLatin1String("--hold");
+    }
+    if (card.isEmpty())
+        GTEST_SKIP() << "only run by the card lock tests";
+    const std::shared_ptr<platform::CardLock> lock =
+        platform::CardLock::take(platform::FolderHandle::open(card));
+    std::cout << (lock ? "taken" : "busy") << std::endl;
+    if (lock && hold) {
+        std::string line;
+        std::getline(std::cin, line);  // until killed
+    }
+}
+
+void startOtherProgram(QProcess& program, const QString& card, bool hold) {
+    QStringList arguments{QStringLiteral("--gtest_filter=CardLockOtherProgram.*"),
+                          QStringLiteral("--lock-card=") + card};
+    if (hold)
+        arguments << QStringLiteral("--hold");
+    program.start(QCoreApplication::applicationFilePath(), arguments);
+}
+
+// "taken" or "busy", or what the program said instead.
+QByteArray answerOf(QProcess& program) {
+    QByteArray said;
+    for (;;) {
+        while (!program.canReadLine()) {
+            if (!program.waitForReadyRead(30000))
+                return "no answer: " + said + program.readAll();
+        }
+        const QByteArray line = program.readLine().trimmed();
+        if (line == "taken" || line == "busy")
+            return line;
+        said += line + '\n';
+    }
+}
+
+QByteArray tryInOtherProgram(const QString& card) {
+    QProcess other;
+    startOtherProgram(other, card, false);
+    const QByteArray answer = answerOf(other);
+    other.waitForFinished(30000);
+    return answer;
+}
+
+// The download takes the lock on its worker thread, which ends before another thread writes
+// the card info file and lets the lock go: in between, another program stays out of the
+// card, and a holder that is killed frees it.
+TEST(WindowsCardLock, HeldWhateverThreadTookItAndFreedWithItsHolder) {
+    QTemporaryDir card;
+    const platform::FolderHandle folder = platform::FolderHandle::open(card.path());
+    std::shared_ptr<platform::CardLock> lock;
+    std::thread([&] { lock = platform::CardLock::take(folder); }).join();
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(tryInOtherProgram(card.path()), "busy");
+    EXPECT_FALSE(platform::CardLock::take(folder));
+    std::thread([&] { lock.reset(); }).join();
+    EXPECT_EQ(tryInOtherProgram(card.path()), "taken");
+
+    QProcess holder;
+    startOtherProgram(holder, card.path(), true);
+    ASSERT_EQ(answerOf(holder), "taken");
+    EXPECT_FALSE(platform::CardLock::take(folder));
+    holder.kill();
+    ASSERT_TRUE(holder.waitForFinished(30000));
+    EXPECT_TRUE(platform::CardLock::take(folder));
+}
+
+// Another user's program may open the lock to learn that it is there, and may do nothing else
+// with it (change its security, keep it past its holder).
+TEST(WindowsCardLock, EveryoneMayWaitOnTheLockAndNothingMore) {
+    QTemporaryDir card;
+    const platform::FolderHandle folder = platform::FolderHandle::open(card.path());
+    const QString name = platform::win::cardLockName(folder);
+    ASSERT_TRUE(name.startsWith(QLatin1String("Global\\MORVEL_Drivoro_Card_")))
+        << name.toStdString();
+    const std::shared_ptr<platform::CardLock> lock = platform::CardLock::take(folder);
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(accessListOfMutex(name), "allow WD 0x100000");
+}
+
 // ---------------------------------------------------------------- replacing a file
 
 class WindowsReplacingFile : public ::testing::Test {
@@ -646,13 +746,31 @@ TEST_F(WindowsReplacingFile, HeldTargetDelaysTheRenameAndNeverLosesTheOldFile) {
 
 // ---------------------------------------------------------------- drive watcher
 
-TEST(WindowsDriveWatcher, CallsOnlyWhenTheDrivesChange) {
-    // A letter given to a folder shows among the logical drives like a card put in.
-    wchar_t letter[] = L"?:";
+// A letter no drive uses, as DefineDosDeviceW takes it ("X:"); "?:" when there is none.
+std::array<wchar_t, 3> freeDriveLetter() {
+    std::array<wchar_t, 3> letter{L'?', L':', 0};
     const DWORD used = GetLogicalDrives();
     for (int i = 25; i >= 3 && letter[0] == L'?'; --i)
         if (!(used & (DWORD{1} << i)))
             letter[0] = static_cast<wchar_t>(L'A' + i);
+    return letter;
+}
+
+// Handles events until done; false after ms.
+bool waitUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() >= ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+TEST(WindowsDriveWatcher, CallsOnlyWhenTheDrivesChange) {
+    // A letter given to a folder shows among the logical drives like a card put in.
+    std::array<wchar_t, 3> letter = freeDriveLetter();
     ASSERT_NE(letter[0], L'?');
     QTemporaryDir folder;
     platform::WindowsPlatform system;
@@ -660,21 +778,80 @@ TEST(WindowsDriveWatcher, CallsOnlyWhenTheDrivesChange) {
     const std::unique_ptr<QObject> watcher = system.watchDrives([&calls] { ++calls; });
     ASSERT_TRUE(watcher);
     const auto waitFor = [&calls](int wanted, int ms) {
-        QElapsedTimer clock;
-        clock.start();
-        while (calls < wanted && clock.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        waitUntil([&] { return calls >= wanted; }, ms);
     };
     waitFor(1, 2500);
     EXPECT_EQ(calls, 0) << "called with nothing changed";
-    if (!DefineDosDeviceW(0, letter, native(folder.path()).c_str()) ||
+    if (!DefineDosDeviceW(0, letter.data(), native(folder.path()).c_str()) ||
         !(GetLogicalDrives() & (DWORD{1} << (letter[0] - L'A'))))
         GTEST_SKIP() << "this system gives a folder no drive letter";
     waitFor(1, 5000);
     EXPECT_EQ(calls, 1);
-    DefineDosDeviceW(DDD_REMOVE_DEFINITION, letter, nullptr);
+    DefineDosDeviceW(DDD_REMOVE_DEFINITION, letter.data(), nullptr);
     waitFor(2, 5000);
     EXPECT_EQ(calls, 2);
+}
+
+// The card's drive stops answering (its volume call held through the card call hook, since Wine
+// cannot make a drive hang): the look at the drives does not wait for it, it is asked nothing
+// more while its call is out, another drive's arrival is still told, and the card shows once it
+// answers. Only removable and fixed drives are asked for their volume.
+TEST(WindowsDriveWatcher, CardThatDoesNotAnswerHoldsUpNothing) {
+    const QString letter = qEnvironmentVariable("DRIVORO_TEST_CARD_DRIVE").toLower();
+    if (letter.isEmpty())
+        GTEST_SKIP() << "no card drive mapped (DRIVORO_TEST_CARD_DRIVE)";
+    const QString card = letter + QStringLiteral(":\\");
+    // Earlier tests' pollers have started their last calls; none must meet this test's hook.
+    ASSERT_TRUE(platform::win::DrivePoller::waitForCalls(std::chrono::seconds{10}));
+    std::mutex askedMutex;
+    QSet<QString> asked;
+    FakePlatform hook;
+    hook.holdCardCalls([&](platform::CardCall, const QString& where) {
+        const std::lock_guard<std::mutex> lock(askedMutex);
+        asked.insert(where);
+        return where == card;
+    });
+    platform::WindowsPlatform system;
+    int calls = 0;
+    const std::unique_ptr<QObject> watcher = system.watchDrives([&calls] { ++calls; });
+    system.drives();  // returns while the card's call is held
+    ASSERT_TRUE(hook.waitUntilHeld(1));
+    // A slot whose card is not known yet.
+    const auto identityOfCard = [&]() -> std::optional<quint64> {
+        for (const platform::Drive& d : system.drives()) {
+            if (d.root == card)
+                return d.identity;
+        }
+        return std::nullopt;
+    };
+    EXPECT_EQ(identityOfCard(), std::optional<quint64>(0));
+
+    // Two rounds and more: the card's call stays the only one.
+    waitUntil([] { return false; }, 2500);
+    EXPECT_EQ(hook.heldCardCalls(), 1);
+    EXPECT_EQ(calls, 0);
+    std::array<wchar_t, 3> other = freeDriveLetter();
+    QTemporaryDir folder;
+    if (other[0] != L'?' && DefineDosDeviceW(0, other.data(), native(folder.path()).c_str())) {
+        EXPECT_TRUE(waitUntil([&] { return calls == 1; }, 5000)) << "another drive's arrival";
+        DefineDosDeviceW(DDD_REMOVE_DEFINITION, other.data(), nullptr);
+        EXPECT_TRUE(waitUntil([&] { return calls == 2; }, 5000));
+    }
+    EXPECT_EQ(hook.heldCardCalls(), 1);
+
+    const int before = calls;
+    hook.releaseCardCalls();
+    DWORD serial = 0;
+    ASSERT_TRUE(GetVolumeInformationW(card.toStdWString().c_str(), nullptr, 0, &serial, nullptr,
+                                      nullptr, nullptr, 0));
+    EXPECT_TRUE(waitUntil([&] { return calls > before; }, 5000));
+    EXPECT_EQ(identityOfCard(), std::optional<quint64>(quint64{1} << 32 | serial));
+
+    const std::lock_guard<std::mutex> lock(askedMutex);
+    for (const QString& root : asked) {
+        const UINT type = GetDriveTypeW(root.toStdWString().c_str());
+        EXPECT_TRUE(type == DRIVE_REMOVABLE || type == DRIVE_FIXED) << root.toStdString();
+    }
 }
 
 }  // namespace

@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QList>
+#include <chrono>
+#include <memory>
 #include <mutex>
+#include <thread>
 
 #include "base/http_transfer.h"
 #include "base/proxy.h"
@@ -123,6 +127,128 @@ TEST(WindowsProxy, UserSettingsRouteRequestsThroughTheProxyOrAroundIt) {
         const std::lock_guard<std::mutex> guard(m);
         EXPECT_EQ(asked.size(), 1u) << hostBypassed;
     }
+}
+
+// A stand-in for the system's script lookups: notes each way as it is asked and answers as
+// told; it may outlive the test on the thread the lookup runs on.
+struct Lookups {
+    using Way = platform::win::ScriptWay;
+    using Answer = platform::win::ScriptAnswer;
+    struct Shared {
+        std::mutex m;
+        QList<Way> asked;
+    };
+    std::shared_ptr<Shared> shared = std::make_shared<Shared>();
+    platform::win::ProxyRoutes::Ask ask(Answer script, Answer detected,
+                                        std::chrono::milliseconds scriptTakes = {}) const {
+        return [shared = shared, script, detected, scriptTakes](
+                   Way way, const platform::win::ProxySettings&, const QString&) {
+            {
+                const std::lock_guard<std::mutex> guard(shared->m);
+                shared->asked << way;
+            }
+            if (way == Way::AutoDetect)
+                return detected;
+            std::this_thread::sleep_for(scriptTakes);
+            return script;
+        };
+    }
+    QList<Way> asked() const {
+        const std::lock_guard<std::mutex> guard(shared->m);
+        return shared->asked;
+    }
+};
+
+// With "자동으로 설정 검색" and a configuration script both set, the script is asked first and
+// the automatic search only when the script gives no answer; the static lists decide when
+// neither answers.
+TEST(WindowsProxy, ScriptFirstThenAutomaticDetectionThenTheLists) {
+    using Way = platform::win::ScriptWay;
+    using Answer = platform::win::ScriptAnswer;
+    const Answer none;
+    const Answer script{true, "script:1", ""};
+    const Answer detected{true, "detected:2", ""};
+    const Answer direct{true, "", ""};
+    struct Case {
+        const char* name;
+        bool autoDetect;
+        bool hasScript;
+        Answer script;
+        Answer detected;
+        QList<Way> asked;
+        QString proxy;
+    };
+    const Case cases[] = {
+        {"script answers", true, true, script, detected, {Way::ConfigUrl}, "http://script:1"},
+        {"script silent, search answers",
+         true,
+         true,
+         none,
+         detected,
+         {Way::ConfigUrl, Way::AutoDetect},
+         "http://detected:2"},
+        {"script says direct", true, true, direct, detected, {Way::ConfigUrl}, ""},
+        {"neither answers",
+         true,
+         true,
+         none,
+         none,
+         {Way::ConfigUrl, Way::AutoDetect},
+         "http://list:3"},
+        {"script alone", false, true, none, detected, {Way::ConfigUrl}, "http://list:3"},
+        {"search alone", true, false, script, detected, {Way::AutoDetect}, "http://detected:2"},
+        {"neither set", false, false, script, detected, {}, "http://list:3"},
+    };
+    for (const Case& c : cases) {
+        const platform::win::ProxySettings settings{
+            c.autoDetect, c.hasScript ? "http://wpad.example/proxy.pac" : "", "list:3", ""};
+        const Lookups lookups;
+        platform::win::ProxyRoutes routes(settings, lookups.ask(c.script, c.detected));
+        const proxy::Route route = routes.route("http://service.example/mobile/x.json");
+        EXPECT_TRUE(route.decided) << c.name;
+        EXPECT_EQ(route.proxy, c.proxy) << c.name;
+        EXPECT_EQ(lookups.asked(), c.asked) << c.name;
+        // The answer holds for the host for the rest of the run.
+        EXPECT_EQ(routes.route("http://service.example/mobile/y.json").proxy, c.proxy) << c.name;
+        EXPECT_EQ(lookups.asked(), c.asked) << c.name;
+    }
+}
+
+// Both ways share the run's budget: a script that takes all of it leaves the lists to decide,
+// and nothing more is asked for any host.
+TEST(WindowsProxy, BothWaysWithinTheRunsBudget) {
+    using Way = platform::win::ScriptWay;
+    const platform::win::ProxySettings settings{true, "http://wpad.example/proxy.pac", "list:3",
+                                                ""};
+    const Lookups lookups;
+    platform::win::ProxyRoutes routes(settings,
+                                      lookups.ask({true, "script:1", ""}, {true, "detected:2", ""},
+                                                  std::chrono::milliseconds(1500)),
+                                      std::chrono::milliseconds(200));
+    EXPECT_EQ(routes.route("http://service.example/x").proxy, "http://list:3");
+    EXPECT_EQ(routes.route("http://other.example/x").proxy, "http://list:3");
+    EXPECT_EQ(lookups.asked(), QList<Way>{Way::ConfigUrl});
+}
+
+// The system's own lookup runs the script at the address the settings give.
+TEST(WindowsProxy, SystemRunsTheConfigurationScript) {
+    TestServer scripts;
+    scripts.answer("/proxy.pac",
+                   "function FindProxyForURL(url, host) {\n"
+                   "  if (host == \"bypassed.example\") return \"DIRECT\";\n"
+                   "  return \"PROXY scripted.example:8080\";\n"
+                   "}\n",
+                   200, "application/x-ns-proxy-autoconfig");
+    scripts.start();
+    const platform::win::ProxySettings settings{false, scripts.url("/proxy.pac"), "", ""};
+    const platform::win::ScriptAnswer answer = platform::win::askSystem(
+        platform::win::ScriptWay::ConfigUrl, settings, "http://service.example/x");
+    if (!answer.ok)
+        GTEST_SKIP() << "this system runs no configuration script";
+    EXPECT_EQ(answer.proxyList, "scripted.example:8080");
+    platform::win::ProxyRoutes routes(settings);
+    EXPECT_EQ(routes.route("http://service.example/x").proxy, "http://scripted.example:8080");
+    EXPECT_EQ(routes.route("http://bypassed.example/x").proxy, "");
 }
 
 }  // namespace
