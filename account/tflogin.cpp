@@ -19,9 +19,10 @@ TFLogin* FLogin = nullptr;
 TFLogin::TFLogin(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TFLogin>()) {
     FLogin = this;
     loadWindowResources();
-    ui->setupUi(this);
+    // Before the layout: set afterwards, the flags make every control styled a second time.
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
+    ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
     setFixedSize(331, 374);
     window_fit::placeOnScreen(this);

@@ -3,10 +3,12 @@
 #include <QWidget>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 #include "app/built_in_authority.h"
 #include "app/command_line.h"
 #include "app/startup.h"
+#include "base/http_transfer.h"
 #include "platform/single_instance.h"
 #ifdef _WIN32
 #include "platform/windows/windows_platform.h"
@@ -62,6 +64,8 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 #endif
+    // Beside the window system's start, on the second core where there is one.
+    const std::jthread transfersReady(prepareHttpTransfers);
     QApplication app(argc, argv);
     // One copy per user: two would write the same saved login and the same card.
     platform::SingleInstance instance;

@@ -27,37 +27,62 @@ QString messageBoxTitle() {
 TFMain::TFMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TFMain>()) {
     FMain = this;
     loadWindowResources();
+    std::future<QList<QImage>> decoding = decodeBuiltInPictures(
+        {QStringLiteral(":/pictures/title_main.jpg"), QStringLiteral(":/pictures/logo.png"),
+         QStringLiteral(":/pictures/download_on.jpg"),
+         QStringLiteral(":/pictures/download_off.jpg"),
+         QStringLiteral(":/pictures/btn_payment.jpg"), QStringLiteral(":/pictures/btn_history.jpg"),
+         QStringLiteral(":/pictures/btn_exit.jpg"), QStringLiteral(":/pictures/phone.jpg"),
+         QStringLiteral(":/pictures/banner.png")});
     ui->setupUi(this);
     setWindowTitle(mainWindowCaption());
+    const QList<QImage> pictures = decoding.get();
+    ui->Image7->setPixmap(QPixmap::fromImage(pictures[0]));
+    ui->Image1->setPixmap(QPixmap::fromImage(pictures[1]));
+    ImageList1 = {QPixmap::fromImage(pictures[2]), QPixmap::fromImage(pictures[3])};
+    ui->Image2->setPixmap(ImageList1[1]);
+    ui->Image3->setPixmap(QPixmap::fromImage(pictures[4]));
+    ui->Image4->setPixmap(QPixmap::fromImage(pictures[5]));
+    ui->Image5->setPixmap(QPixmap::fromImage(pictures[6]));
+    ui->Image6->setPixmap(QPixmap::fromImage(pictures[7]));
+    // Before the banner request, whose picture replaces the strip's own.
+    ui->Image8->setPixmap(QPixmap::fromImage(pictures[8]));
 
-    for (auto [caption, edit] : {std::pair{ui->LabeledEdit3Label, ui->LabeledEdit3},
-                                 {ui->LabeledEdit4Label, ui->LabeledEdit4},
-                                 {ui->LabeledEdit1Label, ui->LabeledEdit1},
-                                 {ui->LabeledEdit2Label, ui->LabeledEdit2},
-                                 {ui->LabeledEdit7Label, ui->LabeledEdit7},
-                                 {ui->LabeledEdit5Label, ui->LabeledEdit5},
-                                 {ui->LabeledEdit6Label, ui->LabeledEdit6}}) {
-        placeCaptionLeftOf(caption, edit);
-    }
     const Config& config = Config::instance();
     ui->Panel8->setText(QStringLiteral("다운로드 사용법 문의 : ") + config.helpPhone);
     ui->Panel6->setText(QStringLiteral("블랙박스 문의 :  ") + config.enquiryPhone);
 
-    ImageList1 = {QPixmap(QStringLiteral(":/pictures/download_on.jpg")),
-                  QPixmap(QStringLiteral(":/pictures/download_off.jpg"))};
     ui->Image2->setEnabled(false);
     // Tab leaves the log, so that keyboard users reach the controls below it.
     ui->Memo1->setTabChangesFocus(true);
-    // On a short screen the log gives up its height first, but keeps three lines of its own
-    // font (the window's style sheet sets it).
-    ui->Memo1->ensurePolished();
-    ui->Memo1->setMinimumHeight(ui->Memo1->fontMetrics().lineSpacing() * 3 +
-                                2 * ui->Memo1->frameWidth() +
-                                2 * static_cast<int>(ui->Memo1->document()->documentMargin()));
 
     setUpCardAccess();
     connectHandlers();
     runGuarded([this] { FormCreate(); });
+}
+
+bool TFMain::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // Sizes that need the fonts of the style sheet: measured when the window is polished, which
+    // the program does once the login window is up, so that start-up does not wait for them.
+    if (event->type() == QEvent::Polish) {
+        for (auto [caption, edit] : {std::pair{ui->LabeledEdit3Label, ui->LabeledEdit3},
+                                     {ui->LabeledEdit4Label, ui->LabeledEdit4},
+                                     {ui->LabeledEdit1Label, ui->LabeledEdit1},
+                                     {ui->LabeledEdit2Label, ui->LabeledEdit2},
+                                     {ui->LabeledEdit7Label, ui->LabeledEdit7},
+                                     {ui->LabeledEdit5Label, ui->LabeledEdit5},
+                                     {ui->LabeledEdit6Label, ui->LabeledEdit6}}) {
+            placeCaptionLeftOf(caption, edit);
+        }
+        // On a short screen the log gives up its height first, but keeps three lines of its
+        // own font.
+        ui->Memo1->ensurePolished();
+        ui->Memo1->setMinimumHeight(ui->Memo1->fontMetrics().lineSpacing() * 3 +
+                                    2 * ui->Memo1->frameWidth() +
+                                    2 * static_cast<int>(ui->Memo1->document()->documentMargin()));
+    }
+    return handled;
 }
 
 TFMain::~TFMain() {

@@ -100,6 +100,7 @@ class TFMain : public QWidget {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
     // While a download runs, asks whether to stop it; the window closes only after it has
     // stopped cleanly. (card/)
     void closeEvent(QCloseEvent* event) override;

@@ -2,6 +2,8 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
+#include <QIconEngine>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
@@ -119,4 +121,81 @@ void loadWindowResources() {
         return true;
     }();
     Q_UNUSED(installed);
+}
+
+QImage builtInImage(const QString& path) {
+    QImageReader reader(path, path.endsWith(QLatin1String(".png")) ? "png" : "jpeg");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
+QPixmap builtInPicture(const QString& path) {
+    return QPixmap::fromImage(builtInImage(path));
+}
+
+namespace {
+
+class DecodedIconEngine : public QIconEngine {
+  public:
+    explicit DecodedIconEngine(std::shared_future<QList<QImage>> images)
+        : images_(std::move(images)) {}
+
+    QIconEngine* clone() const override { return new DecodedIconEngine(images_); }
+
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        QList<QSize> sizes;
+        for (const QImage& image : images_.get())
+            sizes.append(image.size());
+        return sizes;
+    }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const QImage image = nearest(size);
+        return image.isNull() ? QSize() : image.size().scaled(size, Qt::KeepAspectRatio);
+    }
+
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+        const QImage image = nearest(size);
+        if (image.isNull() || image.size() == size)
+            return QPixmap::fromImage(image);
+        return QPixmap::fromImage(
+            image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
+               QIcon::State state) override {
+        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+    }
+
+  private:
+    // The smallest picture at least as large as size, else the largest.
+    QImage nearest(const QSize& size) const {
+        QImage best;
+        for (const QImage& image : images_.get()) {
+            const bool fits = image.width() >= size.width() && image.height() >= size.height();
+            const bool bestFits =
+                !best.isNull() && best.width() >= size.width() && best.height() >= size.height();
+            if (best.isNull() || (fits && (!bestFits || image.width() < best.width())) ||
+                (!fits && !bestFits && image.width() > best.width()))
+                best = image;
+        }
+        return best;
+    }
+
+    std::shared_future<QList<QImage>> images_;
+};
+
+}  // namespace
+
+QIcon builtInIcon(QStringList paths) {
+    return QIcon(new DecodedIconEngine(decodeBuiltInPictures(std::move(paths)).share()));
+}
+
+std::future<QList<QImage>> decodeBuiltInPictures(QStringList paths) {
+    return std::async(std::launch::async, [paths = std::move(paths)] {
+        QList<QImage> images;
+        for (const QString& path : paths)
+            images.append(builtInImage(path));
+        return images;
+    });
 }

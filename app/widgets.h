@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QIcon>
 #include <QLabel>
 #include <QMouseEvent>
+#include <QPixmap>
+#include <QStringList>
+#include <future>
 
 #include "app/string_grid.h"
 
@@ -55,6 +59,17 @@ void placeCaptionLeftOf(QLabel* caption, const QLineEdit* edit);
 // Registers the built-in pictures; the resource lives in a static library, so each window
 // calls this before loading its layout.
 void loadWindowResources();
+
+// One of the built-in pictures (":/pictures/NAME.png" or ".jpg"), read as the format its name
+// says. Left to guess a PNG's format, Qt loads every image plugin installed to ask each.
+QImage builtInImage(const QString& path);
+QPixmap builtInPicture(const QString& path);
+// The built-in pictures at paths, decoded on a thread of their own while the caller lays out its
+// window.
+std::future<QList<QImage>> decodeBuiltInPictures(QStringList paths);
+// An icon of the built-in pictures at paths, one per size, decoded on a thread of their own; the
+// first window or box that draws it waits for them.
+QIcon builtInIcon(QStringList paths);
 
 // Windows that fit the screen they open on: a laptop at 150 % has about 680 pixels of height
 // for a window, less than the main window's design height.

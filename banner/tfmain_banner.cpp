@@ -1,6 +1,7 @@
 #include <QDir>
 
 #include "app/tfmain.h"
+#include "app/widgets.h"
 #include "banner/banner_answer.h"
 #include "banner/banner_picture.h"
 #include "base/errors.h"
@@ -35,7 +36,7 @@ QString TFMain::FImgDown(const QString& xURL) {
         throw TransportError(result.error);
     // The strip shows the banner it has just received when it decodes, else its own.
     const QImage picture = decodeBannerPicture(fileName);
-    ui->Image8->setPixmap(picture.isNull() ? QPixmap(QStringLiteral(":/pictures/banner.png"))
+    ui->Image8->setPixmap(picture.isNull() ? builtInPicture(QStringLiteral(":/pictures/banner.png"))
                                            : QPixmap::fromImage(picture));
     return fileName;
 }

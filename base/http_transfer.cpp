@@ -19,11 +19,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void globalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 struct EasyDeleter {
     void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
 };
@@ -148,10 +143,15 @@ QString megabytes(std::int64_t bytes) {
 
 }  // namespace
 
+void prepareHttpTransfers() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
 TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& limits,
                              const BodySink& sink, const ProgressCallback& progress,
                              const QString& sinkErrorText, const HeadCallback& onHead) {
-    globalInit();
+    prepareHttpTransfers();
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     if (!easy || !multi) {

@@ -51,6 +51,11 @@ struct TransferOutcome {
     std::int64_t received = 0;  // body bytes handed to the sink
 };
 
+// Sets up the transfer library once (its TLS library among it), as the first transfer would;
+// run on a thread of its own at start-up, it keeps that work off the window's way. Safe to call
+// from several threads: the others wait until it is done.
+void prepareHttpTransfers();
+
 TransferOutcome httpTransfer(const HttpRequest& request, const TransferLimits& limits,
                              const BodySink& sink, const ProgressCallback& progress = {},
                              const QString& sinkErrorText = {}, const HeadCallback& onHead = {});

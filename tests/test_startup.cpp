@@ -1,5 +1,6 @@
 // The login gate: the main window is shown only after an accepted login.
 #include <QApplication>
+#include <QFile>
 #include <QIcon>
 #include <QMessageBox>
 #include <QTimer>
@@ -141,6 +142,30 @@ TEST_F(Startup, CodePageThatCannotBeOpenedIsSaidOnceAtStart) {
     EXPECT_TRUE(fake.boxes[0].error);
     EXPECT_TRUE(fake.boxes[0].text.contains("NO-SUCH-CODEPAGE"))
         << fake.boxes[0].text.toStdString();
+}
+
+// The windows' own pictures are read as what they are. Left to guess a PNG's format, Qt loads
+// every image plugin installed (TIFF, WebP, SVG...) to ask each, and start-up waits for them.
+TEST_F(Startup, OwnPicturesLoadNoImagePluginButJpeg) {
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "no /proc/self/maps to list the loaded libraries";
+    maps.close();
+    TestServer server;
+    server.answer("/mgr/api/call_banner.api", R"({"data":[]})");
+    server.start();
+    ConfigOverride config(server.host());
+    QTimer::singleShot(0, [] { FLogin->close(); });
+    runProgram();
+    ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
+    QStringList plugins;
+    for (const QByteArray& line : maps.readAll().split('\n')) {
+        const int at = line.indexOf("/imageformats/");
+        if (at >= 0 && !plugins.contains(QString::fromUtf8(line.mid(at + 14))))
+            plugins.append(QString::fromUtf8(line.mid(at + 14)));
+    }
+    for (const QString& plugin : plugins)
+        EXPECT_TRUE(plugin.startsWith(QLatin1String("libqjpeg"))) << plugin.toStdString();
 }
 
 }  // namespace
