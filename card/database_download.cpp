@@ -283,7 +283,6 @@ DatabaseOutcome downloadLocked(const DatabaseSource& source, const DatabaseTarge
     ReplacingFile file;
     file.stopWhen(&cancel);
     FolderHandle staging;
-    Sha256 hash;
     std::int64_t received = 0;
     std::int64_t limit = 0;
     std::int64_t total = -1;
@@ -336,6 +335,8 @@ DatabaseOutcome downloadLocked(const DatabaseSource& source, const DatabaseTarge
         }
         if (!opened)
             refusal = failed(fileFault(), file.errorText());
+        // Hashed beside the writes, off the receiving thread.
+        file.hashWrites();
         return opened;
     };
     const BodySink sink = [&](const char* data, std::size_t size) {
@@ -343,7 +344,6 @@ DatabaseOutcome downloadLocked(const DatabaseSource& source, const DatabaseTarge
             refusal = failed(BodyFault::TooLong);
             return false;
         }
-        hash.add(data, size);
         if (!file.write(data, size)) {
             refusal = failed(fileFault(), file.errorText());
             return false;
@@ -378,7 +378,7 @@ DatabaseOutcome downloadLocked(const DatabaseSource& source, const DatabaseTarge
         result.status = outcome.status;
         return result;
     }
-    const QByteArray digest = hash.result();
+    const QByteArray digest = file.writtenSha256();
     if (declared.size && received != *declared.size) {
         file.discard();
         return failed(BodyFault::SizeMismatch);

@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <future>
 #include <mutex>
 #include <thread>
 
@@ -43,13 +42,76 @@ int writeAll(int fd, const char* data, std::size_t size) {
     return 0;
 }
 
+// Hashes the pieces handed to it, in order, on a thread of its own, while the caller reads or
+// writes the next piece.
+class PieceHasher {
+  public:
+    explicit PieceHasher(Sha256& hash) : hash_(hash), thread_([this] { run(); }) {}
+    ~PieceHasher() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
+        }
+        work_.notify_one();
+        thread_.join();
+    }
+    PieceHasher(const PieceHasher&) = delete;
+    PieceHasher& operator=(const PieceHasher&) = delete;
+
+    // Once the piece handed over before is hashed, hands over data[0, size), which must stay
+    // as it is until the next hand() or wait() returns.
+    void hand(const char* data, std::size_t size) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return data_ == nullptr; });
+        data_ = data;
+        size_ = size;
+        work_.notify_one();
+    }
+
+    // Returns once every piece handed over is hashed.
+    void wait() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        done_.wait(lock, [this] { return data_ == nullptr; });
+    }
+
+  private:
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            work_.wait(lock, [this] { return data_ != nullptr || stopping_; });
+            if (data_ == nullptr)
+                return;
+            lock.unlock();
+            hash_.add(data_, size_);
+            lock.lock();
+            data_ = nullptr;
+            done_.notify_all();
+        }
+    }
+
+    Sha256& hash_;
+    std::mutex mutex_;
+    std::condition_variable work_;
+    std::condition_variable done_;
+    const char* data_ = nullptr;
+    std::size_t size_ = 0;
+    bool stopping_ = false;
+    std::thread thread_;  // last: starts once everything above exists
+};
+
 }  // namespace
 
-// Writes one buffer at a time on its own thread; the caller may fill the other meanwhile.
+// Writes one buffer at a time on its own thread; the caller may fill the other meanwhile. When
+// the written bytes are hashed, a second thread hashes each piece while it is written.
 class ReplacingFile::Writer {
   public:
-    Writer(int fd, CardCallClock* clock, QString where)
-        : fd_(fd), clock_(clock), where_(std::move(where)), thread_([this] { run(); }) {}
+    Writer(int fd, CardCallClock* clock, QString where, Sha256* hash)
+        : fd_(fd),
+          clock_(clock),
+          where_(std::move(where)),
+          hash_(hash),
+          hasher_(hash ? std::make_unique<PieceHasher>(*hash) : nullptr),
+          thread_([this] { run(); }) {}
     ~Writer() { stop(true); }
 
     // Hands over full[0, used) once the previous piece is written, and gives back the
@@ -65,6 +127,13 @@ class ReplacingFile::Writer {
         full.swap(spare_);
         work_.notify_one();
         return true;
+    }
+
+    // Waits until every piece handed over is written and hashed; later pieces are not hashed.
+    void stopHashing() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        idle_.wait(lock, [this] { return (!hasJob_ && !busy_) || error_ != 0; });
+        hash_ = nullptr;
     }
 
     // Waits for what was handed over (or drops it when abandoning); the first errno, or 0.
@@ -94,8 +163,13 @@ class ReplacingFile::Writer {
             const std::size_t bytes = jobBytes_;
             hasJob_ = false;
             busy_ = true;
+            const bool hashing = hash_ != nullptr;
             lock.unlock();
+            if (hashing)
+                hasher_->hand(piece.data(), bytes);
             const int error = writePiece(piece.data(), bytes);
+            if (hashing)
+                hasher_->wait();
             lock.lock();
             spare_.swap(piece);
             busy_ = false;
@@ -128,6 +202,8 @@ class ReplacingFile::Writer {
     const int fd_;
     CardCallClock* const clock_;
     const QString where_;
+    Sha256* hash_;  // guarded by mutex_
+    const std::unique_ptr<PieceHasher> hasher_;
     off_t offset_ = 0;
     off_t previous_ = 0;
     std::mutex mutex_;
@@ -169,6 +245,7 @@ bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access
     if (folderFd_ < 0)
         return failWith(errno);
     targetName_ = name;
+    writtenHash_.reset();
     // One fixed name beside the target: what a killed or powered-off download left behind is
     // reused by the next one instead of piling up on the card.
     tempName_ = name + QStringLiteral(".part");
@@ -205,6 +282,8 @@ bool ReplacingFile::flushBuffer() {
         if (error != 0)
             return failWith(error);
     } else {
+        if (writtenHash_)
+            writtenHash_->add(buffer_.data(), used_);
         const OnCard call(clock_, CardCall::Write, tempPath_);
         if (const int error = writeAll(fd_, buffer_.data(), used_); error != 0)
             return failWith(error);
@@ -232,7 +311,7 @@ bool ReplacingFile::write(const char* data, std::size_t size) {
         size -= take;
         if (used_ == kBufferBytes) {
             if (!writer_)
-                writer_ = std::make_unique<Writer>(fd_, clock_, tempPath_);
+                writer_ = std::make_unique<Writer>(fd_, clock_, tempPath_, writtenHash_.get());
             if (!writer_->submit(buffer_, used_))
                 return failWith(writer_->stop(true));
             buffer_.resize(kBufferBytes);
@@ -242,38 +321,49 @@ bool ReplacingFile::write(const char* data, std::size_t size) {
     return true;
 }
 
+QByteArray ReplacingFile::writtenSha256() {
+    if (!writtenHash_)
+        return {};
+    if (writer_)
+        writer_->stopHashing();
+    // The tail not yet handed to the writer.
+    writtenHash_->add(buffer_.data(), used_);
+    const QByteArray digest = writtenHash_->result();
+    writtenHash_.reset();
+    return digest;
+}
+
 bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
     // The cached pages would only show what was handed to the system, not what the card kept.
     (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
     (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
-    // Hashing one piece while the next is read keeps the read-back at the card's own pace.
+    // One thread hashes each piece while the next is read: the read-back keeps the card's pace.
     Sha256 hash;
     std::vector<char> pieces[2] = {std::vector<char>(kBufferBytes),
                                    std::vector<char>(kBufferBytes)};
-    std::future<void> hashing;
-    int current = 0;
-    off_t offset = 0;
-    for (;;) {
-        if (cancel_ && *cancel_)
-            return fail(QStringLiteral("Cancelled"));
-        ssize_t n = 0;
-        {
-            const OnCard call(clock_, CardCall::Read, tempPath_);
-            n = ::pread(fd_, pieces[current].data(), pieces[current].size(), offset);
+    {
+        PieceHasher hasher(hash);
+        int current = 0;
+        off_t offset = 0;
+        for (;;) {
+            if (cancel_ && *cancel_)
+                return fail(QStringLiteral("Cancelled"));
+            ssize_t n = 0;
+            {
+                const OnCard call(clock_, CardCall::Read, tempPath_);
+                n = ::pread(fd_, pieces[current].data(), pieces[current].size(), offset);
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return fail(systemErrorText(errno), Failure::ReadBack);
+            if (n == 0)
+                break;
+            hasher.hand(pieces[current].data(), static_cast<std::size_t>(n));
+            offset += n;
+            current ^= 1;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (hashing.valid())
-            hashing.get();
-        if (n < 0)
-            return fail(systemErrorText(errno), Failure::ReadBack);
-        if (n == 0)
-            break;
-        hashing = std::async(std::launch::async, [&hash, piece = pieces[current].data(), n] {
-            hash.add(piece, static_cast<std::size_t>(n));
-        });
-        offset += n;
-        current ^= 1;
+        hasher.wait();
     }
     if (hash.result() != expectedSha256)
         return fail(

@@ -7,6 +7,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/sha256.h"
 #include "platform/card_calls.h"
 #include "platform/folder_handle.h"
 
@@ -65,6 +66,13 @@ class ReplacingFile {
     bool write(const QByteArray& bytes) {
         return write(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     }
+    // From here on (after open, before the first write), keeps the SHA-256 of what is
+    // written; once the file outgrows one buffer, it is computed on a thread of its own while
+    // each piece is written.
+    void hashWrites();
+    // The SHA-256 of what was written since hashWrites(), when everything is written; empty
+    // without hashWrites().
+    QByteArray writtenSha256();
     // Flushes and syncs; with expectedSha256, reads the file back past the system's cache and
     // compares; then renames. On failure the temporary file is removed.
     bool commit(const QByteArray& expectedSha256 = {});
@@ -95,6 +103,7 @@ class ReplacingFile {
 
     int fd_ = -1;
     int folderFd_ = -1;  // our own copy of the folder's descriptor
+    std::unique_ptr<Sha256> writtenHash_;
     std::unique_ptr<Writer> writer_;
     QString targetName_;
     QString tempName_;

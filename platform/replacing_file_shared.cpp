@@ -15,6 +15,10 @@ bool ReplacingFile::fail(const QString& what, Failure kind) {
     return false;
 }
 
+void ReplacingFile::hashWrites() {
+    writtenHash_ = std::make_unique<Sha256>();
+}
+
 bool ReplacingFile::open(const QString& targetPath, Access access) {
     const QFileInfo info(targetPath);
     try {

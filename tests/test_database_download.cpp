@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <iostream>
@@ -440,6 +441,29 @@ TEST(ReplacingFileReadBack, DifferentBytesOnTheMediumKeepTheOldFile) {
     ASSERT_TRUE(file.write("new bytes", 9));
     EXPECT_TRUE(file.commit(QCryptographicHash::hash("new bytes", QCryptographicHash::Sha256)));
     EXPECT_EQ(readAll(dir.filePath("f")), QByteArray("new bytes"));
+}
+
+// The digest of what was written, whether the bytes stayed in one buffer or went through the
+// writer's pieces (the last one partly full, or none left over); the read-back agrees with it.
+TEST(ReplacingFileHash, DigestOfTheWrittenBytesAtEverySize) {
+    constexpr qint64 kBuffer = platform::ReplacingFile::kBufferBytes;
+    for (const qint64 size :
+         {qint64{0}, qint64{9}, kBuffer - 1, kBuffer, 2 * kBuffer, 2 * kBuffer + 12345}) {
+        SCOPED_TRACE(size);
+        const QByteArray bytes = pattern(size, 'h');
+        const QByteArray expected = QCryptographicHash::hash(bytes, QCryptographicHash::Sha256);
+        QTemporaryDir dir;
+        platform::ReplacingFile file;
+        ASSERT_TRUE(file.open(dir.filePath("f")));
+        file.hashWrites();
+        // In uneven slices, as a transfer hands them over.
+        for (qint64 at = 0; at < size; at += 700001)
+            ASSERT_TRUE(file.write(bytes.constData() + at,
+                                   static_cast<std::size_t>(std::min<qint64>(700001, size - at))));
+        EXPECT_EQ(file.writtenSha256().toHex(), expected.toHex());
+        EXPECT_TRUE(file.commit(expected)) << file.errorText().toStdString();
+        EXPECT_TRUE(readAll(dir.filePath("f")) == bytes);
+    }
 }
 
 TEST(ReplacingFileFailure, OnlyAReadOnlyMediumIsTheLockSwitch) {

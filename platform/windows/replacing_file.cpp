@@ -105,6 +105,7 @@ bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access
         return fail(QStringLiteral("No file descriptor is left"));
     }
     targetName_ = name;
+    writtenHash_.reset();
     // One fixed name beside the target: what a killed or powered-off download left behind is
     // reused by the next one instead of piling up on the card.
     tempName_ = name + QStringLiteral(".part");
@@ -147,6 +148,9 @@ bool ReplacingFile::write(const char* data, std::size_t size) {
             error_ = QStringLiteral("The file is not open");
         return false;
     }
+    // Written in this thread: the hash goes with it.
+    if (writtenHash_)
+        writtenHash_->add(data, size);
     // The buffer grows with what is written: a few hundred bytes of card info need no
     // database-sized buffer.
     if (buffer_.size() < kBufferBytes && used_ + size > buffer_.size())
@@ -161,6 +165,14 @@ bool ReplacingFile::write(const char* data, std::size_t size) {
             return false;
     }
     return true;
+}
+
+QByteArray ReplacingFile::writtenSha256() {
+    if (!writtenHash_)
+        return {};
+    const QByteArray digest = writtenHash_->result();
+    writtenHash_.reset();
+    return digest;
 }
 
 bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
