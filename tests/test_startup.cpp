@@ -3,7 +3,9 @@
 #include <QFile>
 #include <QIcon>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 #include "account/tflogin.h"
@@ -127,6 +129,60 @@ TEST_F(Startup, EveryWindowShowsTheProgramsIcon) {
     EXPECT_EQ(login, QSize(48, 48));
     EXPECT_EQ(main, QSize(48, 48));
     EXPECT_EQ(box, QSize(48, 48));
+}
+
+// The hidden main window's widgets are polished (style sheet, fonts) once the login window has
+// been painted, so that the login window does not wait for them; shown after the login, the
+// main window has each caption just left of its field and the log room for three lines.
+TEST_F(Startup, MainWindowIsPolishedAfterTheLoginWindowIsPainted) {
+    TestServer server;
+    server.answer(
+        "/mobile/back_c/getLogin.json",
+        R"({"flag":"true","msg":"ok","mInfo_NAME":"M","mInfo_CODE":"378","bInfo_modelName":"X",)"
+        R"("bInfo_IDX":"1","payment_Sdate":"a","payment_Edate":"b","sfd_filename":"f",)"
+        R"("sfd_filepath":"/p/","sfd_version":"1","bInfo_scdown_directory":"root"})");
+    server.start();
+    ConfigOverride config(server.host());
+
+    struct FirstLoginPaint : QObject {
+        bool painted = false;
+        bool mainPolished = true;
+        std::function<void()> then;
+        bool eventFilter(QObject* watched, QEvent* event) override {
+            if (!painted && event->type() == QEvent::Paint && watched == FLogin) {
+                painted = true;
+                mainPolished = FMain->testAttribute(Qt::WA_WState_Polished);
+                QTimer::singleShot(0, then);
+            }
+            return false;
+        }
+    } watch;
+    bool checked = false;
+    watch.then = [&] {
+        UI(FLogin, LabeledEdit1)->setText("user01");
+        FLogin->Panel5Click();
+        QTimer::singleShot(0, [&] {
+            for (const auto& [caption, edit] :
+                 {std::pair{UI(FMain, LabeledEdit3Label), UI(FMain, LabeledEdit3)},
+                  {UI(FMain, LabeledEdit7Label), UI(FMain, LabeledEdit7)},
+                  {UI(FMain, LabeledEdit6Label), UI(FMain, LabeledEdit6)}}) {
+                EXPECT_EQ(caption->geometry().right() + 1 + 3, edit->geometry().left())
+                    << caption->objectName().toStdString();
+                EXPECT_GE(caption->width(), caption->sizeHint().width())
+                    << caption->objectName().toStdString();
+            }
+            const QPlainTextEdit* log = UI(FMain, Memo1);
+            EXPECT_GE(log->minimumHeight(), 3 * log->fontMetrics().lineSpacing());
+            checked = true;
+            FMain->Image5Click();
+        });
+    };
+    qApp->installEventFilter(&watch);
+    EXPECT_EQ(runProgram(), 0);
+    qApp->removeEventFilter(&watch);
+    EXPECT_TRUE(watch.painted);
+    EXPECT_FALSE(watch.mainPolished);
+    EXPECT_TRUE(checked);
 }
 
 TEST_F(Startup, CodePageThatCannotBeOpenedIsSaidOnceAtStart) {
