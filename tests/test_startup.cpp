@@ -19,6 +19,12 @@
 
 namespace {
 
+// The service's answer to a login it accepts.
+constexpr const char* kAcceptedLogin =
+    R"({"flag":"true","msg":"ok","mInfo_NAME":"M","mInfo_CODE":"378","bInfo_modelName":"X",)"
+    R"("bInfo_IDX":"1","payment_Sdate":"a","payment_Edate":"b","sfd_filename":"f",)"
+    R"("sfd_filepath":"/p/","sfd_version":"1","bInfo_scdown_directory":"root"})";
+
 // Notes every main window that is shown.
 class ShowWatcher : public QObject {
   public:
@@ -67,11 +73,7 @@ TEST_F(Startup, FailedBannerRequestShowsOneErrorBeforeTheLoginWindow) {
 
 TEST_F(Startup, AcceptedLoginShowsTheMainWindowUntilItCloses) {
     TestServer server;
-    server.answer(
-        "/mobile/back_c/getLogin.json",
-        R"({"flag":"true","msg":"ok","mInfo_NAME":"M","mInfo_CODE":"378","bInfo_modelName":"X",)"
-        R"("bInfo_IDX":"1","payment_Sdate":"a","payment_Edate":"b","sfd_filename":"f",)"
-        R"("sfd_filepath":"/p/","sfd_version":"1","bInfo_scdown_directory":"root"})");
+    server.answer("/mobile/back_c/getLogin.json", kAcceptedLogin);
     server.start();
     ConfigOverride config(server.host());
     bool checked = false;
@@ -102,11 +104,7 @@ TEST_F(Startup, AcceptedLoginShowsTheMainWindowUntilItCloses) {
 // name it: the login window, the main window and a box.
 TEST_F(Startup, EveryWindowShowsTheProgramsIcon) {
     TestServer server;
-    server.answer(
-        "/mobile/back_c/getLogin.json",
-        R"({"flag":"true","msg":"ok","mInfo_NAME":"M","mInfo_CODE":"378","bInfo_modelName":"X",)"
-        R"("bInfo_IDX":"1","payment_Sdate":"a","payment_Edate":"b","sfd_filename":"f",)"
-        R"("sfd_filepath":"/p/","sfd_version":"1","bInfo_scdown_directory":"root"})");
+    server.answer("/mobile/back_c/getLogin.json", kAcceptedLogin);
     server.start();
     ConfigOverride config(server.host());
     const auto sizeShown = [](const QWidget* window) {
@@ -136,11 +134,7 @@ TEST_F(Startup, EveryWindowShowsTheProgramsIcon) {
 // main window has each caption just left of its field and the log room for three lines.
 TEST_F(Startup, MainWindowIsPolishedAfterTheLoginWindowIsPainted) {
     TestServer server;
-    server.answer(
-        "/mobile/back_c/getLogin.json",
-        R"({"flag":"true","msg":"ok","mInfo_NAME":"M","mInfo_CODE":"378","bInfo_modelName":"X",)"
-        R"("bInfo_IDX":"1","payment_Sdate":"a","payment_Edate":"b","sfd_filename":"f",)"
-        R"("sfd_filepath":"/p/","sfd_version":"1","bInfo_scdown_directory":"root"})");
+    server.answer("/mobile/back_c/getLogin.json", kAcceptedLogin);
     server.start();
     ConfigOverride config(server.host());
 
