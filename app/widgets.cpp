@@ -192,6 +192,10 @@ QIcon builtInIcon(QStringList paths) {
 }
 
 std::future<QList<QImage>> decodeBuiltInPictures(QStringList paths) {
+    // The image plugins' list is read here, on the caller's thread: read for the first time on
+    // the decoding thread while the caller lays out its window, it crashed Qt on Windows now
+    // and then (its plugin folder scan raced with the window's own).
+    (void)QImageReader::supportedImageFormats();
     return std::async(std::launch::async, [paths = std::move(paths)] {
         QList<QImage> images;
         for (const QString& path : paths)
