@@ -192,12 +192,14 @@ QIcon builtInIcon(QStringList paths) {
 }
 
 std::future<QList<QImage>> decodeBuiltInPictures(QStringList paths) {
-    // The image plugins' list is read here, on the caller's thread: read for the first time on
-    // the decoding thread while the caller lays out its window, it crashed Qt on Windows now
-    // and then (its plugin folder scan raced with the window's own).
-    (void)QImageReader::supportedImageFormats();
-    return std::async(std::launch::async, [paths = std::move(paths)] {
-        QList<QImage> images;
+    // The first picture is read on the caller's thread: it sets up the image plugins (the
+    // plugin folder's scan, the format's own plugin), which on Windows crashed Qt now and then
+    // when done on the decoding thread while the caller built its window.
+    QList<QImage> first;
+    if (!paths.isEmpty())
+        first.append(builtInImage(paths.takeFirst()));
+    return std::async(std::launch::async, [first = std::move(first), paths = std::move(paths)] {
+        QList<QImage> images = first;
         for (const QString& path : paths)
             images.append(builtInImage(path));
         return images;

@@ -64,8 +64,8 @@ void loadWindowResources();
 // says. Left to guess a PNG's format, Qt loads every image plugin installed to ask each.
 QImage builtInImage(const QString& path);
 QPixmap builtInPicture(const QString& path);
-// The built-in pictures at paths, decoded on a thread of their own while the caller lays out its
-// window.
+// The built-in pictures at paths: the first decoded at once, the others on a thread of their own
+// while the caller lays out its window.
 std::future<QList<QImage>> decodeBuiltInPictures(QStringList paths);
 // An icon of the built-in pictures at paths, one per size, decoded on a thread of their own; the
 // first window or box that draws it waits for them.
