@@ -135,6 +135,8 @@ QPixmap builtInPicture(const QString& path) {
 
 namespace {
 
+// Until the pictures are needed, an icon of pictures still being decoded; then the plain icon
+// of those pictures does the work, disabled and selected looks included.
 class DecodedIconEngine : public QIconEngine {
   public:
     explicit DecodedIconEngine(std::shared_future<QList<QImage>> images)
@@ -142,47 +144,34 @@ class DecodedIconEngine : public QIconEngine {
 
     QIconEngine* clone() const override { return new DecodedIconEngine(images_); }
 
-    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
-        QList<QSize> sizes;
-        for (const QImage& image : images_.get())
-            sizes.append(image.size());
-        return sizes;
+    QList<QSize> availableSizes(QIcon::Mode mode, QIcon::State state) override {
+        return decoded().availableSizes(mode, state);
     }
 
-    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
-        const QImage image = nearest(size);
-        return image.isNull() ? QSize() : image.size().scaled(size, Qt::KeepAspectRatio);
+    QSize actualSize(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return decoded().actualSize(size, mode, state);
     }
 
-    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
-        const QImage image = nearest(size);
-        if (image.isNull() || image.size() == size)
-            return QPixmap::fromImage(image);
-        return QPixmap::fromImage(
-            image.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return decoded().pixmap(size, mode, state);
     }
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode,
                QIcon::State state) override {
-        painter->drawPixmap(rect, pixmap(rect.size(), mode, state));
+        decoded().paint(painter, rect, Qt::AlignCenter, mode, state);
     }
 
   private:
-    // The smallest picture at least as large as size, else the largest.
-    QImage nearest(const QSize& size) const {
-        QImage best;
-        for (const QImage& image : images_.get()) {
-            const bool fits = image.width() >= size.width() && image.height() >= size.height();
-            const bool bestFits =
-                !best.isNull() && best.width() >= size.width() && best.height() >= size.height();
-            if (best.isNull() || (fits && (!bestFits || image.width() < best.width())) ||
-                (!fits && !bestFits && image.width() > best.width()))
-                best = image;
+    const QIcon& decoded() {
+        if (icon_.isNull()) {
+            for (const QImage& image : images_.get())
+                icon_.addPixmap(QPixmap::fromImage(image));
         }
-        return best;
+        return icon_;
     }
 
     std::shared_future<QList<QImage>> images_;
+    QIcon icon_;
 };
 
 }  // namespace
