@@ -5,7 +5,6 @@
 //   bench_download fetch URL CARD_FOLDER TIMES   one download through the program's own path
 //
 // bench/run-download-bench sets up an exFAT card image and runs the comparison.
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,6 +27,7 @@
 
 #include "card/database_download.h"
 #include "card/database_run.h"
+#include "file_stream.h"
 
 extern char** environ;
 
@@ -133,26 +133,9 @@ int compare(const std::string& source, const std::string& card, int rounds) {
     const auto size = static_cast<std::size_t>(info.st_size);
     const std::size_t smallSize = std::min<std::size_t>(size, std::size_t{16} << 20);
 
-    // Streams the file from disk in 1 MiB pieces, as a web server would.
     httplib::Server server;
-    auto serveFile = [&source](std::size_t length) {
-        return [&source, length](const httplib::Request&, httplib::Response& res) {
-            const int fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-            res.set_content_provider(
-                length, "application/octet-stream",
-                [fd](size_t offset, size_t wanted, httplib::DataSink& sink) {
-                    std::vector<char> piece(std::min<size_t>(wanted, 1 << 20));
-                    const ssize_t n =
-                        ::pread(fd, piece.data(), piece.size(), static_cast<off_t>(offset));
-                    if (n <= 0)
-                        return false;
-                    return sink.write(piece.data(), static_cast<size_t>(n));
-                },
-                [fd](bool) { ::close(fd); });
-        };
-    };
-    server.Get("/db/rp_cam.idb", serveFile(size));
-    server.Get("/db/small.idb", serveFile(smallSize));
+    server.Get("/db/rp_cam.idb", streamFile(source, size));
+    server.Get("/db/small.idb", streamFile(source, smallSize));
     const int port = server.bind_to_any_port("127.0.0.1");
     std::thread serving([&server] { server.listen_after_bind(); });
     while (!server.is_running())

@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "card/card_access.h"
+#include "file_stream.h"
 #include "platform/linux_platform.h"
 #include "support/card_example.h"
 #include "support/controls.h"
@@ -439,21 +440,8 @@ class Bench {
         http.Get("/json", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(R"({"ip":"203.0.113.7"})", "application/json");
         });
-        // Streamed from disk in 1 MiB pieces, as a web server would.
-        http.Get("/files/v2/rp_v2.idb", [this](const httplib::Request&, httplib::Response& res) {
-            const int fd = ::open(QFile::encodeName(database_).constData(), O_RDONLY | O_CLOEXEC);
-            res.set_content_provider(
-                static_cast<size_t>(size_), "application/octet-stream",
-                [fd](size_t offset, size_t wanted, httplib::DataSink& sink) {
-                    std::vector<char> piece(std::min<size_t>(wanted, 1 << 20));
-                    const ssize_t n =
-                        ::pread(fd, piece.data(), piece.size(), static_cast<off_t>(offset));
-                    if (n <= 0)
-                        return false;
-                    return sink.write(piece.data(), static_cast<size_t>(n));
-                },
-                [fd](bool) { ::close(fd); });
-        });
+        http.Get("/files/v2/rp_v2.idb", streamFile(QFile::encodeName(database_).toStdString(),
+                                                   static_cast<size_t>(size_)));
         server_.start();
     }
 
