@@ -8,6 +8,7 @@
 
 #include "card/bb_data.h"
 #include "card/card_access.h"
+#include "card/card_files.h"
 #include "platform/platform.h"
 #include "service/user_info.h"
 
@@ -66,11 +67,10 @@ class TFMain : public QWidget {
     bool FBanner(const QString& JsonString);        // 88, banner list (banner/)
 
     // The card and the download. (card/) Every call on a card is made off the window's
-    // thread: FbbRead takes the card info file's bytes as they were read, FbbSave starts the
-    // rewrite after a download and shows its outcome when the card has answered.
+    // thread: FbbRead takes the card info file's bytes as they were read; FbbSave gives what
+    // the rewrite after a download writes, which the download writes onto its own card.
     void FbbRead(const QByteArray& bytes);
-    void FbbSave(const card::CardKey& card, const QString& folder,
-                 std::shared_ptr<platform::CardLock> cardLock);
+    card::CardInfoUpdate FbbSave() const;
     QString FGetIP();
     // The banner picture. (banner/)
     QString FImgDown(const QString& xURL);
@@ -130,13 +130,15 @@ class TFMain : public QWidget {
     void cardReturned(const card::CardKey& card);
     // Tells the driver once of each call on a card that has not returned within cardStall_.
     void watchCards();
-    bool selectedCardListed(const QList<platform::Drive>& drives) const;
     // A new volume's card read, and the choice of the card to switch to.
     void arrivalRead(const card::CardKey& card, const QString& folder,
                      const card::CardInfoRead& read);
     void settleArrival();
-    void cardInfoWritten(const card::CardKey& card, const QString& path,
-                         const card::CardInfoRewrite& rewrite);
+    void cardInfoWritten(const QString& path, const card::CardInfoRewrite& rewrite);
+    // The card being written was taken out, or another put in its place. (card/)
+    void downloadCardGone();
+    // Ending while the new database is being written: asked once. (card/)
+    bool askToEndWhileWriting();
     // After the card info file: whether the card may be taken out now. (card/)
     void sayWhetherTheCardMayBePulled(platform::VolumeFlush flush);
     // No card info file where the card read looked: the log says so, the model and serial
@@ -178,10 +180,17 @@ class TFMain : public QWidget {
     std::unique_ptr<card::CardAccess> cards_;
     QTimer* cardWatch_ = nullptr;
     std::chrono::milliseconds cardStall_{5000};
-    // The card whose read the user asked for and has not seen yet.
+    // The card whose read the user asked for and has not seen yet, and the download button's
+    // face before that read greyed it (-1: it did not).
     card::CardKey cardReadWanted_;
-    // The card whose info file is being rewritten after a download.
-    card::CardKey rewriting_;
+    int faceBeforeRead_ = -1;
+    // The card the download writes, claimed for it in cards_.
+    card::CardKey downloadCard_;
+    // Closing while the new database is being written: the window ends when it is written,
+    // unless the driver chose to end at once.
+    bool closeWhenDone_ = false;
+    bool endAsked_ = false;
+    bool endNow_ = false;
     // New volumes being read to find the card that has just gone in.
     struct Arrival {
         QList<card::CardKey> cards;

@@ -1,8 +1,11 @@
 #include "card/card_access.h"
 
+#include "base/errors.h"
+
 #include <QMetaObject>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace card {
@@ -66,6 +69,18 @@ bool CardAccess::start(const CardKey& card, Kind kind, Job job) {
         return false;
     auto call = std::make_shared<Call>();
     calls_.insert(card, Entry{kind, call, std::chrono::steady_clock::now()});
+    try {
+        startThread(card, call, std::move(job));
+    } catch (const std::system_error& e) {
+        // Nothing ran: the card is free again, and the caller hears why.
+        calls_.remove(card);
+        throw AppError(QString::fromLocal8Bit(e.what()));
+    }
+    finishInPlace(card, call);
+    return true;
+}
+
+void CardAccess::startThread(const CardKey& card, const std::shared_ptr<Call>& call, Job job) {
     std::thread([owner = owner_, call, card, job = std::move(job)] {
         const CardThreadCount counted;
         Apply apply;
@@ -91,7 +106,9 @@ bool CardAccess::start(const CardKey& card, Kind kind, Job job) {
                 Qt::QueuedConnection);
         }
     }).detach();
+}
 
+void CardAccess::finishInPlace(const CardKey& card, const std::shared_ptr<Call>& call) {
     bool done = false;
     {
         std::unique_lock<std::mutex> lock(call->mutex);
@@ -108,7 +125,21 @@ bool CardAccess::start(const CardKey& card, Kind kind, Job job) {
                 apply();
         }
     }
+}
+
+bool CardAccess::claim(const CardKey& card, Kind kind) {
+    if (calls_.contains(card))
+        return false;
+    calls_.insert(card, Entry{kind, nullptr, std::chrono::steady_clock::now()});
     return true;
+}
+
+void CardAccess::release(const CardKey& card) {
+    const auto entry = calls_.constFind(card);
+    if (entry == calls_.cend() || entry->call)
+        return;
+    calls_.remove(card);
+    tellReturned(card);
 }
 
 void CardAccess::handBack(const CardKey& card, const std::shared_ptr<Call>& call) {
@@ -147,7 +178,7 @@ QList<CardKey> CardAccess::newlyStalled(std::chrono::milliseconds threshold) {
     QList<CardKey> stalled;
     const auto now = std::chrono::steady_clock::now();
     for (auto it = calls_.begin(); it != calls_.end(); ++it) {
-        if (!it->stallReported && now - it->started >= threshold) {
+        if (it->call && !it->stallReported && now - it->started >= threshold) {
             it->stallReported = true;
             stalled.append(it.key());
         }

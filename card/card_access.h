@@ -39,7 +39,7 @@ inline size_t qHash(const CardKey& key, size_t seed = 0) {
 // for a call that has not returned: its thread ends with the call.
 class CardAccess {
   public:
-    enum class Kind { Read, Rewrite };
+    enum class Kind { Read, Rewrite, Download };
     // Runs on the owner's thread with a call's result.
     using Apply = std::function<void()>;
     // Runs on the call's own thread; what it returns runs on the owner's.
@@ -55,10 +55,15 @@ class CardAccess {
     // Starts job on card. False, and nothing is started, while a call of the card has not
     // returned. An exception the job lets out is thrown again on the owner's thread.
     bool start(const CardKey& card, Kind kind, Job job);
+    // Marks card as taken by a call that runs on a thread of its own making (a download): no
+    // other call starts on it until release(). False while the card is busy.
+    bool claim(const CardKey& card, Kind kind);
+    void release(const CardKey& card);
     // The kind of the card's call that has not returned yet, if any.
     std::optional<Kind> outstanding(const CardKey& card) const;
     bool anyOutstanding() const { return !calls_.isEmpty(); }
-    // The cards whose call has run longer than threshold, each once per call.
+    // The cards whose call has run longer than threshold, each once per call; a claimed card's
+    // own worker keeps its own clock.
     QList<CardKey> newlyStalled(std::chrono::milliseconds threshold);
     // Called on the owner's thread soon after any call of a card has been handed back.
     void setOnReturned(std::function<void(const CardKey&)> onReturned) {
@@ -83,6 +88,9 @@ class CardAccess {
         bool stallReported = false;
     };
 
+    void startThread(const CardKey& card, const std::shared_ptr<Call>& call, Job job);
+    // Hands the call back in place when it ends within the grace.
+    void finishInPlace(const CardKey& card, const std::shared_ptr<Call>& call);
     void handBack(const CardKey& card, const std::shared_ptr<Call>& call);
     void tellReturned(const CardKey& card);
 

@@ -12,6 +12,12 @@ using platform::CardCall;
 using platform::CardCallScope;
 using platform::FolderHandle;
 
+namespace {
+
+const QString kLeftoverName = kDatabaseName + QStringLiteral(".part");
+
+}  // namespace
+
 CardInfoRead readCardInfoAt(const QString& root, const QString& folder) {
     CardInfoRead read;
     FolderHandle card;
@@ -28,6 +34,8 @@ CardInfoRead readCardInfoAt(const QString& root, const QString& folder) {
             read.found = CardInfoRead::Found::NotAFile;
             return read;
         }
+        read.databaseMissing = !card.holdsRegularFile(kDatabaseName);
+        read.leftoverPart = card.contains(kLeftoverName);
     }
     read.found = CardInfoRead::Found::File;
     const CardCallScope call(nullptr, CardCall::Read, card.filePath(kCardInfoName));
@@ -39,31 +47,33 @@ CardInfoRead readCardInfoAt(const QString& root, const QString& folder) {
     return read;
 }
 
-CardInfoRewrite rewriteCardInfoAt(const QString& root, const QString& folder,
-                                  const QByteArray& lastRead, TcfgData cfg, const QDate& date,
-                                  const QString& version) {
+CardInfoRewrite rewriteCardInfo(const FolderHandle& card, const QString& root,
+                                const CardInfoUpdate& update, platform::CardCallClock* clock) {
     CardInfoRewrite rewrite;
     try {
-        FolderHandle card;
         bool present = false;
         {
-            const CardCallScope call(nullptr, CardCall::Look, root);
-            card = FolderHandle::openBeneath(root, folder);
+            const CardCallScope call(clock, CardCall::Look, card.path());
+            if (!card.stillAtItsPath()) {
+                rewrite.otherCard = true;
+                return rewrite;
+            }
             present = card.contains(kCardInfoName);
             rewrite.notAFile = present && !card.holdsRegularFile(kCardInfoName);
         }
         if (!rewrite.notAFile) {
+            TcfgData cfg = update.cfg;
             if (present) {
-                const CardCallScope call(nullptr, CardCall::Read, card.filePath(kCardInfoName));
+                const CardCallScope call(clock, CardCall::Read, card.filePath(kCardInfoName));
                 const QByteArray bytes = loadCardInfoFile(card);
-                if (bytes != lastRead) {
+                if (bytes != update.lastRead) {
                     TbbData bb;
                     readCardInfo(bytes, cfg, bb);
                     rewrite.reread = bytes;
                 }
             }
-            const QByteArray bytes = encodeCardInfo(cfg, date, version);
-            const CardCallScope call(nullptr, CardCall::Write, card.filePath(kCardInfoName));
+            const QByteArray bytes = encodeCardInfo(cfg, update.date, update.version);
+            const CardCallScope call(clock, CardCall::Write, card.filePath(kCardInfoName));
             saveCardInfoFile(card, bytes);
             rewrite.written = bytes;
         }
@@ -71,7 +81,8 @@ CardInfoRewrite rewriteCardInfoAt(const QString& root, const QString& folder,
         rewrite.error = e.text();
         return rewrite;
     }
-    const CardCallScope call(nullptr, CardCall::Flush, root);
+    // What the system still holds for the volume: a few small files, after our own flushes.
+    const CardCallScope call(clock, CardCall::Flush, root);
     if (platform::Platform* system = platform::installed())
         rewrite.flush = system->flushVolume(root);
     return rewrite;

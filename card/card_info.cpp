@@ -91,7 +91,7 @@ QString shownDate(const QString& recorded) {
 }
 
 QString tooLargeForCardInfo() {
-    return QStringLiteral("The file is larger than %1 KiB; it is not a card information file.")
+    return QStringLiteral("파일이 %1KiB보다 커서 카드 정보 파일이 아닙니다.")
         .arg(kMaxCardInfoBytes / 1024);
 }
 
@@ -112,13 +112,13 @@ QString cardInfoLineOne(const QByteArray& bytes) {
 
 QString notACardFileReason() {
     return QStringLiteral(
-        "카드 정보 파일 자리에 파일이 아닌 것(폴더나 링크)이 있어 블랙박스 "
-        "SD카드로 쓸 수 없습니다");
+        "카드 정보 파일 자리에 파일이 아닌 것(폴더, 링크나 파이프)이 있어 블랙박스 "
+        "SD카드로 사용할 수 없습니다");
 }
 
 QString cardInfoNotWrittenReason() {
     return QStringLiteral(
-        "카드 정보 파일 자리에 파일이 아닌 것(폴더나 링크)이 있어 카드 정보 "
+        "카드 정보 파일 자리에 파일이 아닌 것(폴더, 링크나 파이프)이 있어 카드 정보 "
         "파일을 쓰지 않았습니다");
 }
 
@@ -166,6 +166,11 @@ void readCardInfo(const QByteArray& bytes, TcfgData& cfg, TbbData& bb) {
         }
     }
     bb = decodeDeviceRecord(cfg.bbinfo);
+}
+
+bool recordsDownload(const QString& bbinfo) {
+    const QByteArray ansi = platform::toAnsi(bbinfo);
+    return !cellsText(ansi, 50, 8).isEmpty() || !cellsText(ansi, 58, 8).isEmpty();
 }
 
 QString cardDatabaseLine(const QString& bbinfo, const QString& offeredVersion) {

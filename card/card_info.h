@@ -45,6 +45,8 @@ TbbData decodeDeviceRecord(const QString& bbinfo);
 // The log line that shows what line 1 records of the card's last download (the date in
 // pairs 50-57, the version in pairs 58-65) beside offeredVersion, the latest the service
 // offers; it calls the card up to date only when the two versions are the same.
+// Line 1 records a download: a date or a version in its pairs 50-65.
+bool recordsDownload(const QString& bbinfo);
 QString cardDatabaseLine(const QString& bbinfo, const QString& offeredVersion);
 
 // The first 100 characters of the old line 1, then the date and the version as pairs.

@@ -1,6 +1,7 @@
 #include "card/database_download.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QFile>
 #include <QStringList>
 #include <cerrno>
@@ -28,6 +29,7 @@ constexpr qint64 kMiB = 1024 * 1024;
 constexpr qint64 kRoomMargin = kMiB;
 constexpr std::size_t kCopyPiece = ReplacingFile::kBufferBytes;
 const QString kSourceNote = QStringLiteral("rp_cam.idb.source");
+const std::atomic<bool> kNeverCancelled{false};
 
 struct Declared {
     std::optional<qint64> size;
@@ -119,7 +121,9 @@ std::optional<StagedCopy> stagedCopyFor(const QString& folder, const DatabaseSou
     note.close();
     StagedCopy copy;
     copy.path = folder + kDatabaseName;
-    if (lines.size() == 5) {
+    // A sixth line names the card the copy was meant for; it is kept for the reader of the
+    // note, any card may take the copy.
+    if (lines.size() == 5 || lines.size() == 6) {
         bool ok = false;
         copy.size = lines[3].toLongLong(&ok);
         copy.sha256 = sha256FromHex(lines[4].toLatin1());
@@ -142,11 +146,76 @@ void removeLeftover(const FolderHandle& card) {
     card.removeFile(kDatabaseName + QStringLiteral(".part"));
 }
 
+struct Fetch;
+std::optional<DatabaseOutcome> check(const TransferOutcome& outcome, const Declared& declared,
+                                     Fetch& fetched);
+
+// What every phase of one download needs.
+struct Run {
+    const DatabaseSource& source;
+    const DatabaseTarget& target;
+    const DatabaseSettings& settings;
+    const DatabaseProgress& progress;
+    const std::atomic<bool>& cancel;
+    platform::CardCallClock* clock = nullptr;
+};
+
+// The card as the download found it: its folder, held open, and its room.
+struct CardRoom {
+    FolderHandle folder;
+    qint64 oldBytes = 0;
+    qint64 freeBytes = -1;
+};
+
+// The last moment before the card's database changes: still the card the download checked (a
+// card swapped into the same reader is left untouched), and the driver has not stopped it. The
+// phase becomes Committing.
+std::optional<DatabaseOutcome> mayCommit(const FolderHandle& card, const Run& run) {
+    {
+        const OnCard call(run.clock, CardCall::Look, card.path());
+        if (!card.stillAtItsPath())
+            return failed(BodyFault::OtherCard);
+    }
+    if (DownloadControl* control = run.settings.control) {
+        if (!control->beginCommit())
+            return failed(BodyFault::Cancelled);
+    } else if (run.cancel) {
+        return failed(BodyFault::Cancelled);
+    }
+    return std::nullopt;
+}
+
+// Opens the card folder, refuses what is no dashcam's card or takes no writes, takes the lock
+// and sees what room there is; nothing is fetched before this has passed.
+std::optional<DatabaseOutcome> lookAtCard(const Run& run, CardRoom& room,
+                                          std::shared_ptr<platform::CardLock>& cardLock) {
+    try {
+        const OnCard call(run.clock, CardCall::Look, run.target.driveRoot);
+        room.folder = FolderHandle::openBeneath(run.target.driveRoot, run.target.folder);
+        const FolderHandle& card = room.folder;
+        const QString& cardInfo = run.target.cardInfoName;
+        if (!cardInfo.isEmpty() && card.contains(cardInfo) && !card.holdsRegularFile(cardInfo))
+            return failed(BodyFault::NotACard);
+        // Known before a byte is fetched, also when the file would go by the computer first.
+        if (card.readOnlyVolume())
+            return failed(BodyFault::WriteProtected);
+        cardLock = platform::CardLock::take(card);
+        if (!cardLock)
+            return failed(BodyFault::CardBusy);
+        removeLeftover(card);
+        room.oldBytes = card.regularFileSize(kDatabaseName).value_or(0);
+        room.freeBytes = card.freeBytes();
+    } catch (const FileError& e) {
+        return failed(BodyFault::Storage, e.text());
+    }
+    return std::nullopt;
+}
+
 // Moves a checked copy from the computer onto a card that has room for it only once the
 // old database is gone.
 DatabaseOutcome installStagedCopy(const FolderHandle& card, const StagedCopy& copy,
-                                  const DatabaseProgress& progress, const std::atomic<bool>& cancel,
-                                  platform::CardCallClock* clock) {
+                                  const Run& run) {
+    platform::CardCallClock* const clock = run.clock;
     qint64 oldBytes = 0;
     qint64 freeBytes = -1;
     try {
@@ -163,23 +232,37 @@ DatabaseOutcome installStagedCopy(const FolderHandle& card, const StagedCopy& co
     QFile source(copy.path);
     if (!source.open(QIODevice::ReadOnly))
         return failed(BodyFault::Storage, source.errorString());
-    if (cancel)
+    if (run.cancel)
         return failed(BodyFault::Cancelled);
+    ReplacingFile file;
+    file.watchCalls(clock);
+    std::optional<DatabaseOutcome> refused;
     if (oldBytes > 0) {
+        // The card goes without a database from here: the commit starts with the removal.
+        if ((refused = mayCommit(card, run)))
+            return *refused;
         const OnCard call(clock, CardCall::Write, card.path());
         if (!card.removeFile(kDatabaseName)) {
             const int error = errno;
             return failed(removalFault(error), systemErrorText(error));
         }
         card.sync();
+    } else {
+        // Nothing to make room for: the commit is the rename, as for a file written beside.
+        file.stopWhen(&run.cancel);
     }
+    // After a removal it only checks that the card is still the same one.
+    file.beforeRename([&] {
+        refused = mayCommit(card, run);
+        return !refused;
+    });
     const auto afterRemoval = [oldBytes](DatabaseOutcome outcome) {
         outcome.oldRemoved = oldBytes > 0;
         return outcome;
     };
-    ReplacingFile file;
-    file.watchCalls(clock);
-    file.stopWhen(&cancel);
+    // Once the old file is gone, only a failing card stops the copy: a card left without a
+    // database helps no one.
+    const std::atomic<bool>& cancel = oldBytes > 0 ? kNeverCancelled : run.cancel;
     if (!file.open(card, kDatabaseName))
         return afterRemoval(failed(writeFault(file), file.errorText()));
     std::vector<char> piece(kCopyPiece);
@@ -199,21 +282,134 @@ DatabaseOutcome installStagedCopy(const FolderHandle& card, const StagedCopy& co
         if (!file.write(piece.data(), static_cast<std::size_t>(n)))
             return afterRemoval(failed(writeFault(file), file.errorText()));
         copied += n;
-        if (progress)
-            progress(copied, copy.size);
+        if (run.progress)
+            run.progress(copied, copy.size);
     }
     if (copied != copy.size) {
         file.discard();
-        return afterRemoval(failed(BodyFault::Storage, QStringLiteral("The kept copy changed")));
+        return afterRemoval(failed(BodyFault::Storage, QStringLiteral("컴퓨터에 보관한 파일이 바뀌었습니다")));
     }
     if (!file.commit(copy.sha256)) {
-        if (cancel)
-            return afterRemoval(failed(BodyFault::Cancelled));
+        if (refused)
+            return afterRemoval(*refused);
+        if (oldBytes == 0 && run.cancel)
+            return failed(BodyFault::Cancelled);
         return afterRemoval(failed(writeFault(file), file.errorText()));
     }
     DatabaseOutcome done;
     done.readBackMs = file.readBackMs();
     return done;
+}
+
+// The file arriving from the host: where its bytes go is decided by the size, declared or
+// announced by the head.
+struct Fetch {
+    ReplacingFile file;
+    FolderHandle staging;
+    std::optional<Plan> plan;
+    std::int64_t received = 0;
+    QByteArray digest;
+};
+
+std::optional<DatabaseOutcome> fetch(const Run& run, const Declared& declared,
+                                     const CardRoom& room, Fetch& into) {
+    ReplacingFile& file = into.file;
+    std::optional<Plan>& plan = into.plan;
+    if (declared.size) {
+        plan = planFor(*declared.size, room.freeBytes, room.oldBytes);
+        if (plan == Plan::NoRoom)
+            return noRoom(*declared.size + kRoomMargin, room.freeBytes);
+    }
+    file.stopWhen(&run.cancel);
+    std::int64_t limit = 0;
+    std::int64_t total = -1;
+    bool headSeen = false;
+    DatabaseOutcome refusal;  // set when the head or the sink stops the transfer
+    // Only the card's own refusal is the lock switch; the copy on the computer is never.
+    const auto fileFault = [&] {
+        return *plan == Plan::ThroughComputer ? BodyFault::Storage : writeFault(file);
+    };
+    const HeadCallback onHead = [&](const ResponseHead& head) {
+        headSeen = true;
+        if (const BodyFault fault = platform::judgeHead(head); fault != BodyFault::None) {
+            refusal = failed(fault);
+            refusal.status = head.status;
+            return false;
+        }
+        std::optional<qint64> size = declared.size;
+        if (!size && head.contentLength)
+            size = *head.contentLength;
+        if (declared.size && head.contentLength && *head.contentLength != *declared.size) {
+            refusal = failed(BodyFault::SizeMismatch);
+            return false;
+        }
+        if (!plan && size) {
+            plan = planFor(*size, room.freeBytes, room.oldBytes);
+            if (plan == Plan::NoRoom) {
+                refusal = noRoom(*size + kRoomMargin, room.freeBytes);
+                return false;
+            }
+        }
+        if (!plan)
+            plan = Plan::Beside;
+        total = size ? *size : -1;
+        // Never more than the file was said to be, nor more than the card can take.
+        limit = size ? *size
+                     : (room.freeBytes >= 0 ? std::max<qint64>(room.freeBytes - kRoomMargin, 0)
+                                            : 0);
+        bool opened = false;
+        if (*plan == Plan::ThroughComputer) {
+            try {
+                QDir().mkpath(run.settings.stagingFolder);
+                into.staging = FolderHandle::open(run.settings.stagingFolder);
+                opened = file.open(into.staging, kDatabaseName);
+            } catch (const FileError& e) {
+                refusal = failed(BodyFault::Storage, e.text());
+                return false;
+            }
+        } else {
+            file.watchCalls(run.clock);
+            opened = file.open(room.folder, kDatabaseName);
+        }
+        if (!opened)
+            refusal = failed(fileFault(), file.errorText());
+        // Hashed beside the writes, off the receiving thread.
+        file.hashWrites();
+        return opened;
+    };
+    const BodySink sink = [&](const char* data, std::size_t size) {
+        if (limit > 0 && into.received + static_cast<std::int64_t>(size) > limit) {
+            refusal = failed(BodyFault::TooLong);
+            return false;
+        }
+        if (!file.write(data, size)) {
+            refusal = failed(fileFault(), file.errorText());
+            return false;
+        }
+        into.received += static_cast<std::int64_t>(size);
+        return true;
+    };
+    const ProgressCallback onProgress = [&](std::int64_t bytes, std::int64_t) {
+        if (run.progress)
+            run.progress(bytes, total);
+    };
+
+    TransferOutcome outcome;
+    try {
+        outcome = httpTransfer(HttpRequest{run.source.url, false, {}, {}, &run.cancel},
+                               run.settings.limits, sink, onProgress, {}, onHead);
+    } catch (const TransferCancelled&) {
+        file.discard();
+        return failed(BodyFault::Cancelled);
+    } catch (const AppError& e) {
+        file.discard();
+        if (refusal.fault != BodyFault::None)
+            return refusal;
+        return failed(headSeen && into.received > 0 ? BodyFault::Partial : BodyFault::Transport,
+                      e.text());
+    }
+    outcome.received = into.received;
+    return check(outcome, declared, into);
 }
 
 }  // namespace
@@ -235,183 +431,87 @@ std::optional<qint64> parseDeclaredSize(const QString& text, bool* valid) {
 
 namespace {
 
-DatabaseOutcome downloadLocked(const DatabaseSource& source, const DatabaseTarget& target,
-                               const DatabaseSettings& settings, const DatabaseProgress& progress,
-                               const std::atomic<bool>& cancel,
-                               std::shared_ptr<platform::CardLock>& cardLock) {
-    const Declared declared = parseDeclared(source);
-    if (!declared.valid)
-        return failed(BodyFault::BadDeclaration);
-
-    platform::CardCallClock* const clock = settings.cardClock;
-    FolderHandle card;
-    qint64 oldBytes = 0;
-    qint64 freeBytes = -1;
-    try {
-        const OnCard call(clock, CardCall::Look, target.driveRoot);
-        card = FolderHandle::openBeneath(target.driveRoot, target.folder);
-        if (!target.cardInfoName.isEmpty() && card.contains(target.cardInfoName) &&
-            !card.holdsRegularFile(target.cardInfoName))
-            return failed(BodyFault::NotACard);
-        // Known before a byte is fetched, also when the file would go by the computer first.
-        if (card.readOnlyVolume())
-            return failed(BodyFault::WriteProtected);
-        cardLock = platform::CardLock::take(card);
-        if (!cardLock)
-            return failed(BodyFault::CardBusy);
-        removeLeftover(card);
-        oldBytes = card.regularFileSize(kDatabaseName).value_or(0);
-        freeBytes = card.freeBytes();
-    } catch (const FileError& e) {
-        return failed(BodyFault::Storage, e.text());
-    }
-    if (const std::optional<StagedCopy> copy =
-            stagedCopyFor(settings.stagingFolder, source, declared)) {
-        DatabaseOutcome outcome = installStagedCopy(card, *copy, progress, cancel, clock);
-        if (outcome.ok())
-            forgetStagedCopy(settings.stagingFolder);
-        return outcome;
-    }
-
-    // Where the bytes go is decided by the size: declared, or announced by the head.
-    std::optional<Plan> plan;
-    if (declared.size) {
-        plan = planFor(*declared.size, freeBytes, oldBytes);
-        if (plan == Plan::NoRoom)
-            return noRoom(*declared.size + kRoomMargin, freeBytes);
-    }
-    ReplacingFile file;
-    file.stopWhen(&cancel);
-    FolderHandle staging;
-    std::int64_t received = 0;
-    std::int64_t limit = 0;
-    std::int64_t total = -1;
-    bool headSeen = false;
-    DatabaseOutcome refusal;  // set when the head or the sink stops the transfer
-    // Only the card's own refusal is the lock switch; the copy on the computer is never.
-    const auto fileFault = [&] {
-        return *plan == Plan::ThroughComputer ? BodyFault::Storage : writeFault(file);
-    };
-
-    const HeadCallback onHead = [&](const ResponseHead& head) {
-        headSeen = true;
-        if (const BodyFault fault = platform::judgeHead(head); fault != BodyFault::None) {
-            refusal = failed(fault);
-            refusal.status = head.status;
-            return false;
-        }
-        std::optional<qint64> size = declared.size;
-        if (!size && head.contentLength)
-            size = *head.contentLength;
-        if (declared.size && head.contentLength && *head.contentLength != *declared.size) {
-            refusal = failed(BodyFault::SizeMismatch);
-            return false;
-        }
-        if (!plan && size) {
-            plan = planFor(*size, freeBytes, oldBytes);
-            if (plan == Plan::NoRoom) {
-                refusal = noRoom(*size + kRoomMargin, freeBytes);
-                return false;
-            }
-        }
-        if (!plan)
-            plan = Plan::Beside;
-        total = size ? *size : -1;
-        // Never more than the file was said to be, nor more than the card can take.
-        limit = size ? *size : (freeBytes >= 0 ? std::max<qint64>(freeBytes - kRoomMargin, 0) : 0);
-        bool opened = false;
-        if (*plan == Plan::ThroughComputer) {
-            try {
-                QDir().mkpath(settings.stagingFolder);
-                staging = FolderHandle::open(settings.stagingFolder);
-                opened = file.open(staging, kDatabaseName);
-            } catch (const FileError& e) {
-                refusal = failed(BodyFault::Storage, e.text());
-                return false;
-            }
-        } else {
-            file.watchCalls(clock);
-            opened = file.open(card, kDatabaseName);
-        }
-        if (!opened)
-            refusal = failed(fileFault(), file.errorText());
-        // Hashed beside the writes, off the receiving thread.
-        file.hashWrites();
-        return opened;
-    };
-    const BodySink sink = [&](const char* data, std::size_t size) {
-        if (limit > 0 && received + static_cast<std::int64_t>(size) > limit) {
-            refusal = failed(BodyFault::TooLong);
-            return false;
-        }
-        if (!file.write(data, size)) {
-            refusal = failed(fileFault(), file.errorText());
-            return false;
-        }
-        received += static_cast<std::int64_t>(size);
-        return true;
-    };
-    const ProgressCallback onProgress = [&](std::int64_t bytes, std::int64_t) {
-        if (progress)
-            progress(bytes, total);
-    };
-
-    TransferOutcome outcome;
-    try {
-        outcome = httpTransfer(HttpRequest{source.url, false, {}, {}, &cancel}, settings.limits,
-                               sink, onProgress, {}, onHead);
-    } catch (const TransferCancelled&) {
-        file.discard();
-        return failed(BodyFault::Cancelled);
-    } catch (const AppError& e) {
-        file.discard();
-        if (refusal.fault != BodyFault::None)
-            return refusal;
-        return failed(headSeen && received > 0 ? BodyFault::Partial : BodyFault::Transport,
-                      e.text());
-    }
-    outcome.received = received;
+std::optional<DatabaseOutcome> check(const TransferOutcome& outcome, const Declared& declared,
+                                     Fetch& fetched) {
     if (const BodyFault fault = platform::judgeBody(outcome, declared.complete());
         fault != BodyFault::None) {
-        file.discard();
+        fetched.file.discard();
         DatabaseOutcome result = failed(fault);
         result.status = outcome.status;
         return result;
     }
-    const QByteArray digest = file.writtenSha256();
-    if (declared.size && received != *declared.size) {
-        file.discard();
+    fetched.digest = fetched.file.writtenSha256();
+    if (declared.size && fetched.received != *declared.size) {
+        fetched.file.discard();
         return failed(BodyFault::SizeMismatch);
     }
-    if (!declared.sha256.isEmpty() && digest != declared.sha256) {
-        file.discard();
+    if (!declared.sha256.isEmpty() && fetched.digest != declared.sha256) {
+        fetched.file.discard();
         return failed(BodyFault::HashMismatch);
     }
+    return std::nullopt;
+}
 
-    if (*plan == Plan::Beside) {
-        if (!file.commit(digest))
-            return failed(cancel ? BodyFault::Cancelled : writeFault(file), file.errorText());
+// The checked file onto the card: renamed over the old one, or kept on the computer and
+// copied in once the old one has made room.
+DatabaseOutcome commit(const Run& run, const CardRoom& room, Fetch& fetched) {
+    if (*fetched.plan == Plan::Beside) {
+        const FolderHandle& card = room.folder;
+        std::optional<DatabaseOutcome> refused;
+        fetched.file.beforeRename([&] {
+            refused = mayCommit(card, run);
+            return !refused;
+        });
+        if (!fetched.file.commit(fetched.digest)) {
+            if (refused)
+                return *refused;
+            return failed(run.cancel ? BodyFault::Cancelled : writeFault(fetched.file),
+                          fetched.file.errorText());
+        }
         DatabaseOutcome done;
-        done.readBackMs = file.readBackMs();
+        done.readBackMs = fetched.file.readBackMs();
         return done;
     }
-    // Checked, and kept on the computer until the card has taken it.
-    if (!file.commit())
-        return failed(BodyFault::Storage, file.errorText());
+    const QString& staging = run.settings.stagingFolder;
+    if (!fetched.file.commit())
+        return failed(BodyFault::Storage, fetched.file.errorText());
     try {
-        platform::replaceFileContents(
-            staging.filePath(kSourceNote),
-            sourceNoteLines(source, received, digest).join(QLatin1Char('\n')).toUtf8());
+        // Which file it is, and for which card: the next attempt reuses it only for the same.
+        QStringList note = sourceNoteLines(run.source, fetched.received, fetched.digest);
+        note << run.target.driveRoot + run.target.folder;
+        platform::replaceFileContents(fetched.staging.filePath(kSourceNote),
+                                      note.join(QLatin1Char('\n')).toUtf8());
     } catch (const FileError& e) {
-        forgetStagedCopy(settings.stagingFolder);
+        forgetStagedCopy(staging);
         return failed(BodyFault::Storage, e.text());
     }
-    DatabaseOutcome installed =
-        installStagedCopy(card, StagedCopy{staging.filePath(kDatabaseName), received, digest},
-                          progress, cancel, clock);
+    DatabaseOutcome installed = installStagedCopy(
+        room.folder,
+        StagedCopy{fetched.staging.filePath(kDatabaseName), fetched.received, fetched.digest},
+        run);
     if (installed.ok() || !installed.oldRemoved)
-        forgetStagedCopy(settings.stagingFolder);
+        forgetStagedCopy(staging);
     return installed;
+}
+
+DatabaseOutcome downloadLocked(const Run& run, std::shared_ptr<platform::CardLock>& cardLock,
+                               CardRoom& room) {
+    const Declared declared = parseDeclared(run.source);
+    if (!declared.valid)
+        return failed(BodyFault::BadDeclaration);
+    if (std::optional<DatabaseOutcome> refused = lookAtCard(run, room, cardLock))
+        return *refused;
+    if (const std::optional<StagedCopy> copy =
+            stagedCopyFor(run.settings.stagingFolder, run.source, declared)) {
+        DatabaseOutcome outcome = installStagedCopy(room.folder, *copy, run);
+        if (outcome.ok())
+            forgetStagedCopy(run.settings.stagingFolder);
+        return outcome;
+    }
+    Fetch fetched;
+    if (std::optional<DatabaseOutcome> failure = fetch(run, declared, room, fetched))
+        return *failure;
+    return commit(run, room, fetched);
 }
 
 }  // namespace
@@ -419,11 +519,32 @@ DatabaseOutcome downloadLocked(const DatabaseSource& source, const DatabaseTarge
 DatabaseOutcome downloadDatabase(const DatabaseSource& source, const DatabaseTarget& target,
                                  const DatabaseSettings& settings, const DatabaseProgress& progress,
                                  const std::atomic<bool>& cancel) {
+    platform::CardCallClock* clock = settings.cardClock;
+    if (!clock && settings.control)
+        clock = &settings.control->clock();
+    const Run run{source, target, settings, progress, cancel, clock};
     std::shared_ptr<platform::CardLock> cardLock;
-    DatabaseOutcome outcome = downloadLocked(source, target, settings, progress, cancel, cardLock);
-    // Only a download that worked has its card info written afterwards.
-    if (outcome.ok())
+    CardRoom room;
+    // Letting go of the card folder and the lock are calls on the card too.
+    const auto letGo = qScopeGuard([&] {
+        const OnCard call(clock, CardCall::Look, room.folder.path());
+        cardLock.reset();
+        room.folder = FolderHandle();
+    });
+    DatabaseOutcome outcome = downloadLocked(run, cardLock, room);
+    if (!outcome.ok())
+        return outcome;
+    if (settings.control)
+        settings.control->enter(CardPhase::Rewriting);
+    if (settings.onCommitted)
+        settings.onCommitted();
+    if (target.cardInfo) {
+        // Through the folder the database went into, still under the download's lock.
+        outcome.cardInfo = rewriteCardInfo(room.folder, target.driveRoot, *target.cardInfo, clock);
+    } else {
+        // The caller writes the card info file under the same lock.
         outcome.cardLock = std::move(cardLock);
+    }
     return outcome;
 }
 
@@ -465,9 +586,12 @@ QString failureReason(const DatabaseOutcome& outcome) {
         case BodyFault::Storage:
             return QStringLiteral("SD카드에 파일을 쓰지 못했습니다");
         case BodyFault::WriteProtected:
+            // The lock switch, or a policy of the computer's that keeps removable drives
+            // read-only: the system does not say which.
             return QStringLiteral(
-                "SD카드가 쓰기 금지되어 있습니다 (SD카드 옆면의 잠금 스위치를 풀고 다시 "
-                "꽂아 주세요)");
+                "SD카드에 쓸 수 없습니다 (SD카드 옆면의 잠금 스위치를 풀고 다시 꽂아 주세요. "
+                "잠금 스위치가 풀려 있으면 이 컴퓨터가 이동식 디스크에 쓰는 것을 막고 있을 수 "
+                "있습니다)");
         case BodyFault::CardBusy:
             return QStringLiteral(
                 "다른 프로그램이 이 SD카드에 쓰는 중입니다. 그 작업이 끝난 뒤 다시 받아 "
@@ -480,6 +604,10 @@ QString failureReason(const DatabaseOutcome& outcome) {
             return QStringLiteral("다운로드를 멈췄습니다");
         case BodyFault::NotACard:
             return notACardFileReason();
+        case BodyFault::OtherCard:
+            return QStringLiteral(
+                "다운로드하는 동안 드라이브의 SD카드가 바뀌었습니다. 새로 꽂은 SD카드에는 "
+                "아무것도 쓰지 않았습니다");
     }
     return {};
 }

@@ -9,6 +9,8 @@
 #include <optional>
 
 #include "base/http_transfer.h"
+#include "card/card_files.h"
+#include "card/card_phase.h"
 #include "platform/card_calls.h"
 #include "platform/card_lock.h"
 #include "platform/downloads.h"
@@ -34,6 +36,9 @@ struct DatabaseTarget {
     // When set, something other than a regular file of this name in the folder (which no
     // dashcam writes) stops the download before anything is fetched.
     QString cardInfoName{};
+    // When set, backbbinfo.cfg is rewritten with it once the new database is in place, through
+    // the same folder on the same card.
+    std::optional<CardInfoUpdate> cardInfo{};
 };
 
 struct DatabaseSettings {
@@ -42,6 +47,11 @@ struct DatabaseSettings {
     QString stagingFolder;
     // Times each call on the card, for the window that tells a card that stopped answering.
     platform::CardCallClock* cardClock = nullptr;
+    // The phase, the hold on the commit and the stop, shared with the window; without one the
+    // commit is held by nothing and only the cancel flag stops it.
+    DownloadControl* control = nullptr;
+    // Runs on the worker the moment the new database is in place, before backbbinfo.cfg.
+    std::function<void()> onCommitted{};
 };
 
 struct DatabaseOutcome {
@@ -54,8 +64,10 @@ struct DatabaseOutcome {
     bool oldRemoved = false;
     QString detail;         // the system's or the transport's own words, for the log's reader
     qint64 readBackMs = 0;  // how long reading the new file back from the card took
-    // Held from before the card is touched until the last copy of the outcome is gone, so
-    // that the card info written after the download is still covered by it.
+    // The rewrite of backbbinfo.cfg after a download that worked, when the target asked for it.
+    std::optional<CardInfoRewrite> cardInfo;
+    // Held from before the card is touched until the last copy of the outcome is gone (when
+    // the caller rewrites the card info file itself).
     std::shared_ptr<platform::CardLock> cardLock;
 
     bool ok() const { return fault == platform::BodyFault::None; }

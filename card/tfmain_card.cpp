@@ -142,10 +142,38 @@ card::CardKey cardAt(const QComboBox* box, int index) {
     return card::CardKey{box->itemData(index).toString(), identityAt(box, index)};
 }
 
-QString cardStallLine() {
+// The card named as the drive list shows it.
+QString driveName(const QComboBox* box, const QString& root) {
+    const int index = box->findData(root);
+    return index >= 0 ? box->itemText(index) : QDir::toNativeSeparators(root);
+}
+
+// While nothing on the card has changed, taking it out loses nothing.
+QString cardStallLine(const QString& drive) {
     return QStringLiteral(
-        "SD카드가 응답하지 않습니다. SD카드와 카드 리더기를 확인하거나, "
-        "SD카드를 뺐다가 다시 꽂아 주세요");
+               "SD카드(%1)가 응답하지 않습니다. SD카드와 카드 리더기를 확인하거나, "
+               "SD카드를 뺐다가 다시 꽂아 주세요")
+        .arg(drive);
+}
+
+// While the new database is being put in place, taking the card out leaves it without one.
+QString cardStallWhileWritingLine(const QString& drive) {
+    return QStringLiteral(
+               "SD카드(%1)가 새 데이터베이스를 쓰는 중에 응답하지 않습니다. SD카드를 빼지 "
+               "말고 기다려 주세요. 계속 응답이 없으면 프로그램을 끝낸 뒤 SD카드를 다시 꽂고 "
+               "다운로드를 다시 눌러 주세요")
+        .arg(drive);
+}
+
+QString writingOnCloseLine() {
+    return QStringLiteral(
+        "새 데이터베이스를 SD카드에 쓰는 중입니다. 다 쓰면 프로그램이 끝납니다");
+}
+
+QString endWhileWritingQuestion() {
+    return QStringLiteral(
+        "새 데이터베이스를 SD카드에 쓰는 중입니다. 지금 끝내면 SD카드를 다시 꽂고 다운로드를 "
+        "다시 누를 때까지 SD카드에 데이터베이스가 없을 수 있습니다. 지금 끝낼까요?");
 }
 
 }  // namespace
@@ -216,9 +244,13 @@ void TFMain::startCardRead(const card::CardKey& card, const QString& folder) {
         return [this, card, folder, read] { cardReadDone(card, folder, read); };
     });
     if (started && cards_->outstanding(card)) {
-        // Not to be pressed while it is not known what card is in the drive.
-        if (cardReadWanted_ == card && selectedCard() == card)
+        // Not to be pressed while it is not known what card is in the drive; a read that ends
+        // in an error leaves the button as it was before.
+        if (cardReadWanted_ == card && selectedCard() == card) {
+            if (faceBeforeRead_ < 0)
+                faceBeforeRead_ = ui->Image2->isEnabled() ? 0 : 1;
             setDownloadButton(1);
+        }
         cardWatch_->start();
     }
 }
@@ -227,10 +259,15 @@ void TFMain::cardReadDone(const card::CardKey& card, const QString& folder,
                           const card::CardInfoRead& read) {
     if (cardReadWanted_ == card) {
         cardReadWanted_ = {};
+        const int faceBefore = std::exchange(faceBeforeRead_, -1);
         // A late answer from a card that has meanwhile been taken out or replaced says
         // nothing of what is selected now.
-        if (selectedCard() == card)
-            showCardRead(read);
+        if (selectedCard() != card)
+            return;
+        if (faceBefore >= 0 && read.found == card::CardInfoRead::Found::File &&
+            !read.error.isEmpty())
+            setDownloadButton(faceBefore);
+        showCardRead(read);
         return;
     }
     arrivalRead(card, folder, read);
@@ -242,6 +279,17 @@ void TFMain::showCardRead(const card::CardInfoRead& read) {
             if (!read.error.isEmpty())
                 throw FileError(read.error);
             FbbRead(read.bytes);
+            // What the card itself shows: no database beside a download's leftover or a
+            // recorded download. (A leftover beside a database is only an attempt that did not
+            // end: the rename that would have replaced it never happened.) Neutral: a card
+            // that never had one has none either.
+            if (read.databaseMissing &&
+                (read.leftoverPart || card::recordsDownload(card::cardInfoLineOne(read.bytes)))) {
+                FMsg(ui->Memo1, QStringLiteral(
+                                    "이 SD카드에는 완전한 데이터베이스가 없습니다. 다운로드를 "
+                                    "눌러 받아 주세요"));
+                return;
+            }
             // This card's own record: a file without a first line keeps the previous card's
             // line 1 in cfgData, which says nothing of this card.
             FMsg(ui->Memo1,
@@ -266,11 +314,24 @@ void TFMain::watchCards() {
         cardWatch_->stop();
         return;
     }
-    bool stalled = !cards_->newlyStalled(cardStall_).isEmpty();
-    if (downloading && download_->cardCalls().newlyStalled(cardStall_))
-        stalled = true;
-    if (stalled)
-        FMsg(ui->Memo1, cardStallLine());
+    // Only the calls the window still waits for: the selected card's, or a card just put in; a
+    // read of a card no longer selected was let go.
+    const card::CardKey selected = selectedCard();
+    for (const card::CardKey& card : cards_->newlyStalled(cardStall_)) {
+        if (card == selected || arrival_.cards.contains(card))
+            FMsg(ui->Memo1, cardStallLine(driveName(ui->DriveComboBox1, card.root)));
+    }
+    if (!downloading || !download_->cardCalls().newlyStalled(cardStall_))
+        return;
+    const QString drive = driveName(ui->DriveComboBox1, downloadCard_.root);
+    if (card::untouched(download_->control().phase())) {
+        FMsg(ui->Memo1, cardStallLine(drive));
+        return;
+    }
+    FMsg(ui->Memo1, cardStallWhileWritingLine(drive));
+    // Waiting to close on a card that has stopped: the driver decides, once.
+    if (closeWhenDone_ && askToEndWhileWriting())
+        close();
 }
 
 void TFMain::reportNoCardInfo() {
@@ -290,20 +351,21 @@ void TFMain::clearCardFields() {
     ui->LabeledEdit6->clear();
 }
 
-bool TFMain::selectedCardListed(const QList<platform::Drive>& drives) const {
-    const card::CardKey selected = selectedCard();
-    return std::any_of(drives.begin(), drives.end(), [&](const platform::Drive& d) {
-        return d.root == selected.root &&
-               (selected.identity == 0 || d.identity == 0 || d.identity == selected.identity);
-    });
-}
-
 void TFMain::drivesChanged() {
-    // The download and the card info file after it come first; only a selected card that has
-    // gone cannot wait for a rewrite that may never return.
-    if (download_ || (!rewriting_.isNull() && selectedCardListed(platform::current().drives()))) {
-        drivesChangePending_ = true;
-        return;
+    if (download_) {
+        // Any other change waits for the download's end; the card being written going (taken
+        // out, or another put in its place) cannot: the download fails at once, as for a card
+        // pulled out, and the removal follows.
+        const QList<platform::Drive> drives = platform::current().drives();
+        const card::CardKey written = downloadCard_;
+        const bool listed = std::any_of(drives.begin(), drives.end(), [&](const auto& d) {
+            return d.root == written.root && (d.identity == written.identity);
+        });
+        if (listed) {
+            drivesChangePending_ = true;
+            return;
+        }
+        downloadCardGone();
     }
     drivesChangePending_ = false;
     QComboBox* box = ui->DriveComboBox1;
@@ -336,12 +398,6 @@ void TFMain::drivesChanged() {
     if (selectionGone) {
         clearCardFields();
         FMsg(ui->Memo1, QStringLiteral("블랙박스 SD메모리카드가 제거되었습니다"));
-        // A rewrite still held by the card that went is let go; its late answer is dropped.
-        if (!rewriting_.isNull()) {
-            rewriting_ = {};
-            setDownloading(false);
-            setDownloadButton(1);
-        }
     }
 
     // The card that has just gone in is the one the user wants, even over a drive picked
@@ -425,46 +481,21 @@ void TFMain::FbbRead(const QByteArray& bytes) {
     setDownloadButton(0);
 }
 
-void TFMain::FbbSave(const card::CardKey& card, const QString& folder,
-                     std::shared_ptr<platform::CardLock> cardLock) {
-    const QString path = card::cardFilePath(card.root, folder, card::kCardInfoName);
-    rewriting_ = card;
-    const QByteArray lastRead = cardInfoBytes_;
-    const TcfgData cfg = cfgData;
-    const QDate today = platform::current().now().date();
-    const QString version = UserInfo.Version;
-    const bool started = cards_->start(
-        card, card::CardAccess::Kind::Rewrite,
-        [this, card, folder, path, lastRead, cfg, today, version,
-         cardLock = std::move(cardLock)]() mutable {
-            const card::CardInfoRewrite rewrite =
-                card::rewriteCardInfoAt(card.root, folder, lastRead, cfg, today, version);
-            // The card is another program's again once its info file is written.
-            cardLock.reset();
-            return [this, card, path, rewrite] { cardInfoWritten(card, path, rewrite); };
-        });
-    if (!started) {
-        // The card has not answered an earlier call yet: its info file stays as it is.
-        rewriting_ = {};
-        setDownloading(false);
-        FMsg(ui->Memo1, cardStallLine());
-        return;
-    }
-    if (cards_->outstanding(card))
-        cardWatch_->start();
+card::CardInfoUpdate TFMain::FbbSave() const {
+    return card::CardInfoUpdate{cardInfoBytes_, cfgData, platform::current().now().date(),
+                                UserInfo.Version};
 }
 
-void TFMain::cardInfoWritten(const card::CardKey& card, const QString& path,
-                             const card::CardInfoRewrite& rewrite) {
-    if (rewriting_ != card)
-        return;  // let go when its card was taken out
-    rewriting_ = {};
-    setDownloading(false);
-    const auto pending = qScopeGuard([this] {
-        if (drivesChangePending_)
-            QTimer::singleShot(0, this, [this] { runGuarded([this] { drivesChanged(); }); });
-    });
+void TFMain::cardInfoWritten(const QString& path, const card::CardInfoRewrite& rewrite) {
     // The database is on the card: the button and the fields stay.
+    if (rewrite.otherCard) {
+        FMsg(ui->Memo1, path);
+        FMsg(ui->Memo1, QStringLiteral(
+                            "다운로드가 끝난 뒤 드라이브의 SD카드가 바뀌어 카드 정보 파일을 "
+                            "쓰지 않았습니다. 새 데이터베이스를 받은 SD카드를 다시 꽂고 "
+                            "다운로드를 다시 눌러 주세요"));
+        return;
+    }
     if (rewrite.notAFile) {
         FMsg(ui->Memo1, path);
         FMsg(ui->Memo1, card::cardInfoNotWrittenReason());
@@ -521,7 +552,7 @@ bool TFMain::FDbDownload(const QString& JsonString) {
 }
 
 bool TFMain::isDownloading() const {
-    return download_ != nullptr || !rewriting_.isNull();
+    return download_ != nullptr;
 }
 
 void TFMain::Image2Click() {
@@ -546,12 +577,21 @@ void TFMain::Image2Click() {
     card::requireSafeCardFolder(folder);
     const QString target = card::cardFilePath(root, folder, card::kDatabaseName);
 
+    // The card keeps the info file that matches the database it still holds.
     const std::optional<QString> url = addresses::databaseFile(UserInfo.Path, UserInfo.FileName);
-    if (!url || !driveStillPresent(root)) {
-        // The card keeps the info file that matches the database it still holds.
+    if (!url) {
+        FMsg(ui->Memo1, QStringLiteral("서비스가 알려 준 파일 경로가 올바르지 않습니다"));
         FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
         return;
     }
+    if (!driveStillPresent(root)) {
+        FMsg(ui->Memo1, QStringLiteral("선택한 드라이브에 SD카드가 없습니다"));
+        FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
+        return;
+    }
+    // One call at a time on a card: no read of it starts while the download runs.
+    if (!cards_->claim(card, card::CardAccess::Kind::Download))
+        return;
     card::DatabaseSource source{*url,
                                 UserInfo.Path,
                                 UserInfo.FileName,
@@ -561,18 +601,51 @@ void TFMain::Image2Click() {
     card::DatabaseSettings settings;
     settings.stagingFolder = platform::current().cacheFolder();
     setDownloading(true);
+    downloadCard_ = card;
     download_ = std::make_unique<card::DatabaseRun>(
-        this, std::move(source), card::DatabaseTarget{root, folder, card::kCardInfoName},
-        std::move(settings),
+        this, std::move(source),
+        card::DatabaseTarget{root, folder, card::kCardInfoName, FbbSave()}, std::move(settings),
         [this](std::int64_t received, std::int64_t total) {
             showDownloadProgress(received, total);
         },
         [this, card, folder](const card::DatabaseOutcome& outcome) {
             runGuarded([&] { finishDownload(card, folder, outcome); });
+            if (closeWhenDone_) {
+                close();
+                return;
+            }
             if (drivesChangePending_ && !isDownloading())
                 runGuarded([this] { drivesChanged(); });
+        },
+        [this, target] {
+            if (!download_)
+                return;
+            ui->ProgressBar1->setRange(0, kProgressSteps);
+            ui->ProgressBar1->setValue(kProgressSteps);
+            FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되었습니다"));
         });
     cardWatch_->start();
+}
+
+void TFMain::downloadCardGone() {
+    const bool touched = !card::untouched(download_->control().phase());
+    const QString target =
+        card::cardFilePath(downloadCard_.root, card::cardFolder(UserInfo.DownDir),
+                           card::kDatabaseName);
+    download_->cancel();
+    download_.reset();
+    cards_->release(downloadCard_);
+    downloadCard_ = {};
+    setDownloading(false);
+    ui->ProgressBar1->setRange(0, kProgressSteps);
+    ui->ProgressBar1->setValue(0);
+    if (touched)
+        FMsg(ui->Memo1, QStringLiteral(
+                            "새 데이터베이스를 쓰는 중에 SD카드가 빠졌습니다. SD카드에 "
+                            "데이터베이스가 없을 수 있으니 다시 꽂고 다운로드를 다시 눌러 주세요"));
+    else
+        FMsg(ui->Memo1, QStringLiteral("다운로드하는 동안 SD카드가 빠졌습니다"));
+    FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
 }
 
 void TFMain::setDownloading(bool running) {
@@ -597,9 +670,11 @@ void TFMain::finishDownload(const card::CardKey& card, const QString& folder,
                             const card::DatabaseOutcome& outcome) {
     const QString target = card::cardFilePath(card.root, folder, card::kDatabaseName);
     download_.reset();
+    cards_->release(downloadCard_);
+    downloadCard_ = {};
+    setDownloading(false);
     ui->ProgressBar1->setRange(0, kProgressSteps);
     if (!outcome.ok()) {
-        setDownloading(false);
         ui->ProgressBar1->setValue(0);
         if (outcome.fault == platform::BodyFault::NotACard) {
             // A folder, link or pipe in the card info file's place: no dashcam's card. Said in
@@ -618,32 +693,62 @@ void TFMain::finishDownload(const card::CardKey& card, const QString& folder,
         FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
         return;
     }
-    ui->ProgressBar1->setValue(kProgressSteps);
-    FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되었습니다"));
-    // The card in the drive may not be the one last read (swapped in the same slot, or its
-    // read failed): its own lines are read first, so that no other card's identity is
-    // written over them. The card lock stays until the file is written.
-    FbbSave(card, folder, outcome.cardLock);
+    // The success line was said when the file was put in place; then the card info file.
+    if (outcome.cardInfo)
+        cardInfoWritten(card::cardFilePath(card.root, folder, card::kCardInfoName),
+                        *outcome.cardInfo);
+}
+
+bool TFMain::askToEndWhileWriting() {
+    if (endAsked_)
+        return false;
+    endAsked_ = true;
+    // The driver's choice: ended at once, the worker is not waited for.
+    endNow_ = platform::current().askYesNo(this, endWhileWritingQuestion(), sTitle);
+    return endNow_;
 }
 
 void TFMain::closeEvent(QCloseEvent* event) {
-    if (isDownloading()) {
+    if (!isDownloading() || endNow_) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    card::DownloadControl& control = download_->control();
+    if (closeWhenDone_) {
+        // Pressed again while the card is written.
+        if (askToEndWhileWriting())
+            QWidget::closeEvent(event);
+        return;
+    }
+    // Nothing on the card changes while the driver is asked.
+    if (control.holdCommit()) {
+        const auto release = qScopeGuard([this] {
+            if (download_)
+                download_->control().releaseCommit();
+        });
         const bool stop = platform::current().askYesNo(
             this,
             QStringLiteral("데이터베이스를 SD카드에 받는 중입니다. 다운로드를 멈추고 "
                            "프로그램을 끝낼까요?\n(SD카드의 이전 데이터베이스는 그대로 "
                            "남습니다)"),
             sTitle);
-        if (!stop || !isDownloading()) {
-            event->ignore();
+        if (!stop)
             return;
-        }
-        // Stopped, not waited for: a card that has stopped answering may hold the worker
-        // until it is pulled. The worker ends on its own and leaves the old database.
-        if (download_)
+        // Stopped before the commit: the old database stays. The worker is not waited for, a
+        // card that has stopped answering may hold it until it is pulled.
+        if (download_) {
             download_->cancel();
-        download_.reset();
-        rewriting_ = {};
+            download_.reset();
+            cards_->release(downloadCard_);
+            downloadCard_ = {};
+        }
+        endNow_ = true;
+        QWidget::closeEvent(event);
+        return;
     }
-    QWidget::closeEvent(event);
+    // The old database is already being replaced: the window waits for the card, and ends
+    // when it is written.
+    closeWhenDone_ = true;
+    FMsg(ui->Memo1, writingOnCloseLine());
 }

@@ -5,49 +5,52 @@
 #include <algorithm>
 
 namespace platform {
-namespace {
 
-std::int64_t nowNs() {
-    const auto now = std::chrono::steady_clock::now().time_since_epoch();
-    // Never 0, which means "none runs".
-    return std::max<std::int64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count(),
-                                  1);
+std::chrono::milliseconds allowanceFor(std::chrono::milliseconds threshold, std::int64_t bytes) {
+    return threshold + std::chrono::milliseconds{std::max<std::int64_t>(bytes, 0) * 1000 /
+                                                 kSlowestCardBytesPerSecond};
 }
 
-}  // namespace
-
-void CardCallClock::begin() noexcept {
-    if (depth_.fetch_add(1) == 0)
-        since_ = nowNs();
+void CardCallClock::begin(std::int64_t bytes) noexcept {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (depth_++ == 0) {
+        since_ = Clock::now();
+        bytes_ = bytes;
+    } else {
+        bytes_ = std::max(bytes_, bytes);
+    }
 }
 
 void CardCallClock::end() noexcept {
-    if (depth_.fetch_sub(1) == 1)
-        since_ = 0;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (depth_ == 0 || --depth_ > 0)
+        return;
+    // A call that came back in time: the card answers again, and a later stall is a new one.
+    if (threshold_.count() > 0 && Clock::now() - since_ < allowanceFor(threshold_, bytes_))
+        reported_ = false;
 }
 
 std::chrono::milliseconds CardCallClock::running() const noexcept {
-    const std::int64_t since = since_;
-    if (since == 0)
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (depth_ == 0)
         return std::chrono::milliseconds{0};
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::nanoseconds{nowNs() - since});
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since_);
 }
 
 bool CardCallClock::newlyStalled(std::chrono::milliseconds threshold) noexcept {
-    const std::int64_t since = since_;
-    if (since == 0 || since == reported_)
+    const std::lock_guard<std::mutex> lock(mutex_);
+    threshold_ = threshold;
+    if (depth_ == 0 || reported_ || Clock::now() - since_ < allowanceFor(threshold, bytes_))
         return false;
-    if (std::chrono::nanoseconds{nowNs() - since} < threshold)
-        return false;
-    reported_ = since;
+    reported_ = true;
     return true;
 }
 
-CardCallScope::CardCallScope(CardCallClock* clock, CardCall call, const QString& where)
+CardCallScope::CardCallScope(CardCallClock* clock, CardCall call, const QString& where,
+                             std::int64_t bytes)
     : clock_(clock) {
     if (clock_)
-        clock_->begin();
+        clock_->begin(bytes);
     if (Platform* platform = installed())
         platform->beforeCardCall(call, where);
 }

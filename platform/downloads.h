@@ -26,6 +26,7 @@ enum class BodyFault {
     WriteProtected,  // the card refuses writes: its lock switch is on
     CardBusy,        // another program is writing into the same card folder
     NotACard,        // the card info file's name is taken by a folder, a link or a pipe
+    OtherCard,       // the drive now holds another card than the one the download checked
     ReadBack,        // the card gave back other bytes than were written
     Cancelled,       // the user stopped it
 };

@@ -49,6 +49,14 @@ FolderHandle FolderHandle::open(const QString& path, const QString& reportAs) {
     return FolderHandle(fd, withSlash(path));
 }
 
+bool FolderHandle::stillAtItsPath() const {
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd_, &held) != 0 || ::stat(nameBytes(path_).constData(), &named) != 0)
+        return false;
+    return held.st_dev == named.st_dev && held.st_ino == named.st_ino;
+}
+
 FolderHandle FolderHandle::openBeneath(const QString& root, const QString& relative) {
     FolderHandle folder = open(root);
     struct stat rootInfo {};
@@ -59,13 +67,13 @@ FolderHandle FolderHandle::openBeneath(const QString& root, const QString& relat
     for (const QString& segment : unified.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         const QString path = folder.path_ + segment;
         if (segment == QStringLiteral(".."))
-            throw FileError::cannotOpen(path, QStringLiteral("The folder is outside the card."));
+            throw FileError::cannotOpen(path, QStringLiteral("SD카드 밖의 폴더입니다."));
         const int fd = ::openat(folder.fd_, nameBytes(segment).constData(),
                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) {
             const int error = errno;
             throw FileError::cannotOpen(path, error == ELOOP || error == ENOTDIR
-                                                  ? QStringLiteral("Not a folder.")
+                                                  ? QStringLiteral("폴더가 아닙니다.")
                                                   : systemErrorText(error));
         }
         FolderHandle next(fd, withSlash(path));
@@ -74,7 +82,7 @@ FolderHandle FolderHandle::openBeneath(const QString& root, const QString& relat
             throw FileError::cannotOpen(path, systemErrorText(errno));
         // A volume mounted inside the card is not the card.
         if (info.st_dev != rootInfo.st_dev)
-            throw FileError::cannotOpen(path, QStringLiteral("The folder is not on the card."));
+            throw FileError::cannotOpen(path, QStringLiteral("SD카드에 있는 폴더가 아닙니다."));
         folder = std::move(next);
     }
     return folder;
@@ -111,7 +119,7 @@ std::optional<qint64> FolderHandle::regularFileSize(const QString& name) const {
         throw FileError::cannotOpen(filePath(name), systemErrorText(errno));
     }
     if (!S_ISREG(info.st_mode))
-        throw FileError::cannotOpen(filePath(name), QStringLiteral("Not a regular file."));
+        throw FileError::cannotOpen(filePath(name), QStringLiteral("보통 파일이 아닙니다."));
     return static_cast<qint64>(info.st_size);
 }
 
@@ -124,7 +132,7 @@ QByteArray FolderHandle::readSmallFile(const QString& name, qint64 maxBytes,
     if (fd < 0) {
         const int error = errno;
         throw FileError::cannotOpen(
-            path, error == ELOOP ? QStringLiteral("Not a regular file.") : systemErrorText(error));
+            path, error == ELOOP ? QStringLiteral("보통 파일이 아닙니다.") : systemErrorText(error));
     }
     struct Closer {
         int fd;
@@ -134,7 +142,7 @@ QByteArray FolderHandle::readSmallFile(const QString& name, qint64 maxBytes,
     if (::fstat(fd, &info) != 0)
         throw FileError::cannotOpen(path, systemErrorText(errno));
     if (!S_ISREG(info.st_mode))
-        throw FileError::cannotOpen(path, QStringLiteral("Not a regular file."));
+        throw FileError::cannotOpen(path, QStringLiteral("보통 파일이 아닙니다."));
     if (info.st_size > maxBytes)
         throw FileError::cannotOpen(path, tooLargeReason);
     QByteArray bytes(maxBytes + 1, Qt::Uninitialized);

@@ -52,6 +52,10 @@ class FolderHandle {
     bool removeFile(const QString& name) const;
     // Flushes the folder's entries, so that a rename is on the medium.
     void sync() const;
+    // The folder's path still leads to this very folder: false once another card has been put
+    // in the same reader (or mounted at the same point), or the folder is gone. A card that
+    // was swapped is never written through a path meant for the first one.
+    bool stillAtItsPath() const;
 
   private:
     FolderHandle(int fd, QString path) : fd_(fd), path_(std::move(path)) {}

@@ -42,6 +42,42 @@ int writeAll(int fd, const char* data, std::size_t size) {
     return 0;
 }
 
+// Writes bytes at offset in steps a slow card finishes well within the stall threshold, each
+// sent on its way to the medium as soon as it is written and the one before it waited for: the
+// system never holds more than two steps unwritten, so the progress follows the card and no
+// flush has a whole file to write. Each step and each wait is a call of its own on the card.
+// 0, or the errno of what failed.
+int writeInSteps(int fd, const char* data, std::size_t bytes, off_t& offset, off_t& previous,
+                 CardCallClock* clock, const QString& where) {
+    constexpr auto kStep = static_cast<std::size_t>(kCardStepBytes);
+    for (std::size_t done = 0; done < bytes;) {
+        const std::size_t step = std::min(kStep, bytes - done);
+        {
+            const OnCard call(clock, CardCall::Write, where, static_cast<std::int64_t>(step));
+            if (const int error = writeAll(fd, data + done, step); error != 0)
+                return error;
+            // A write-back error is reported once: consumed here and ignored, the later fsync
+            // would return 0 for a file the card never took.
+            if (::sync_file_range(fd, offset, static_cast<off_t>(step), SYNC_FILE_RANGE_WRITE) !=
+                    0 &&
+                !syncUnsupported(errno))
+                return errno;
+        }
+        if (offset > 0) {
+            const OnCard call(clock, CardCall::Write, where, offset - previous);
+            if (::sync_file_range(fd, previous, offset - previous,
+                                  SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE |
+                                      SYNC_FILE_RANGE_WAIT_AFTER) != 0 &&
+                !syncUnsupported(errno))
+                return errno;
+        }
+        previous = offset;
+        offset += static_cast<off_t>(step);
+        done += step;
+    }
+    return 0;
+}
+
 // Hashes the pieces handed to it, in order, on a thread of its own, while the caller reads or
 // writes the next piece.
 class PieceHasher {
@@ -179,24 +215,8 @@ class ReplacingFile::Writer {
         }
     }
 
-    // Each piece is sent on its way to the medium as soon as it is written, and the one before
-    // it waited for: the system never holds more than two pieces unwritten, so the progress
-    // follows the card and no flush has a whole file to write (which on a slow card would look
-    // like a card that has stopped answering).
     int writePiece(const char* data, std::size_t bytes) {
-        const OnCard call(clock_, CardCall::Write, where_);
-        if (const int error = writeAll(fd_, data, bytes); error != 0)
-            return error;
-        const auto length = static_cast<off_t>(bytes);
-        (void)::sync_file_range(fd_, offset_, length, SYNC_FILE_RANGE_WRITE);
-        if (offset_ > 0) {
-            (void)::sync_file_range(
-                fd_, previous_, offset_ - previous_,
-                SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-        }
-        previous_ = offset_;
-        offset_ += length;
-        return 0;
+        return writeInSteps(fd_, data, bytes, offset_, previous_, clock_, where_);
     }
 
     const int fd_;
@@ -284,8 +304,11 @@ bool ReplacingFile::flushBuffer() {
     } else {
         if (writtenHash_)
             writtenHash_->add(buffer_.data(), used_);
-        const OnCard call(clock_, CardCall::Write, tempPath_);
-        if (const int error = writeAll(fd_, buffer_.data(), used_); error != 0)
+        off_t offset = 0;
+        off_t previous = 0;
+        if (const int error =
+                writeInSteps(fd_, buffer_.data(), used_, offset, previous, clock_, tempPath_);
+            error != 0)
             return failWith(error);
     }
     used_ = 0;
@@ -334,9 +357,13 @@ QByteArray ReplacingFile::writtenSha256() {
 }
 
 bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
-    // The cached pages would only show what was handed to the system, not what the card kept.
-    (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
-    (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    {
+        // The cached pages would only show what was handed to the system, not what the card
+        // kept. Dropping them may write what is still dirty.
+        const OnCard call(clock_, CardCall::Read, tempPath_, 2 * kCardStepBytes);
+        (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_DONTNEED);
+        (void)::posix_fadvise(fd_, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
     // One thread hashes each piece while the next is read: the read-back keeps the card's pace.
     Sha256 hash;
     std::vector<char> pieces[2] = {std::vector<char>(kBufferBytes),
@@ -348,15 +375,27 @@ bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
         for (;;) {
             if (cancel_ && *cancel_)
                 return fail(QStringLiteral("Cancelled"));
-            ssize_t n = 0;
-            {
-                const OnCard call(clock_, CardCall::Read, tempPath_);
-                n = ::pread(fd_, pieces[current].data(), pieces[current].size(), offset);
+            // Filled in steps, each a call of its own on the card.
+            std::size_t filled = 0;
+            while (filled < pieces[current].size()) {
+                const std::size_t step = std::min<std::size_t>(
+                    kCardStepBytes, pieces[current].size() - filled);
+                ssize_t got = 0;
+                {
+                    const OnCard call(clock_, CardCall::Read, tempPath_,
+                                      static_cast<std::int64_t>(step));
+                    got = ::pread(fd_, pieces[current].data() + filled, step,
+                                  offset + static_cast<off_t>(filled));
+                }
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got < 0)
+                    return fail(systemErrorText(errno), Failure::ReadBack);
+                if (got == 0)
+                    break;
+                filled += static_cast<std::size_t>(got);
             }
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                return fail(systemErrorText(errno), Failure::ReadBack);
+            const auto n = static_cast<ssize_t>(filled);
             if (n == 0)
                 break;
             hasher.hand(pieces[current].data(), static_cast<std::size_t>(n));
@@ -381,7 +420,9 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     if (!flushBuffer())
         return false;
     {
-        const OnCard call(clock_, CardCall::Write, tempPath_);
+        // The writer never leaves more than two pieces unwritten.
+        // At most the last two steps are still unwritten.
+        const OnCard call(clock_, CardCall::Write, tempPath_, 2 * kCardStepBytes);
         if (::fsync(fd_) != 0 && !syncUnsupported(errno))
             return failWith(errno);
     }
@@ -396,9 +437,15 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     // What the name must still be at the rename: another process may have put its own file
     // there meanwhile, and that file must not become the target.
     struct stat written {};
-    if (::fstat(fd_, &written) != 0)
-        return failWith(errno);
+    {
+        const OnCard call(clock_, CardCall::Look, tempPath_);
+        if (::fstat(fd_, &written) != 0)
+            return failWith(errno);
+    }
     if (cancel_ && *cancel_)
+        return fail(QStringLiteral("Cancelled"));
+    // The last moment the target is still the old file: the caller may stop here.
+    if (beforeRename_ && !beforeRename_())
         return fail(QStringLiteral("Cancelled"));
     const OnCard call(clock_, CardCall::Write, tempPath_);
     const int fd = fd_;
@@ -441,6 +488,12 @@ void ReplacingFile::discard() {
         writer_->stop(true);
         writer_.reset();
     }
+    if (fd_ < 0 && tempPath_.isEmpty()) {
+        buffer_ = {};
+        used_ = 0;
+        return;
+    }
+    const OnCard call(clock_, CardCall::Write, tempPath_);
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -27,9 +28,9 @@ namespace platform {
 // A call on a card, when the file is on one (a clock is being kept for it).
 class OnCard {
   public:
-    OnCard(CardCallClock* clock, CardCall call, const QString& where) {
+    OnCard(CardCallClock* clock, CardCall call, const QString& where, std::int64_t bytes = 0) {
         if (clock)
-            scope_.emplace(clock, call, where);
+            scope_.emplace(clock, call, where, bytes);
     }
 
   private:
@@ -83,6 +84,9 @@ class ReplacingFile {
     // hook (set before open). A commit stops before the rename once cancel is set.
     void watchCalls(CardCallClock* clock) { clock_ = clock; }
     void stopWhen(const std::atomic<bool>* cancel) { cancel_ = cancel; }
+    // Runs just before the rename, after the read-back: false stops the commit there, leaving
+    // the target as it was.
+    void beforeRename(std::function<bool()> gate) { beforeRename_ = std::move(gate); }
 
     // Why the last operation failed (the system's text).
     QString errorText() const { return error_; }
@@ -115,6 +119,7 @@ class ReplacingFile {
     QString error_;
     CardCallClock* clock_ = nullptr;
     const std::atomic<bool>* cancel_ = nullptr;
+    std::function<bool()> beforeRename_;
 };
 
 // Replaces the file at path with bytes through a ReplacingFile. Throws FileError

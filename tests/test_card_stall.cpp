@@ -61,7 +61,7 @@ TEST_F(CardStall, ReadThatDoesNotReturnLeavesTheWindowAnswering) {
     fake.releaseCardCalls();
     ASSERT_TRUE(answerUntil([&] { return cardsQuiet(); }));
     answerFor(100);
-    EXPECT_EQ(logLines(), (QStringList{kCardCurrent, kStall, pathB(), pathB()}));
+    EXPECT_EQ(logLines(), (QStringList{kCardCurrent, stallLine(kCardDrive), pathB(), pathB()}));
     EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
     EXPECT_TRUE(buttonActive());
     EXPECT_TRUE(fake.boxes.isEmpty());
@@ -134,7 +134,7 @@ TEST_F(CardStall, ArrivingCardIsTakenWhenItAnswers) {
     fillDrives();
     QTemporaryDir driveC{outside.path() + "/C-XXXXXX"};
     const QString rootC = driveC.path() + QLatin1Char('/');
-    writeFile(rootC + "backbbinfo.cfg", kCardFile);
+    writeCard(rootC);
     fake.holdCardCalls(
         [&](platform::CardCall, const QString& where) { return where.startsWith(rootC); });
     fake.driveList.append(platform::Drive{rootC, QStringLiteral("C")});
@@ -149,7 +149,8 @@ TEST_F(CardStall, ArrivingCardIsTakenWhenItAnswers) {
     fake.releaseCardCalls();
     ASSERT_TRUE(answerUntil([&] { return cardsQuiet(); }));
     EXPECT_EQ(selectedRootOf(UI(window, DriveComboBox1)), rootC);
-    EXPECT_EQ(logLines(), (QStringList{kCardCurrent, shown(rootC + "/backbbinfo.cfg"), kStall}));
+    EXPECT_EQ(logLines(), (QStringList{kCardCurrent, shown(rootC + "/backbbinfo.cfg"),
+                                       stallLine(QStringLiteral("C"))}));
     EXPECT_TRUE(buttonActive());
 }
 

@@ -54,7 +54,7 @@ TEST_F(CardWindow, ReadShowsModelAndSerialAndEnablesTheButton) {
     EXPECT_TRUE(buttonGrey());
     window->Panel9Click();
     EXPECT_TRUE(buttonGrey());
-    writeFile(rootA + "backbbinfo.cfg", kCardFile);
+    writeCard(rootA);
     window->Panel9Click();  // re-read after inserting the card, without picking again
     EXPECT_EQ(UI(window, LabeledEdit5)->text(), QStringLiteral("TESTCAM1"));
     EXPECT_TRUE(buttonActive());
@@ -146,7 +146,7 @@ TEST_F(CardWindow, CardFolderRule) {
           Case{"새 폴더", "새 폴더/", "새 폴더/backbbinfo.cfg"}}) {
         QTemporaryDir drive;
         const QString root = drive.path() + "/";
-        writeFile(root + c.fileAt + "backbbinfo.cfg", kCardFile);
+        writeCard(root + c.fileAt);
         fake.driveList = {platform::Drive{root, "X"}};
         window->fillDriveList();
         UI(window, Memo1)->clear();
@@ -485,11 +485,11 @@ TEST_F(CardWindow, WatchedVolumesFollowTheMountTable) {
         state(window).UserInfo.DownDir = QStringLiteral("root");
         QTemporaryDir driveC;
         const QString rootC = driveC.path() + QLatin1Char('/');
-        writeFile(rootB + "backbbinfo.cfg", kCardFile);
+        writeCard(rootB);
         if (c.c == COnCard::Card)
-            writeFile(rootC + "backbbinfo.cfg", kCardFile);
+            writeCard(rootC);
         if (c.c == COnCard::CardInOtherFolder)
-            writeFile(rootC + "DCIM/backbbinfo.cfg", kCardFile);
+            writeCard(rootC + "DCIM/");
         const QMap<char, platform::Drive> all{
             {'A', {rootA, "A"}}, {'B', {rootB, "B [DASHCAM]"}}, {'C', {rootC, "C [NEW]"}}};
         const auto drives = [&all](const char* letters) {
@@ -571,7 +571,7 @@ TEST_F(CardWindow, ReaderThatKeepsItsLetterIsReadByTheVolumeInIt) {
         SCOPED_TRACE(c.name);
         QFile::remove(rootB + "backbbinfo.cfg");
         if (c.before != 0)
-            writeFile(rootB + "backbbinfo.cfg", kCardFile);
+            writeCard(rootB);
         fake.driveList = {platform::Drive{rootA, "A", 1}, platform::Drive{rootB, "B", c.before}};
         fake.currentRoot = rootA;
         window->fillDriveList();
@@ -581,8 +581,11 @@ TEST_F(CardWindow, ReaderThatKeepsItsLetterIsReadByTheVolumeInIt) {
         ASSERT_EQ(buttonActive(), c.readerSelected && c.before != 0);
 
         QFile::remove(rootB + "backbbinfo.cfg");
-        if (!c.cardAfter.isEmpty())
+        QFile::remove(rootB + "rp_cam.idb");
+        if (!c.cardAfter.isEmpty()) {
             writeFile(rootB + "backbbinfo.cfg", c.cardAfter);
+            writeFile(rootB + "rp_cam.idb", kOldDatabase);
+        }
         fake.driveList[1].identity = c.after;
         UI(window, Memo1)->clear();
         fake.drivesChanged();
@@ -605,7 +608,7 @@ TEST_F(CardWindow, OpeningTheListDoesNotHideAReaderChange) {
     fake.currentRoot = rootA;
     window->fillDriveList();
     pick(1);
-    writeFile(rootB + "backbbinfo.cfg", kCardFile);
+    writeCard(rootB);
     fake.driveList[1].identity = 9;
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
@@ -759,8 +762,10 @@ TEST_F(CardWindow, LockedCardFailsWithTheLockSwitchReasonAndStaysAsItWas) {
     EXPECT_TRUE(fake.boxes.isEmpty());
     EXPECT_EQ(logLines(),
               (QStringList{shown(rootB + "/rp_cam.idb") + kFailed,
-                           QStringLiteral("SD카드가 쓰기 금지되어 있습니다 (SD카드 옆면의 잠금 "
-                                          "스위치를 풀고 다시 꽂아 주세요)"),
+                           QStringLiteral(
+                  "SD카드에 쓸 수 없습니다 (SD카드 옆면의 잠금 스위치를 풀고 다시 꽂아 주세요. "
+                  "잠금 스위치가 풀려 있으면 이 컴퓨터가 이동식 디스크에 쓰는 것을 막고 있을 수 "
+                  "있습니다)"),
                            QStringLiteral("최신 DB를 내려받습니다")}));
     EXPECT_TRUE(requestsTo("/files/").empty());
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
@@ -977,7 +982,7 @@ TEST_F(CardWindow, MissingCardFolderFailsWithoutWritingAnything) {
 TEST_F(CardWindow, RootFolderPutsBothFilesAtTheDriveRoot) {
     fillDrives();
     state(window).UserInfo.DownDir = QStringLiteral("DCIM");
-    writeFile(rootB + "DCIM/backbbinfo.cfg", kCardFile);
+    writeCard(rootB + "DCIM/");
     pick(1);
     serve(answerJson("true", "/files/v2/", "root"));
     click();
@@ -1233,40 +1238,74 @@ TEST_F(CardWindowBadHost, WindowAnswersWhileTheProgressFollowsTheBytes) {
     EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(kNewDatabase));
 }
 
-// Cards coming and going during a download leave it alone; the list follows when it ends.
-TEST_F(CardWindowBadHost, VolumeChangesWaitForTheDownloadToEnd) {
-    declare(nullptr, nullptr);
-    RawServer::Reply slow{RawServer::answer(200, kNewDatabase)};
-    slow.pieceBytes = 32 * 1024;
-    slow.pieceDelayMs = 40;
-    sendFile(slow);
+// Cards coming and going during a download leave it alone and the list follows when it ends;
+// the card being written going fails the download at once, as a card pulled out does.
+TEST_F(CardWindowBadHost, VolumeChangesWaitForTheDownloadUnlessItsCardGoes) {
     QTemporaryDir driveC;
     const QString rootC = driveC.path() + QLatin1Char('/');
-    writeFile(rootC + "backbbinfo.cfg", kCardFile);
-    emit UI(window, Image2)->clicked();
-    ASSERT_TRUE(window->isDownloading());
+    writeCard(rootC);
+    struct Case {
+        const char* name;
+        QList<platform::Drive> after;
+        bool cardGone;
+    };
+    const Case cases[] = {
+        {"another card arrives",
+         {platform::Drive{rootA, "A"}, platform::Drive{rootB, kCardDrive},
+          platform::Drive{rootC, "C"}},
+         false},
+        {"the card being written goes", {platform::Drive{rootA, "A"}, platform::Drive{rootC, "C"}},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fillDrives();
+        pick(1);
+        UI(window, Memo1)->clear();
+        declare(nullptr, nullptr);
+        RawServer::Reply slow{RawServer::answer(200, kNewDatabase)};
+        slow.pieceBytes = 32 * 1024;
+        slow.pieceDelayMs = 40;
+        sendFile(slow);
+        emit UI(window, Image2)->clicked();
+        ASSERT_TRUE(window->isDownloading());
 
-    QComboBox* box = UI(window, DriveComboBox1);
-    const QStringList before = logLines();
-    fake.driveList = {platform::Drive{rootA, "A"}, platform::Drive{rootC, "C"}};
-    fake.drivesChanged();
-    EXPECT_TRUE(window->isDownloading());
-    EXPECT_EQ(box->count(), 2);
-    EXPECT_EQ(box->currentData().toString(), rootB);
-    EXPECT_EQ(logLines(), before);
+        QComboBox* box = UI(window, DriveComboBox1);
+        const QStringList before = logLines();
+        fake.driveList = c.after;
+        fake.drivesChanged();
+        const QString failed = shown(rootB + "/rp_cam.idb") + kFailed;
+        if (c.cardGone) {
+            EXPECT_FALSE(window->isDownloading());
+            // Then the card that came in is read.
+            const QStringList lines = logLines();
+            EXPECT_EQ(lines.mid(lines.indexOf(kRemoved), 3),
+                      (QStringList{kRemoved, failed,
+                                   QStringLiteral("다운로드하는 동안 SD카드가 빠졌습니다")}));
+            settle();
+            EXPECT_EQ(box->currentData().toString(), rootC);
+            EXPECT_TRUE(card::CardAccess::waitForThreads(std::chrono::seconds{20}));
+            EXPECT_EQ(readAll(rootB + "rp_cam.idb"), kOldDatabase);
+            EXPECT_EQ(filesUnder(rootB), (QStringList{"backbbinfo.cfg", "rp_cam.idb"}));
+            continue;
+        }
+        EXPECT_TRUE(window->isDownloading());
+        EXPECT_EQ(box->count(), 2);
+        EXPECT_EQ(box->currentData().toString(), rootB);
+        EXPECT_EQ(logLines(), before);
 
-    waitForDownload();
-    EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(kNewDatabase));
-    EXPECT_EQ(box->currentData().toString(), rootC);
-    EXPECT_EQ(box->findData(rootB), -1);
-    const QStringList lines = logLines();
-    ASSERT_GE(lines.size(), 5);
-    EXPECT_EQ(lines.at(0), card::cardDatabaseLine(kExampleLine, QStringLiteral("2.5")));
-    EXPECT_EQ(lines.at(1), shown(rootC + "/backbbinfo.cfg"));
-    EXPECT_EQ(lines.at(2), kRemoved);
-    EXPECT_EQ(lines.at(3), kEject);
-    EXPECT_EQ(lines.at(4), shown(rootB + "/rp_cam.idb") + kDone);
-    EXPECT_TRUE(buttonActive());
+        waitForDownload();
+        EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(kNewDatabase));
+        EXPECT_EQ(box->count(), 3);
+        EXPECT_EQ(box->currentData().toString(), rootC);
+        const QStringList lines = logLines();
+        ASSERT_GE(lines.size(), 4);
+        EXPECT_EQ(lines.at(0), card::cardDatabaseLine(kExampleLine, QStringLiteral("2.5")));
+        EXPECT_EQ(lines.at(1), shown(rootC + "/backbbinfo.cfg"));
+        EXPECT_EQ(lines.at(2), kEject);
+        EXPECT_EQ(lines.at(3), shown(rootB + "/rp_cam.idb") + kDone);
+        EXPECT_TRUE(buttonActive());
+    }
 }
 
 // Closing the window during a download asks first; stopping keeps the old database.

@@ -483,8 +483,10 @@ TEST(ReplacingFileFailure, OnlyAReadOnlyMediumIsTheLockSwitch) {
     card::DatabaseOutcome locked;
     locked.fault = BodyFault::WriteProtected;
     EXPECT_EQ(card::failureReason(locked),
-              QStringLiteral("SD카드가 쓰기 금지되어 있습니다 (SD카드 옆면의 잠금 스위치를 풀고 "
-                             "다시 꽂아 주세요)"));
+              QStringLiteral(
+                  "SD카드에 쓸 수 없습니다 (SD카드 옆면의 잠금 스위치를 풀고 다시 꽂아 주세요. "
+                  "잠금 스위치가 풀려 있으면 이 컴퓨터가 이동식 디스크에 쓰는 것을 막고 있을 수 "
+                  "있습니다)"));
 }
 
 TEST(DeclaredSize, OnlyDecimalDigits) {

@@ -65,10 +65,11 @@ TEST_F(FailingCardWindow, PulledMidDownloadKeepsTheOldDatabase) {
     pull();
     waitForDownload();
     const QStringList lines = logLines();
+    // Failed at once, as the card went, before anything was put in place.
     ASSERT_GE(lines.size(), 3);
     EXPECT_EQ(lines.at(0), kRemoved);
     EXPECT_EQ(lines.at(1), shown(rootB + "/rp_cam.idb") + kFailed);
-    EXPECT_EQ(lines.at(2), kNotWritten);
+    EXPECT_EQ(lines.at(2), QStringLiteral("다운로드하는 동안 SD카드가 빠졌습니다"));
     EXPECT_EQ(onBacking("rp_cam.idb"), kOldDatabase);
     EXPECT_EQ(onBacking("backbbinfo.cfg"), kCardFile);
     EXPECT_TRUE(buttonGrey());
@@ -176,8 +177,11 @@ TEST_F(FailingCardWindow, CardThatStopsAnsweringAtEachStep) {
         longestGap = 0;
         QElapsedTimer stalled;
         stalled.start();
-        ASSERT_TRUE(answerUntil([&] { return stallLines() == 1; }, 8000));
-        EXPECT_LT(stalled.elapsed(), state(window).cardStall.count() + 1500);
+        // A call that moves bytes is given the time a slow card needs for them.
+        const auto allowance = platform::allowanceFor(state(window).cardStall,
+                                                      c.download ? platform::kCardStepBytes : 0);
+        ASSERT_TRUE(answerUntil([&] { return stallLines() == 1; }, allowance.count() + 3000));
+        EXPECT_LT(stalled.elapsed(), allowance.count() + 1500);
         EXPECT_LT(longestGap, 1000);
         const QByteArray cardInfo = onBacking("backbbinfo.cfg");
         EXPECT_EQ(cardInfo, kCardFile);

@@ -103,8 +103,24 @@ FolderHandle FolderHandle::open(const QString& path, const QString& reportAs) {
     FolderHandle folder(fd, withSeparator(path));
     const BY_HANDLE_FILE_INFORMATION info = informationOf(handleOf(fd), named);
     if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        throw FileError::cannotOpen(named, QStringLiteral("Not a folder."));
+        throw FileError::cannotOpen(named, QStringLiteral("폴더가 아닙니다."));
     return folder;
+}
+
+bool FolderHandle::stillAtItsPath() const {
+    // A volume serial and a file index name one folder on one volume; a card swapped into the
+    // same letter has another serial.
+    const int fd = openFolder(path_, true);
+    if (fd < 0)
+        return false;
+    BY_HANDLE_FILE_INFORMATION named{};
+    BY_HANDLE_FILE_INFORMATION held{};
+    const bool known = GetFileInformationByHandle(handleOf(fd), &named) &&
+                       GetFileInformationByHandle(handleOf(fd_), &held);
+    _close(fd);
+    return known && named.dwVolumeSerialNumber == held.dwVolumeSerialNumber &&
+           named.nFileIndexHigh == held.nFileIndexHigh &&
+           named.nFileIndexLow == held.nFileIndexLow;
 }
 
 FolderHandle FolderHandle::openBeneath(const QString& root, const QString& relative) {
@@ -115,7 +131,7 @@ FolderHandle FolderHandle::openBeneath(const QString& root, const QString& relat
     for (const QString& segment : unified.split(QLatin1Char('\\'), Qt::SkipEmptyParts)) {
         const QString path = folder.path_ + segment;
         if (segment == QStringLiteral(".."))
-            throw FileError::cannotOpen(path, QStringLiteral("The folder is outside the card."));
+            throw FileError::cannotOpen(path, QStringLiteral("SD카드 밖의 폴더입니다."));
         // The parent is still held, so the name is looked up in the folder just checked.
         const int fd = openFolder(path, false);
         if (fd < 0)
@@ -124,10 +140,10 @@ FolderHandle FolderHandle::openBeneath(const QString& root, const QString& relat
         const BY_HANDLE_FILE_INFORMATION info = informationOf(handleOf(fd), path);
         if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
             (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            throw FileError::cannotOpen(path, QStringLiteral("Not a folder."));
+            throw FileError::cannotOpen(path, QStringLiteral("폴더가 아닙니다."));
         // A volume mounted inside the card is not the card.
         if (info.dwVolumeSerialNumber != rootInfo.dwVolumeSerialNumber)
-            throw FileError::cannotOpen(path, QStringLiteral("The folder is not on the card."));
+            throw FileError::cannotOpen(path, QStringLiteral("SD카드에 있는 폴더가 아닙니다."));
         folder = std::move(next);
     }
     return folder;
@@ -169,7 +185,7 @@ std::optional<qint64> FolderHandle::regularFileSize(const QString& name) const {
     }
     if (data.dwFileAttributes &
         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
-        throw FileError::cannotOpen(filePath(name), QStringLiteral("Not a regular file."));
+        throw FileError::cannotOpen(filePath(name), QStringLiteral("보통 파일이 아닙니다."));
     return static_cast<qint64>((quint64{data.nFileSizeHigh} << 32) | data.nFileSizeLow);
 }
 
@@ -190,7 +206,7 @@ QByteArray FolderHandle::readSmallFile(const QString& name, qint64 maxBytes,
     // A link, a folder or a device in the file's place could lead elsewhere or never end.
     if (GetFileType(file) != FILE_TYPE_DISK ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
-        throw FileError::cannotOpen(path, QStringLiteral("Not a regular file."));
+        throw FileError::cannotOpen(path, QStringLiteral("보통 파일이 아닙니다."));
     if (((quint64{info.nFileSizeHigh} << 32) | info.nFileSizeLow) > quint64(maxBytes))
         throw FileError::cannotOpen(path, tooLargeReason);
     QByteArray bytes(maxBytes + 1, Qt::Uninitialized);

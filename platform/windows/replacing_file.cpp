@@ -68,6 +68,25 @@ struct AlignedBuffer {
 
 class ReplacingFile::Writer {};
 
+namespace {
+
+// A virus scanner or Explorer's preview may hold the old file for a moment without letting it
+// be replaced: the rename is tried again for about 3 s before it counts as failed.
+template <typename Attempt>
+DWORD retryWhileHeld(Attempt attempt) {
+    DWORD error = attempt();
+    for (int tries = 0; tries < 30; ++tries) {
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
+            error != ERROR_LOCK_VIOLATION)
+            break;
+        Sleep(100);
+        error = attempt();
+    }
+    return error;
+}
+
+}  // namespace
+
 ReplacingFile::ReplacingFile() = default;
 
 ReplacingFile::Failure ReplacingFile::failureOf(long systemError) {
@@ -111,9 +130,16 @@ bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access
     tempName_ = name + QStringLiteral(".part");
     const QString tempPath = folder.filePath(tempName_);
     const OnCard call(clock_, CardCall::Write, folder.path());
-    // Never written through: whatever has the name goes, and the file is created anew.
-    if (!folder.removeFile(tempName_))
-        return failWith(GetLastError());
+    // Never written through: whatever has the name goes, and the file is created anew. A
+    // scanner still reading a leftover is waited for as the rename waits for it.
+    const DWORD removal = retryWhileHeld([&] {
+        if (folder.removeFile(tempName_))
+            return DWORD{ERROR_SUCCESS};
+        const DWORD error = GetLastError();
+        return error == ERROR_SUCCESS ? DWORD{ERROR_ACCESS_DENIED} : error;
+    });
+    if (removal != ERROR_SUCCESS)
+        return failWith(removal);
     // The access list is the folder's, inherited: the saved login's folder lets in its user
     // alone (OwnerOnly), a card's folder has none.
     const HANDLE file = CreateFileW(
@@ -135,9 +161,16 @@ bool ReplacingFile::open(const FolderHandle& folder, const QString& name, Access
 }
 
 bool ReplacingFile::flushBuffer() {
-    const OnCard call(clock_, CardCall::Write, tempPath_);
-    if (const DWORD error = writeAll(handleOf(fd_), buffer_.data(), used_); error != 0)
-        return failWith(error);
+    // Written through, in steps a slow card finishes well within the stall threshold: each is
+    // on the card when its call returns.
+    for (std::size_t done = 0; done < used_;) {
+        const std::size_t step =
+            std::min(static_cast<std::size_t>(kCardStepBytes), used_ - done);
+        const OnCard call(clock_, CardCall::Write, tempPath_, static_cast<std::int64_t>(step));
+        if (const DWORD error = writeAll(handleOf(fd_), buffer_.data() + done, step); error != 0)
+            return failWith(error);
+        done += step;
+    }
     used_ = 0;
     return true;
 }
@@ -179,17 +212,24 @@ bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
     // A second handle that bypasses the system's cache: the cached pages would only show what
     // was handed to the system, not what the card kept. Our own handle forbids anyone else
     // from writing or renaming the file, so the name still leads to it.
-    const HANDLE file = CreateFileW(
-        nativePath(tempPath_).c_str(), GENERIC_READ,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-        FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    {
+        const OnCard call(clock_, CardCall::Read, tempPath_);
+        file = CreateFileW(nativePath(tempPath_).c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING,
+                           FILE_FLAG_NO_BUFFERING | FILE_FLAG_SEQUENTIAL_SCAN |
+                               FILE_FLAG_OPEN_REPARSE_POINT,
+                           nullptr);
+    }
     if (file == INVALID_HANDLE_VALUE)
         return fail(lastErrorText(), Failure::ReadBack);
     struct Closer {
         HANDLE handle;
         ~Closer() { CloseHandle(handle); }
     } closer{file};
-    AlignedBuffer piece(kBufferBytes);
+    // Read in steps a slow card finishes well within the stall threshold.
+    AlignedBuffer piece(static_cast<std::size_t>(kCardStepBytes));
     if (!piece.data)
         return fail(lastErrorText(), Failure::ReadBack);
     Sha256 hash;
@@ -197,7 +237,7 @@ bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
         if (cancel_ && *cancel_)
             return fail(QStringLiteral("Cancelled"));
         DWORD n = 0;
-        const OnCard call(clock_, CardCall::Read, tempPath_);
+        const OnCard call(clock_, CardCall::Read, tempPath_, kCardStepBytes);
         if (!ReadFile(file, piece.data, static_cast<DWORD>(piece.size), &n, nullptr))
             return fail(lastErrorText(), Failure::ReadBack);
         if (n == 0)
@@ -212,21 +252,6 @@ bool ReplacingFile::readBackMatches(const QByteArray& expectedSha256) {
 }
 
 namespace {
-
-// A virus scanner or Explorer's preview may hold the old file for a moment without letting it
-// be replaced: the rename is tried again for about 3 s before it counts as failed.
-template <typename Attempt>
-DWORD retryWhileHeld(Attempt attempt) {
-    DWORD error = attempt();
-    for (int tries = 0; tries < 30; ++tries) {
-        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
-            error != ERROR_LOCK_VIOLATION)
-            break;
-        Sleep(100);
-        error = attempt();
-    }
-    return error;
-}
 
 DWORD renameHandle(HANDLE file, const std::wstring& target) {
     const std::size_t nameBytes = target.size() * sizeof(wchar_t);
@@ -269,6 +294,9 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
     }
     if (cancel_ && *cancel_)
         return fail(QStringLiteral("Cancelled"));
+    // The last moment the target is still the old file: the caller may stop here.
+    if (beforeRename_ && !beforeRename_())
+        return fail(QStringLiteral("Cancelled"));
     const OnCard call(clock_, CardCall::Write, tempPath_);
     const QString folder = tempPath_.left(tempPath_.size() - tempName_.size());
     const std::wstring target = nativePath(folder + targetName_);
@@ -310,6 +338,12 @@ bool ReplacingFile::commit(const QByteArray& expectedSha256) {
 
 void ReplacingFile::discard() {
     writer_.reset();
+    if (fd_ < 0 && tempPath_.isEmpty()) {
+        buffer_ = {};
+        used_ = 0;
+        return;
+    }
+    const OnCard call(clock_, CardCall::Write, tempPath_);
     if (fd_ >= 0) {
         _close(fd_);
         fd_ = -1;

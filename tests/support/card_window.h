@@ -51,10 +51,24 @@ const QString kNoCard = QStringLiteral("블랙박스 SD메모리카드가 없습
 const QString kNotRecognised = QStringLiteral("블랙박스 SD메모리카드가 인식되지 않았습니다 ");
 const QString kInsert = QStringLiteral("블랙박스 SD메모리카드가 꽂아 주세요");
 const QString kRemoved = QStringLiteral("블랙박스 SD메모리카드가 제거되었습니다");
-// A call on the card that has not returned in time.
-const QString kStall = QStringLiteral(
-    "SD카드가 응답하지 않습니다. SD카드와 카드 리더기를 확인하거나, SD카드를 뺐다가 다시 "
-    "꽂아 주세요");
+// A call on the card that has not returned in time, while nothing on the card has changed:
+// taking it out may help.
+inline QString stallLine(const QString& drive) {
+    return QStringLiteral(
+               "SD카드(%1)가 응답하지 않습니다. SD카드와 카드 리더기를 확인하거나, SD카드를 "
+               "뺐다가 다시 꽂아 주세요")
+        .arg(drive);
+}
+// The same while the new database is being put in place: taking it out would not help.
+inline QString writingStallLine(const QString& drive) {
+    return QStringLiteral(
+               "SD카드(%1)가 새 데이터베이스를 쓰는 중에 응답하지 않습니다. SD카드를 빼지 말고 "
+               "기다려 주세요. 계속 응답이 없으면 프로그램을 끝낸 뒤 SD카드를 다시 꽂고 "
+               "다운로드를 다시 눌러 주세요")
+        .arg(drive);
+}
+// The card the fixture's tests download onto, as the drive list names it.
+const QString kCardDrive = QStringLiteral("B [DASHCAM]");
 // What a read logs after the path of the example card, whose version 1.0 the account offers.
 const QString kCardCurrent =
     QStringLiteral("SD카드의 데이터베이스: 버전 1.0 (2024-01-05 업데이트), 최신 버전입니다");
@@ -136,7 +150,17 @@ class CardWindow : public AppFixture {
         longestGap = std::max(longestGap, since.elapsed());
         return true;
     }
-    int stallLines() const { return static_cast<int>(logLines().count(kStall)); }
+    // Stall lines of either wording, for any drive.
+    int stallLines() const {
+        const QStringList lines = logLines();
+        return static_cast<int>(std::count_if(lines.begin(), lines.end(), [](const QString& l) {
+            return l.startsWith(QStringLiteral("SD카드(")) &&
+                   l.contains(QStringLiteral("응답하지 않습니다"));
+        }));
+    }
+    int writingStallLines() const {
+        return static_cast<int>(logLines().count(writingStallLine(kCardDrive)));
+    }
 
     // Until no call on a card is on its way (the program's grace is short).
     void settle() {
@@ -152,12 +176,17 @@ class CardWindow : public AppFixture {
         answerStatus = status;
     }
 
+    // A dashcam's card in folder (ending in "/"): its info file and the database it holds.
+    static void writeCard(const QString& folder) {
+        writeFile(folder + "backbbinfo.cfg", kCardFile);
+        writeFile(folder + "rp_cam.idb", kOldDatabase);
+    }
+
     // Drive A is the current folder's; B holds the card unless a test says otherwise.
     void fillDrives(bool cardOnA = false) {
-        writeFile((cardOnA ? rootA : rootB) + "backbbinfo.cfg", kCardFile);
-        writeFile((cardOnA ? rootA : rootB) + "rp_cam.idb", kOldDatabase);
+        writeCard(cardOnA ? rootA : rootB);
         fake.driveList = {platform::Drive{rootA, QStringLiteral("A")},
-                          platform::Drive{rootB, QStringLiteral("B [DASHCAM]")}};
+                          platform::Drive{rootB, kCardDrive}};
         fake.currentRoot = rootA;
         window->fillDriveList();
         settle();

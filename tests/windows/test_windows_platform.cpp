@@ -463,7 +463,7 @@ TEST(WindowsFolderHandle, OpensTheCardFolderFolderByFolder) {
         QString reason;
     };
     for (const Case& c :
-         {Case{"DCIM/../..", "DCIM\\..", "outside the card"}, Case{"file", "file", "Not a folder."},
+         {Case{"DCIM/../..", "DCIM\\..", "SD카드 밖의 폴더"}, Case{"file", "file", "폴더가 아닙니다."},
           Case{"DCIM/missing", "DCIM\\missing", ""}}) {
         expectRefused([&] { platform::FolderHandle::openBeneath(root, c.relative); }, root + c.at,
                       c.reason, c.relative);
@@ -478,7 +478,7 @@ TEST(WindowsFolderHandle, LinkedFolderOnTheCardIsNotEntered) {
         !isReparsePoint(card.filePath("DCIM")))
         GTEST_SKIP() << "this system makes no folder link the program could meet";
     expectRefused([&] { platform::FolderHandle::openBeneath(rootOf(card), "DCIM"); },
-                  rootOf(card) + "DCIM", "Not a folder.", "link");
+                  rootOf(card) + "DCIM", "폴더가 아닙니다.", "link");
 }
 
 // While the card folder is held, it cannot be renamed away and a link put in its place.
@@ -509,7 +509,7 @@ TEST(WindowsFolderHandle, OnlyRegularFilesAreSizedReadAndRemoved) {
                       name == QString("big") ? "too large" : "", name);
     }
     expectRefused([&] { folder.regularFileSize("empty"); }, folder.filePath("empty"),
-                  "Not a regular file.", "folder sized");
+                  "보통 파일이 아닙니다.", "folder sized");
 
     // A leftover, a read-only one and an empty folder go; a full folder is not ours to empty.
     for (const char* name : {"db", "locked", "empty", "missing"}) {
