@@ -158,6 +158,8 @@ struct Run {
     const DatabaseProgress& progress;
     const std::atomic<bool>& cancel;
     platform::CardCallClock* clock = nullptr;
+    // Once the card's database has begun to change, nothing but a failing card stops it.
+    mutable bool committing = false;
 };
 
 // The card as the download found it: its folder, held open, and its room.
@@ -176,12 +178,15 @@ std::optional<DatabaseOutcome> mayCommit(const FolderHandle& card, const Run& ru
         if (!card.stillAtItsPath())
             return failed(BodyFault::OtherCard);
     }
+    if (run.committing)
+        return std::nullopt;
     if (DownloadControl* control = run.settings.control) {
         if (!control->beginCommit())
             return failed(BodyFault::Cancelled);
     } else if (run.cancel) {
         return failed(BodyFault::Cancelled);
     }
+    run.committing = true;
     return std::nullopt;
 }
 

@@ -602,6 +602,7 @@ void TFMain::Image2Click() {
     settings.stagingFolder = platform::current().cacheFolder();
     setDownloading(true);
     downloadCard_ = card;
+    closeWhenDone_ = endAsked_ = endNow_ = false;
     download_ = std::make_unique<card::DatabaseRun>(
         this, std::move(source),
         card::DatabaseTarget{root, folder, card::kCardInfoName, FbbSave()}, std::move(settings),

@@ -21,11 +21,6 @@ class CardStall : public CardWindow {
         state(window).cardStall = std::chrono::milliseconds{300};
     }
 
-    void answerFor(int ms) {
-        QElapsedTimer waited;
-        waited.start();
-        answerUntil([&] { return waited.elapsed() >= ms; }, ms + 1000);
-    }
     bool cardsQuiet() { return !state(window).cards.anyOutstanding(); }
 
     QString pathA() const { return shown(rootA + "/backbbinfo.cfg"); }
@@ -43,13 +38,13 @@ TEST_F(CardStall, ReadThatDoesNotReturnLeavesTheWindowAnswering) {
     UI(window, Memo1)->clear();
     QElapsedTimer pressed;
     pressed.start();
-    window->Panel9Click();
+    clickWithMouse(UI(window, Panel9));
     EXPECT_LT(pressed.elapsed(), 1000);
     EXPECT_EQ(logLines(), QStringList{pathB()});
     EXPECT_TRUE(buttonGrey());
     ASSERT_TRUE(fake.waitUntilHeld(1));
 
-    window->Panel9Click();
+    clickWithMouse(UI(window, Panel9));
     EXPECT_EQ(logLines(), (QStringList{pathB(), pathB()}));
     ASSERT_TRUE(answerUntil([&] { return stallLines() == 1; }));
     answerFor(800);  // once per stall
@@ -114,7 +109,7 @@ TEST_F(CardStall, LateAnswerGoesNowhereElse) {
         fake.holdCardCalls(
             [this](platform::CardCall, const QString& where) { return where.startsWith(rootB); });
         UI(window, Memo1)->clear();
-        window->Panel9Click();
+        clickWithMouse(UI(window, Panel9));
         ASSERT_TRUE(fake.waitUntilHeld(1));
         c.meanwhile();
         const QStringList before = c.lines();
@@ -177,7 +172,7 @@ TEST_F(CardStall, DownloadAndRewriteThatDoNotReturn) {
         pick(1);
         UI(window, Memo1)->clear();
         fake.holdCardCalls(c.hold);
-        emit UI(window, Image2)->clicked();
+        clickWithMouse(UI(window, Image2));
         ASSERT_TRUE(fake.waitUntilHeld(1));
         EXPECT_TRUE(window->isDownloading());
         longestGap = 0;
@@ -216,7 +211,7 @@ TEST_F(CardStall, ClosingWhileTheCardHangsDoesNotWaitForIt) {
     fake.holdCardCalls([](platform::CardCall call, const QString& where) {
         return call == platform::CardCall::Write && where.contains("rp_cam.idb.part");
     });
-    emit UI(window, Image2)->clicked();
+    clickWithMouse(UI(window, Image2));
     ASSERT_TRUE(fake.waitUntilHeld(1));
     window->show();
     QElapsedTimer closing;

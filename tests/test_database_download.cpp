@@ -12,13 +12,16 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QThread>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #include "base/errors.h"
 #include "card/card_info.h"
@@ -188,12 +191,18 @@ class NearlyFullCard : public DatabaseDownload {
         if (mounted)
             ::umount2(QFile::encodeName(cardDir.path()).constData(), MNT_DETACH);
     }
-    // Stops the run once the checked file has arrived and its copy onto the card has begun:
-    // the count reaches the total a second time.
-    card::DatabaseProgress stopOnceCopyingBegins() {
+    // Once the checked file has arrived and its copy onto the card has begun (the count
+    // reaches the total a second time), a recording takes the room that is left.
+    card::DatabaseProgress fillCardOnceCopyingBegins() {
         return [this, atTotal = 0](std::int64_t done, std::int64_t total) mutable {
-            if (done == total && ++atTotal == 2)
-                cancel = true;
+            if (done != total || ++atTotal != 2)
+                return;
+            QFile filler(card + "REC_0002.avi");
+            if (!filler.open(QIODevice::WriteOnly))
+                return;
+            const QByteArray block(64 * 1024, 'f');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
         };
     }
     bool mounted = false;
@@ -215,16 +224,18 @@ TEST_F(NearlyFullCard, NewFileWithRoomOnlyInPlaceOfTheOldIsCheckedOnTheComputerF
 TEST_F(NearlyFullCard, FailureAfterTheOldFileWentKeepsTheCheckedCopyForTheNextClick) {
     const QByteArray fresh = pattern(3 * 1024 * 1024 + 256 * 1024, 'n');
     publish(fresh);
-    const card::DatabaseOutcome stopped = run({}, stopOnceCopyingBegins());
-    EXPECT_EQ(stopped.fault, BodyFault::Cancelled);
+    // Once the old file is gone a stop is not obeyed (a card left without a database helps no
+    // one); the card filling up meanwhile fails the copy.
+    const card::DatabaseOutcome stopped = run({}, fillCardOnceCopyingBegins());
+    EXPECT_EQ(stopped.fault, BodyFault::Storage);
     EXPECT_TRUE(stopped.oldRemoved);
     EXPECT_FALSE(QFile::exists(card + "rp_cam.idb"));
-    EXPECT_EQ(entries(card), (QStringList{"REC_0001.avi", "backbbinfo.cfg"}));
+    EXPECT_EQ(entries(card), (QStringList{"REC_0001.avi", "REC_0002.avi", "backbbinfo.cfg"}));
     EXPECT_TRUE(readAll(staging + "rp_cam.idb") == fresh);
     ASSERT_EQ(fileRequests(), 1);
 
-    // The next click writes the kept copy: nothing is fetched again.
-    cancel = false;
+    // The next click, once there is room again, writes the kept copy: nothing is fetched again.
+    QFile::remove(card + "REC_0002.avi");
     const card::DatabaseOutcome next = run();
     ASSERT_TRUE(next.ok()) << card::failureReason(next).toStdString();
     EXPECT_EQ(fileRequests(), 1);
@@ -235,12 +246,55 @@ TEST_F(NearlyFullCard, FailureAfterTheOldFileWentKeepsTheCheckedCopyForTheNextCl
 TEST_F(NearlyFullCard, KeptCopyOfAnotherVersionIsNotWritten) {
     const QByteArray fresh = pattern(3 * 1024 * 1024 + 256 * 1024, 'n');
     publish(fresh);
-    run({}, stopOnceCopyingBegins());
-    cancel = false;
+    run({}, fillCardOnceCopyingBegins());
+    QFile::remove(card + "REC_0002.avi");
     source.version = "3.1";  // the service now names a newer file
     const card::DatabaseOutcome next = run();
     EXPECT_TRUE(next.ok()) << card::failureReason(next).toStdString();
     EXPECT_EQ(fileRequests(), 2);
+}
+
+// While the driver is asked whether to stop, the commit (here: the old file's removal) waits;
+// stopped then, the card keeps its old database; let go, the new one is written.
+TEST_F(NearlyFullCard, HeldCommitWaitsAndAStopThenLeavesTheOldDatabase) {
+    const QByteArray old = readAll(card + "rp_cam.idb");
+    const QByteArray fresh = pattern(3 * 1024 * 1024 + 256 * 1024, 'n');
+    publish(fresh);
+    for (const bool stop : {true, false}) {
+        SCOPED_TRACE(stop ? "stopped" : "let go");
+        card::DownloadControl control;
+        ASSERT_TRUE(control.holdCommit());
+        card::DatabaseSettings settings{{5000, 30000, 0}, staging};
+        settings.control = &control;
+        card::DatabaseOutcome outcome;
+        std::thread worker([&] {
+            outcome = card::downloadDatabase(source, card::DatabaseTarget{card, {}}, settings, {},
+                                             cancel);
+        });
+        // The checked copy is on the computer; the card has not changed.
+        QElapsedTimer waited;
+        waited.start();
+        while (!QFile::exists(staging + "rp_cam.idb.source") && waited.elapsed() < 10000)
+            QThread::msleep(10);
+        QThread::msleep(100);
+        EXPECT_EQ(control.phase(), card::CardPhase::Fetching);
+        EXPECT_TRUE(readAll(card + "rp_cam.idb") == old);
+        if (stop)
+            control.stop();
+        control.releaseCommit();
+        worker.join();
+        if (stop) {
+            EXPECT_EQ(outcome.fault, BodyFault::Cancelled);
+            EXPECT_FALSE(outcome.oldRemoved);
+            EXPECT_TRUE(readAll(card + "rp_cam.idb") == old);
+            EXPECT_TRUE(entries(staging).isEmpty());
+        } else {
+            EXPECT_TRUE(outcome.ok()) << card::failureReason(outcome).toStdString();
+            EXPECT_EQ(control.phase(), card::CardPhase::Rewriting);
+            EXPECT_TRUE(readAll(card + "rp_cam.idb") == fresh);
+        }
+        EXPECT_EQ(entries(card), (QStringList{"REC_0001.avi", "backbbinfo.cfg", "rp_cam.idb"}));
+    }
 }
 
 // A killed attempt's temporary file takes room the next one needs: it is ours to remove.

@@ -56,7 +56,7 @@ class FailingCardWindow : public CardWindow {
 TEST_F(FailingCardWindow, PulledMidDownloadKeepsTheOldDatabase) {
     database = std::string(8 * 1024 * 1024, 'D');
     ASSERT_TRUE(card->slow(20));
-    emit UI(window, Image2)->clicked();
+    clickWithMouse(UI(window, Image2));
     ASSERT_TRUE(answerUntil([&] {
         return QFileInfo(backing.filePath("rp_cam.idb.part")).size() > 0 ||
                !window->isDownloading();
@@ -111,7 +111,7 @@ TEST_F(FailingCardWindow, SlowCardMovesTheProgressAndLeavesTheWindowAnswering) {
     database = std::string(8 * 1024 * 1024, 'D');
     ASSERT_TRUE(card->slow(15));
     QSet<int> seen;
-    emit UI(window, Image2)->clicked();
+    clickWithMouse(UI(window, Image2));
     ASSERT_TRUE(answerUntil(
         [&] {
             seen.insert(UI(window, ProgressBar1)->value());
@@ -159,16 +159,16 @@ TEST_F(FailingCardWindow, CardThatStopsAnsweringAtEachStep) {
         first = false;
         writeFile(backing.filePath("rp_cam.idb"), kOldDatabase);
         writeFile(backing.filePath("backbbinfo.cfg"), kCardFile);
-        window->Panel9Click();
+        clickWithMouse(UI(window, Panel9));
         ASSERT_TRUE(answerUntil([&] { return buttonActive(); }));
         UI(window, Memo1)->clear();
 
         // Held at the step, then the card itself stops answering there.
         fake.holdCardCalls(c.at);
         if (c.download)
-            emit UI(window, Image2)->clicked();
+            clickWithMouse(UI(window, Image2));
         else
-            window->Panel9Click();
+            clickWithMouse(UI(window, Panel9));
         ASSERT_TRUE(fake.waitUntilHeld(1, 10000));
         ASSERT_TRUE(card->hang());
         fake.releaseCardCalls();
@@ -218,9 +218,9 @@ TEST_F(CardWindow, FailingCardChild) {
     std::string line;
     while (std::getline(std::cin, line)) {
         if (line == "read") {
-            window->Panel9Click();
+            clickWithMouse(UI(window, Panel9));
         } else if (line == "download") {
-            emit UI(window, Image2)->clicked();
+            clickWithMouse(UI(window, Image2));
         } else if (line == "close") {
             QElapsedTimer closing;
             closing.start();

@@ -150,6 +150,12 @@ class CardWindow : public AppFixture {
         longestGap = std::max(longestGap, since.elapsed());
         return true;
     }
+    // Handles events for ms.
+    void answerFor(int ms) {
+        QElapsedTimer waited;
+        waited.start();
+        answerUntil([&] { return waited.elapsed() >= ms; }, ms + 1000);
+    }
     // Stall lines of either wording, for any drive.
     int stallLines() const {
         const QStringList lines = logLines();
@@ -201,7 +207,7 @@ class CardWindow : public AppFixture {
         QCoreApplication::sendEvent(UI(window, DriveComboBox1), &focus);
     }
     void click() {
-        emit UI(window, Image2)->clicked();
+        clickWithMouse(UI(window, Image2));
         waitForDownload();
     }
     static QString selectedRootOf(const QComboBox* box) {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QObject>
 #include <QString>
+#include <QWidget>
 #include <QtGlobal>
 #include <type_traits>
 
@@ -48,3 +51,16 @@ Control* findControl(const QObject* window, const char* name) {
     (findControl<std::remove_pointer_t<                                                         \
          decltype(LayoutOf<std::remove_cvref_t<decltype(*(window))>>::type::name)>>(&*(window), \
                                                                                     #name))
+
+// A left click in the middle of control, as the mouse gives it: a disabled control takes none.
+// (The Windows Qt has no QtTest.)
+inline void clickWithMouse(QWidget* control) {
+    const QPointF at = QRectF(control->rect()).center();
+    const QPointF global = control->mapToGlobal(at);
+    QMouseEvent press(QEvent::MouseButtonPress, at, global, Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, global, Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(control, &press);
+    QApplication::sendEvent(control, &release);
+}
