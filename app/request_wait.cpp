@@ -100,8 +100,15 @@ class Wait : public QObject {
         }
         held_.clear();
         for (const QPointer<QWidget>& window : std::as_const(closed_)) {
-            if (window)
-                QTimer::singleShot(0, window, [window] { window->close(); });
+            if (!window)
+                continue;
+            QTimer::singleShot(0, window, [window] {
+                // As the window system does: a window that a modal window has come to block
+                // meanwhile (a payment window opened by the action) takes no close.
+                const QWidget* modal = QApplication::activeModalWidget();
+                if (!modal || modal == window)
+                    window->close();
+            });
         }
         closed_.clear();
     }

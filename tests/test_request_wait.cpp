@@ -78,14 +78,14 @@ class HeldRequest : public CardWindow {
             const auto handler = [this, answer, path](const httplib::Request& req,
                                                       httplib::Response& res) {
                 server.record(req);
-                const std::shared_ptr<Gate> gate = gateFor(path);
-                if (gate) {
+                const std::shared_ptr<HeldGate> held = gateFor(path);
+                if (held) {
                     ++arrived;
-                    gate->wait();
+                    held->gate.wait();
                 }
                 answer(res);
-                if (gate)
-                    ++answered;
+                if (held)
+                    ++held->answered;
             };
             s.http().Post(path, handler);
             s.http().Get(path, handler);
@@ -117,8 +117,13 @@ class HeldRequest : public CardWindow {
         CardWindow::TearDown();
     }
 
+    // Requests wait at gate; answered counts those that were answered after it opened.
+    struct HeldGate {
+        Gate gate;
+        std::atomic<int> answered{0};
+    };
     // The gate a request to path waits at, if it is held.
-    std::shared_ptr<Gate> gateFor(const std::string& path) {
+    std::shared_ptr<HeldGate> gateFor(const std::string& path) {
         std::lock_guard<std::mutex> lock(gateMutex);
         if (!gate || (!heldPath.empty() && path != heldPath))
             return nullptr;
@@ -128,7 +133,7 @@ class HeldRequest : public CardWindow {
     void release() {
         std::lock_guard<std::mutex> lock(gateMutex);
         if (gate)
-            gate->open();
+            gate->gate.open();
         gate.reset();
     }
 
@@ -139,11 +144,10 @@ class HeldRequest : public CardWindow {
         release();
         {
             std::lock_guard<std::mutex> lock(gateMutex);
-            gate = std::make_shared<Gate>();
+            gate = std::make_shared<HeldGate>();
             heldPath = path;
         }
         arrived = 0;
-        answered = 0;
         since.invalidate();
         watch = std::make_unique<QTimer>();
         watch->setInterval(10);
@@ -193,10 +197,9 @@ class HeldRequest : public CardWindow {
     }
 
     std::mutex gateMutex;
-    std::shared_ptr<Gate> gate;
+    std::shared_ptr<HeldGate> gate;
     std::string heldPath;
     std::atomic<int> arrived{0};
-    std::atomic<int> answered{0};
     std::unique_ptr<QTimer> watch;
     QElapsedTimer since;
     std::unique_ptr<QTimer> ticks;
@@ -365,7 +368,7 @@ TEST_F(HeldRequest, ClosedWindowRunsNothingAfterItsRequest) {
         c.act();
 
         // The wait ended while the answer was still held.
-        EXPECT_EQ(answered, 0);
+        EXPECT_EQ(gate->answered, 0);
         EXPECT_TRUE(closing && closing->isVisible()) << "closed before its action had unwound";
         ASSERT_TRUE(answerUntil([&] { return !closing || !closing->isVisible(); }, 5000));
         c.check();
