@@ -76,9 +76,7 @@ bool neverShown(const QWidget* widget) {
 
 class Wait : public QObject {
   public:
-    explicit Wait(std::atomic<bool>& cancel) : cancel_(cancel) {
-        qApp->installEventFilter(this);
-    }
+    explicit Wait(std::atomic<bool>& cancel) : cancel_(cancel) { qApp->installEventFilter(this); }
     ~Wait() override {
         qApp->removeEventFilter(this);
         for (const Held& h : std::as_const(held_))

@@ -13,10 +13,10 @@ namespace requests {
 void prepareTransfers() {
 #ifdef _WIN32
     // The hosts of the first requests: the banner list, its pictures and the address echo.
-    platform::win::startUserProxyRouter({addresses::bannerList(),
-                                         addresses::bannerPicture(QStringLiteral("/")).value_or(
-                                             addresses::bannerList()),
-                                         addresses::ipEcho()});
+    platform::win::startUserProxyRouter(
+        {addresses::bannerList(),
+         addresses::bannerPicture(QStringLiteral("/")).value_or(addresses::bannerList()),
+         addresses::ipEcho()});
 #endif
     prepareHttpTransfers();
 }

@@ -61,8 +61,7 @@ TFMain::TFMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TFMai
     connectHandlers();
     // Changes held while a request was out are applied from the event loop, once the action
     // that waited has ended.
-    connect(&request_wait::notifier(), &request_wait::Notifier::idle, this,
-            &TFMain::requestsIdle);
+    connect(&request_wait::notifier(), &request_wait::Notifier::idle, this, &TFMain::requestsIdle);
     connect(this, &TFMain::requestsIdle, this, &TFMain::applyHeldChanges, Qt::QueuedConnection);
     runGuarded([this] { FormCreate(); });
 }
@@ -197,8 +196,8 @@ bool TFMain::FHttpPost(const QString& Url, const QStringList& sParam, int Mode) 
     limits.maxBodyBytes = route ? route->maxAnswerBytes : 1 * MiB;
     // Off the window's thread; the window paints and runs its timers meanwhile but takes no
     // input, so the handlers below run as they would after a blocking call.
-    HttpResponse response = request_wait::run<HttpResponse>(
-        [request, limits](const std::atomic<bool>& cancel) mutable {
+    HttpResponse response =
+        request_wait::run<HttpResponse>([request, limits](const std::atomic<bool>& cancel) mutable {
             request.cancel = &cancel;
             return httpExchange(request, limits);
         });

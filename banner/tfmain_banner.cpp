@@ -36,14 +36,13 @@ QString TFMain::FImgDown(const QString& xURL) {
         QImage picture;
     };
     // Fetched and decoded off the window's thread, which waits as for any request.
-    const Fetched fetched =
-        request_wait::run<Fetched>([xURL, fileName](const std::atomic<bool>&) {
-            Fetched f;
-            f.result = platform::current().downloadToFile(xURL, fileName, bannerDownloadOptions());
-            if (f.result.ok)
-                f.picture = decodeBannerPicture(fileName);
-            return f;
-        });
+    const Fetched fetched = request_wait::run<Fetched>([xURL, fileName](const std::atomic<bool>&) {
+        Fetched f;
+        f.result = platform::current().downloadToFile(xURL, fileName, bannerDownloadOptions());
+        if (f.result.ok)
+            f.picture = decodeBannerPicture(fileName);
+        return f;
+    });
     if (!fetched.result.ok)
         throw TransportError(fetched.result.error);
     // The strip shows the banner it has just received when it decodes, else its own.

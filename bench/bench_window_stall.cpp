@@ -563,15 +563,15 @@ class Bench {
                    R"("bInfo_scdown_directory":"root"})",
                    "application/json; charset=utf-8");
         });
-        http.Post("/mobile/back_c/paylist.json", [this](const httplib::Request&,
-                                                        httplib::Response& res) {
-            std::string list = R"({"flag":"true","list":[)";
-            for (int i = 0; i < 12; ++i) {
-                list += std::string(i ? "," : "") + R"({"regdate":"2025-01-)" +
-                        std::to_string(10 + i) + R"(","paymethod":"card","amount":"9900"})";
-            }
-            answer(res, list + "]}", "application/json; charset=utf-8");
-        });
+        http.Post(
+            "/mobile/back_c/paylist.json", [this](const httplib::Request&, httplib::Response& res) {
+                std::string list = R"({"flag":"true","list":[)";
+                for (int i = 0; i < 12; ++i) {
+                    list += std::string(i ? "," : "") + R"({"regdate":"2025-01-)" +
+                            std::to_string(10 + i) + R"(","paymethod":"card","amount":"9900"})";
+                }
+                answer(res, list + "]}", "application/json; charset=utf-8");
+            });
         http.Get("/files/v2/rp_small.idb", [this](const httplib::Request&, httplib::Response& res) {
             res.set_content(smallDatabase_.constData(), smallDatabase_.size(),
                             "application/octet-stream");
@@ -773,18 +773,16 @@ int run(TimedApplication& app, const QString& cardFolder, const QString& databas
     }
     // A slow service: the login, 결제내역확인 and the download click's requests, with the
     // normal card.
-    const int trickleMs = qEnvironmentVariableIsSet("TRICKLE_MS")
-                              ? qEnvironmentVariableIntValue("TRICKLE_MS")
-                              : 4000;
+    const int trickleMs =
+        qEnvironmentVariableIsSet("TRICKLE_MS") ? qEnvironmentVariableIntValue("TRICKLE_MS") : 4000;
     const int trickleGapMs = qEnvironmentVariableIsSet("TRICKLE_GAP_MS")
                                  ? qEnvironmentVariableIntValue("TRICKLE_GAP_MS")
                                  : 1000;
     if (trickleMs > 0) {
         bench.slowService(trickleMs, trickleGapMs);
-        const QString service =
-            QStringLiteral("slow service (%1 s, a piece every %2 ms): ")
-                .arg(trickleMs / 1000.0)
-                .arg(trickleGapMs);
+        const QString service = QStringLiteral("slow service (%1 s, a piece every %2 ms): ")
+                                    .arg(trickleMs / 1000.0)
+                                    .arg(trickleGapMs);
         const std::size_t first = rows.size();
         rows.push_back(Row{service + QStringLiteral("login"), false, {}});
         rows.push_back(Row{service + QStringLiteral("결제내역확인"), false, {}});
@@ -801,8 +799,8 @@ int run(TimedApplication& app, const QString& cardFolder, const QString& databas
                 std::fprintf(stderr, "the %s was not read\n", qPrintable(card.name));
                 return 1;
             }
-            const Step download = bench.download(card.root + QStringLiteral("rp_cam.idb"),
-                                                 bench.smallDatabaseSize());
+            const Step download =
+                bench.download(card.root + QStringLiteral("rp_cam.idb"), bench.smallDatabaseSize());
             rows[first].rounds.push_back(login);
             rows[first + 1].rounds.push_back(payments);
             rows[first + 2].rounds.push_back(download);
@@ -816,7 +814,8 @@ int run(TimedApplication& app, const QString& cardFolder, const QString& databas
                 login.ok ? "ok" : "WRONG", static_cast<long long>(payments.gap.ms),
                 static_cast<long long>(payments.idleGap.ms),
                 static_cast<double>(payments.ms) / 1000.0, payments.ok ? "ok" : "WRONG",
-                static_cast<long long>(download.gap.ms), static_cast<long long>(download.idleGap.ms),
+                static_cast<long long>(download.gap.ms),
+                static_cast<long long>(download.idleGap.ms),
                 static_cast<double>(download.ms) / 1000.0, download.ok ? "ok" : "FAILED");
             std::fflush(stdout);
         }

@@ -101,9 +101,8 @@ class HeldRequest : public CardWindow {
             std::lock_guard<std::mutex> lock(mutex);
             res.set_content(echo, "application/json");
         });
-        held("/mgr/api/call_banner.api", [](httplib::Response& res) {
-            res.set_content(R"({"data":[]})", "application/json");
-        });
+        held("/mgr/api/call_banner.api",
+             [](httplib::Response& res) { res.set_content(R"({"data":[]})", "application/json"); });
         held("/pictures/banner.png", [this](httplib::Response& res) {
             res.set_content(picture.constData(), picture.size(), "image/png");
         });
@@ -262,8 +261,9 @@ TEST_F(HeldRequest, CardChangesDuringTheClickWaitForIt) {
         const platform::Drive cardC{rootC, QStringLiteral("C [DASHCAM]")};
         if (c.readAnswersMeanwhile) {
             // It went in before the click; its read has not answered yet.
-            fake.holdCardCalls(
-                [rootC](platform::CardCall, const QString& where) { return where.startsWith(rootC); });
+            fake.holdCardCalls([rootC](platform::CardCall, const QString& where) {
+                return where.startsWith(rootC);
+            });
             fake.driveList.append(cardC);
             fake.drivesChanged();
             ASSERT_TRUE(fake.waitUntilHeld(1));
@@ -300,8 +300,13 @@ TEST_F(HeldRequest, CardChangesDuringTheClickWaitForIt) {
         EXPECT_NE(requests.back().query.find("bInfo_serialno=" + serial.toStdString()),
                   std::string::npos)
             << requests.back().query;
-        EXPECT_TRUE(logLines().contains(shown(rootB + "/rp_cam.idb") + kDone))
-            << logLines().join('\n').toStdString();
+        // The handlers ran in their order before the download: getData2's version, then
+        // FDbDownload's line, then the download's own (the log is newest first).
+        EXPECT_EQ(UI(window, LabeledEdit7)->text(), QStringLiteral("2.5"));
+        const QStringList lines = logLines();
+        const qsizetype message = lines.indexOf(QStringLiteral("최신 DB를 내려받습니다"));
+        const qsizetype done = lines.indexOf(shown(rootB + "/rp_cam.idb") + kDone);
+        EXPECT_TRUE(done >= 0 && message > done) << lines.join('\n').toStdString();
         EXPECT_EQ(readAll(rootB + "rp_cam.idb"), QByteArray::fromStdString(database));
         EXPECT_FALSE(QFile::exists(rootC + "rp_cam.idb"));
         // The clicked card's own serial region stays in its card info file.

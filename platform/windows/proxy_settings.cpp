@@ -151,7 +151,8 @@ struct UserRoutes {
     std::unique_ptr<ProxyRoutes> routes;
 
     proxy::Route route(const QString& url) {
-        std::call_once(once, [this] { routes = std::make_unique<ProxyRoutes>(userProxySettings()); });
+        std::call_once(once,
+                       [this] { routes = std::make_unique<ProxyRoutes>(userProxySettings()); });
         return routes->route(url);
     }
 };
