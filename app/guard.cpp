@@ -2,12 +2,15 @@
 
 #include <exception>
 
+#include "app/request_wait.h"
 #include "base/errors.h"
 #include "platform/platform.h"
 
 void runGuarded(const std::function<void()>& action) {
     try {
         action();
+    } catch (const RequestAbandoned&) {
+        // Its window was closed, or it came while another request was out: nothing to say.
     } catch (const AppError& e) {
         platform::current().errorBox(e.text());
     } catch (const std::bad_alloc&) {

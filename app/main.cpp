@@ -7,8 +7,8 @@
 
 #include "app/built_in_authority.h"
 #include "app/command_line.h"
+#include "app/requests.h"
 #include "app/startup.h"
-#include "base/http_transfer.h"
 #include "platform/single_instance.h"
 #ifdef _WIN32
 #include "platform/windows/windows_platform.h"
@@ -65,7 +65,7 @@ int main(int argc, char* argv[]) {
     }
 #endif
     // Beside the window system's start, on the second core where there is one.
-    const std::jthread transfersReady(prepareHttpTransfers);
+    const std::jthread transfersReady(requests::prepareTransfers);
     QApplication app(argc, argv);
     // One copy per user: two would write the same saved login and the same card.
     platform::SingleInstance instance;

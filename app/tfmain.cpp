@@ -6,6 +6,7 @@
 #include <QTextCursor>
 
 #include "app/guard.h"
+#include "app/request_wait.h"
 #include "app/widgets.h"
 #include "base/http_transfer.h"
 #include "card/database_run.h"
@@ -58,7 +59,31 @@ TFMain::TFMain(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::TFMai
 
     setUpCardAccess();
     connectHandlers();
+    // Changes held while a request was out are applied from the event loop, once the action
+    // that waited has ended.
+    connect(&request_wait::notifier(), &request_wait::Notifier::idle, this, &TFMain::requestsIdle);
+    connect(this, &TFMain::requestsIdle, this, &TFMain::applyHeldChanges, Qt::QueuedConnection);
     runGuarded([this] { FormCreate(); });
+}
+
+bool TFMain::requestInFlight() const {
+    return request_wait::inFlight();
+}
+
+void TFMain::afterRequests(std::function<void()> change) {
+    // Behind changes already held, so that they keep their order.
+    if (!request_wait::inFlight() && heldChanges_.isEmpty()) {
+        change();
+        return;
+    }
+    heldChanges_.append(std::move(change));
+}
+
+void TFMain::applyHeldChanges() {
+    while (!heldChanges_.isEmpty() && !request_wait::inFlight()) {
+        const std::function<void()> change = heldChanges_.takeFirst();
+        runGuarded(change);
+    }
 }
 
 bool TFMain::event(QEvent* event) {
@@ -169,7 +194,13 @@ bool TFMain::FHttpPost(const QString& Url, const QStringList& sParam, int Mode) 
                         QByteArrayLiteral("application/x-www-form-urlencoded")};
     TransferLimits limits;
     limits.maxBodyBytes = route ? route->maxAnswerBytes : 1 * MiB;
-    HttpResponse response = httpExchange(request, limits);
+    // Off the window's thread; the window paints and runs its timers meanwhile but takes no
+    // input, so the handlers below run as they would after a blocking call.
+    HttpResponse response =
+        request_wait::run<HttpResponse>([request, limits](const std::atomic<bool>& cancel) mutable {
+            request.cancel = &cancel;
+            return httpExchange(request, limits);
+        });
     if (!isSuccessStatus(response.status)) {
         return false;
     }

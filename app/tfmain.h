@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <chrono>
+#include <functional>
 #include <memory>
 
 #include "card/bb_data.h"
@@ -42,6 +43,14 @@ class TFMain : public QWidget {
     bool FHttpPost(const QString& Url, const QStringList& sParam, int Mode);
     // Puts "[HH:MM:SS] Msg" at the top of Memo. (app/)
     void FMsg(QPlainTextEdit* Memo, const QString& Msg);
+
+    // While a request is out the window waits for it (app/request_wait.h): what would change
+    // the drive list, the selection or the card's fields waits too. (app/)
+    bool requestInFlight() const;
+    // Runs change now, or once the request out has returned and the action that sent it has
+    // ended (in the order the changes came; inside the guard then). The drive watcher's
+    // changes and the card reads' answers go through here.
+    void afterRequests(std::function<void()> change);
 
     // What the other windows need of the main window. (app/)
     const QString& messageTitle() const { return sTitle; }  // sTitle, the boxes' caption
@@ -98,6 +107,10 @@ class TFMain : public QWidget {
     // A database is on its way to the card, or the card info file after it. (card/)
     bool isDownloading() const;
 
+  signals:
+    // The last request out has returned; held changes follow from the event loop.
+    void requestsIdle();
+
   protected:
     void showEvent(QShowEvent* event) override;
     bool event(QEvent* event) override;
@@ -111,6 +124,7 @@ class TFMain : public QWidget {
     friend struct TFMainTestAccess;
 
     void connectHandlers();
+    void applyHeldChanges();
     // The download's controls: the button, the drive list and the re-read button rest while
     // it runs. (card/)
     void setDownloading(bool running);
@@ -162,6 +176,9 @@ class TFMain : public QWidget {
 
     std::unique_ptr<Ui::TFMain> ui;
     QList<QPixmap> ImageList1;
+
+    // Changes that came while a request was out. (app/)
+    QList<std::function<void()>> heldChanges_;
 
     bool drivesFilled_ = false;
     // The drive the change handler last read: picking it again is no change. (card/)

@@ -1,5 +1,6 @@
 #include <QDir>
 
+#include "app/request_wait.h"
 #include "app/tfmain.h"
 #include "app/widgets.h"
 #include "banner/banner_answer.h"
@@ -30,12 +31,22 @@ QString TFMain::FImgDown(const QString& xURL) {
     if (!QDir().mkpath(folder))
         throw FileError(QStringLiteral("Cannot create the cache folder ") + folder);
     const QString fileName = folder + QStringLiteral("a.jpg");
-    const platform::DownloadResult result =
-        platform::current().downloadToFile(xURL, fileName, bannerDownloadOptions());
-    if (!result.ok)
-        throw TransportError(result.error);
+    struct Fetched {
+        platform::DownloadResult result;
+        QImage picture;
+    };
+    // Fetched and decoded off the window's thread, which waits as for any request.
+    const Fetched fetched = request_wait::run<Fetched>([xURL, fileName](const std::atomic<bool>&) {
+        Fetched f;
+        f.result = platform::current().downloadToFile(xURL, fileName, bannerDownloadOptions());
+        if (f.result.ok)
+            f.picture = decodeBannerPicture(fileName);
+        return f;
+    });
+    if (!fetched.result.ok)
+        throw TransportError(fetched.result.error);
     // The strip shows the banner it has just received when it decodes, else its own.
-    const QImage picture = decodeBannerPicture(fileName);
+    const QImage& picture = fetched.picture;
     ui->Image8->setPixmap(picture.isNull() ? builtInPicture(QStringLiteral(":/pictures/banner.png"))
                                            : QPixmap::fromImage(picture));
     return fileName;

@@ -1,8 +1,11 @@
 // The main window's longest stall while it works on a card: the largest gap between two ticks
 // of a 50 ms timer on the window's thread, during card reads (다시읽기) and during a database
 // download from the click to the end of the card info rewrite, on a normal card and on a slow
-// one. Each figure stands beside the same timer on the same window left idle for as long, in
-// the same run, so that what the card work adds shows.
+// one; and while it waits for a slow service, whose answers trickle in within the limits (a
+// piece every TRICKLE_GAP_MS, 1000, for TRICKLE_MS, 4000, in all): the login, 결제내역확인 and
+// the download click's requests (address echo, download request, then a 1 MiB database). Each
+// figure stands beside the same timer on the same window left idle for as long, in the same
+// run, so that what the work adds shows.
 //
 //   bench_window_stall CARD_FOLDER DATABASE_FILE [ROUNDS]
 //
@@ -29,6 +32,7 @@
 #include <QFileInfo>
 #include <QMetaEnum>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -42,8 +46,11 @@
 #include <string>
 #include <vector>
 
+#include "account/tflogin.h"
+#include "app/request_wait.h"
 #include "card/card_access.h"
 #include "file_stream.h"
+#include "payments/tfpaymentlist.h"
 #include "platform/linux_platform.h"
 #include "support/card_example.h"
 #include "support/controls.h"
@@ -82,11 +89,18 @@ qint64 threadCpuUs() {
 
 class TimedApplication : public QApplication {
   public:
-    using QApplication::QApplication;
+    TimedApplication(int& argc, char** argv) : QApplication(argc, argv) {
+        QObject::connect(&request_wait::notifier(), &request_wait::Notifier::idle,
+                         [this] { ++waits_; });
+    }
 
     bool notify(QObject* receiver, QEvent* event) override {
-        if (!watching || depth_ > 0 || QThread::currentThread() != thread())
+        // What runs while a request is out is measured event by event: the event that waits
+        // for the request is no handler that holds the window.
+        if (!watching || (depth_ > 0 && !request_wait::inFlight()) ||
+            QThread::currentThread() != thread())
             return QApplication::notify(receiver, event);
+        const quint64 waitsBefore = waits_;
         ++depth_;
         label.clear();
         const Snapshot before = snapshot();
@@ -100,7 +114,7 @@ class TimedApplication : public QApplication {
         const qint64 ms = took.elapsed();
         const qint64 cpuMs = (threadCpuUs() - cpuBefore) / 1000;
         --depth_;
-        if (ms >= longest.ms) {
+        if (waits_ == waitsBefore && ms >= longest.ms) {
             longest.ms = ms;
             longest.cpuMs = cpuMs;
             longest.what = describe(receiverClass, type, before, snapshot());
@@ -144,6 +158,7 @@ class TimedApplication : public QApplication {
         return what;
     }
     int depth_ = 0;
+    quint64 waits_ = 0;
 };
 
 // A gap between two ticks, and how the window's thread spent it.
@@ -355,7 +370,8 @@ class Bench {
         return step;
     }
 
-    Step download(const QString& cardFile) {
+    Step download(const QString& cardFile) { return download(cardFile, size_); }
+    Step download(const QString& cardFile, qint64 expectedSize) {
         Step step;
         UI(window_, Memo1)->clear();
         watch(true);
@@ -366,8 +382,9 @@ class Bench {
             app_.label = QStringLiteral("다운로드 clicked");
             QElapsedTimer took;
             took.start();
-            clicked = true;
+            // The click's requests run the event loop meanwhile: done only once it returns.
             emit UI(window_, Image2)->clicked();
+            clicked = true;
             step.clickMs = took.elapsed();
             clickEnd = ticks_.now();
         });
@@ -378,9 +395,75 @@ class Bench {
         step.transferGap = ticks_.longestGap(clickEnd);
         const QString log = UI(window_, Memo1)->toPlainText();
         step.ok = ended && log.contains(QStringLiteral("파일이 다운로드 되었습니다")) &&
-                  QFileInfo(cardFile).size() == size_;
+                  QFileInfo(cardFile).size() == expectedSize;
         if (!step.ok)
             std::fprintf(stderr, "download failed:\n%s\n", log.toUtf8().constData());
+        idle(step);
+        return step;
+    }
+
+    // From now on every answer of the service and of the address echo trickles in, and the
+    // download request names the small database.
+    void slowService(int totalMs, int gapMs) {
+        trickleMs_ = totalMs;
+        trickleGapMs_ = gapMs;
+    }
+    qint64 smallDatabaseSize() const { return smallDatabase_.size(); }
+
+    // The login window's login, from the click until its handler has returned.
+    Step login() {
+        QPointer<TFLogin> dialog = new TFLogin;
+        int result = -1;
+        // It releases itself once it has closed.
+        QObject::connect(dialog, &QDialog::finished, [&result](int r) { result = r; });
+        UI(dialog, LabeledEdit1)->setText(QStringLiteral("kim"));
+        UI(dialog, LabeledEdit2)->setText(QStringLiteral("pw"));
+        dialog->show();
+        runUntil([dialog] { return dialog->isVisible(); }, 10000);
+        Step step;
+        watch(true);
+        ticks_.start();
+        bool returned = false;
+        later([&] {
+            app_.label = QStringLiteral("로그인 clicked");
+            emit UI(dialog, Panel5)->clicked();
+            returned = true;
+        });
+        const bool ended = runUntil([&] { return returned; }, 5 * 60 * 1000);
+        ticks_.stop();
+        finish(step);
+        step.ok = ended && result == QDialog::Accepted;
+        delete dialog.data();
+        idle(step);
+        return step;
+    }
+
+    // 결제내역확인: the payment window's creation and its list, until the window is closed as
+    // soon as the list is in.
+    Step payments() {
+        Step step;
+        watch(true);
+        ticks_.start();
+        bool returned = false;
+        int rows = 0;
+        QTimer closer;
+        closer.setInterval(kPollMs);
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (FPaymentList && FPaymentList->isVisible() && !request_wait::inFlight()) {
+                rows = FPaymentList->grid()->gridRowCount();
+                FPaymentList->close();
+            }
+        });
+        closer.start();
+        later([&] {
+            app_.label = QStringLiteral("결제내역확인 clicked");
+            window_->Image4Click();
+            returned = true;
+        });
+        const bool ended = runUntil([&] { return returned; }, 5 * 60 * 1000);
+        ticks_.stop();
+        finish(step);
+        step.ok = ended && rows >= 3;
         idle(step);
         return step;
     }
@@ -426,19 +509,72 @@ class Bench {
         step.idleLongest = app_.longest;
     }
 
+    // The answer whole at once, or, from a slow service, in pieces trickleGapMs_ apart over
+    // trickleMs_: never silent for as long as the read time-out, so a valid answer.
+    void answer(httplib::Response& res, const std::string& body, const char* type) {
+        const int total = trickleMs_;
+        const int gap = std::max(1, trickleGapMs_);
+        if (total <= 0) {
+            res.set_content(body, type);
+            return;
+        }
+        const std::size_t pieces = static_cast<std::size_t>(std::max(1, total / gap)) + 1;
+        res.set_chunked_content_provider(
+            type, [body, pieces, gap](std::size_t offset, httplib::DataSink& sink) {
+                if (offset >= body.size()) {
+                    sink.done();
+                    return true;
+                }
+                const std::size_t piece = std::max<std::size_t>(1, body.size() / pieces);
+                if (offset > 0)
+                    QThread::msleep(static_cast<unsigned long>(gap));
+                sink.write(body.data() + offset, std::min(piece, body.size() - offset));
+                return true;
+            });
+    }
+
     void serve() {
+        smallDatabase_ = QByteArray(1 << 20, 'N');
+        const QByteArray smallSha =
+            QCryptographicHash::hash(smallDatabase_, QCryptographicHash::Sha256).toHex();
         auto& http = server_.http();
-        http.Post("/mobile/back_c/sdcard_down.json", [this](const httplib::Request&,
-                                                            httplib::Response& res) {
-            const std::string answer =
-                R"({"flag":"true","sfd_filename":"rp_v2.idb","sfd_filepath":"/files/v2/",)"
-                R"("sfd_version":"2.5","bInfo_scdown_directory":"root",)"
-                R"("msg":"최신 DB를 내려받습니다","sfd_size":")" +
-                std::to_string(size_) + R"(","sfd_sha256":")" + sha256_.toStdString() + R"("})";
-            res.set_content(answer, "application/json; charset=utf-8");
+        http.Post("/mobile/back_c/sdcard_down.json", [this, smallSha](const httplib::Request&,
+                                                                      httplib::Response& res) {
+            const bool small = trickleMs_ > 0;
+            const std::string answerText =
+                std::string(R"({"flag":"true","sfd_filename":")") +
+                (small ? "rp_small.idb" : "rp_v2.idb") +
+                R"(","sfd_filepath":"/files/v2/","sfd_version":"2.5",)"
+                R"("bInfo_scdown_directory":"root","msg":"최신 DB를 내려받습니다","sfd_size":")" +
+                std::to_string(small ? smallDatabase_.size() : size_) + R"(","sfd_sha256":")" +
+                (small ? smallSha : sha256_).toStdString() + R"("})";
+            answer(res, answerText, "application/json; charset=utf-8");
         });
-        http.Get("/json", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content(R"({"ip":"203.0.113.7"})", "application/json");
+        http.Get("/json", [this](const httplib::Request&, httplib::Response& res) {
+            answer(res, R"({"ip":"203.0.113.7"})", "application/json");
+        });
+        http.Post("/mobile/back_c/getLogin.json", [this](const httplib::Request&,
+                                                         httplib::Response& res) {
+            answer(res,
+                   R"({"flag":"true","msg":"반갑습니다","mInfo_NAME":"M","mInfo_CODE":"378",)"
+                   R"("bInfo_modelName":"QZ24001","bInfo_IDX":"1","payment_Sdate":"2025-01-01",)"
+                   R"("payment_Edate":"2026-01-01","sfd_filename":"rp_v1.idb",)"
+                   R"("sfd_filepath":"/files/v1/","sfd_version":"1.0",)"
+                   R"("bInfo_scdown_directory":"root"})",
+                   "application/json; charset=utf-8");
+        });
+        http.Post(
+            "/mobile/back_c/paylist.json", [this](const httplib::Request&, httplib::Response& res) {
+                std::string list = R"({"flag":"true","list":[)";
+                for (int i = 0; i < 12; ++i) {
+                    list += std::string(i ? "," : "") + R"({"regdate":"2025-01-)" +
+                            std::to_string(10 + i) + R"(","paymethod":"card","amount":"9900"})";
+                }
+                answer(res, list + "]}", "application/json; charset=utf-8");
+            });
+        http.Get("/files/v2/rp_small.idb", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content(smallDatabase_.constData(), smallDatabase_.size(),
+                            "application/octet-stream");
         });
         http.Get("/files/v2/rp_v2.idb", streamFile(QFile::encodeName(database_).toStdString(),
                                                    static_cast<size_t>(size_)));
@@ -455,6 +591,9 @@ class Bench {
     std::unique_ptr<TFMain> window_;
     Ticks ticks_;
     std::mt19937 random_{20250314};
+    int trickleMs_ = 0;
+    int trickleGapMs_ = 1000;
+    QByteArray smallDatabase_;
 };
 
 qint64 median(std::vector<qint64> values) {
@@ -629,6 +768,55 @@ int run(TimedApplication& app, const QString& cardFolder, const QString& databas
                 static_cast<long long>(download.idleGap.ms),
                 static_cast<double>(download.ms) / 1000.0, static_cast<long long>(download.clickMs),
                 download.ok ? "ok" : "FAILED");
+            std::fflush(stdout);
+        }
+    }
+    // A slow service: the login, 결제내역확인 and the download click's requests, with the
+    // normal card.
+    const int trickleMs =
+        qEnvironmentVariableIsSet("TRICKLE_MS") ? qEnvironmentVariableIntValue("TRICKLE_MS") : 4000;
+    const int trickleGapMs = qEnvironmentVariableIsSet("TRICKLE_GAP_MS")
+                                 ? qEnvironmentVariableIntValue("TRICKLE_GAP_MS")
+                                 : 1000;
+    if (trickleMs > 0) {
+        bench.slowService(trickleMs, trickleGapMs);
+        const QString service = QStringLiteral("slow service (%1 s, a piece every %2 ms): ")
+                                    .arg(trickleMs / 1000.0)
+                                    .arg(trickleGapMs);
+        const std::size_t first = rows.size();
+        rows.push_back(Row{service + QStringLiteral("login"), false, {}});
+        rows.push_back(Row{service + QStringLiteral("결제내역확인"), false, {}});
+        rows.push_back(Row{service + QStringLiteral("download click"), true, {}});
+        const Card& card = cards.front();
+        for (int round = 0; round < rounds; ++round) {
+            QFile info(card.root + QStringLiteral("backbbinfo.cfg"));
+            if (info.open(QIODevice::WriteOnly))
+                info.write(cardInfoFile());
+            info.close();
+            const Step login = bench.login();
+            const Step payments = bench.payments();
+            if (!bench.pick(0)) {
+                std::fprintf(stderr, "the %s was not read\n", qPrintable(card.name));
+                return 1;
+            }
+            const Step download =
+                bench.download(card.root + QStringLiteral("rp_cam.idb"), bench.smallDatabaseSize());
+            rows[first].rounds.push_back(login);
+            rows[first + 1].rounds.push_back(payments);
+            rows[first + 2].rounds.push_back(download);
+            allOk = allOk && login.ok && payments.ok && download.ok;
+            std::printf(
+                "round %d  slow service  login: gap %3lld ms (idle %3lld) in %4.1f s %s  "
+                "payments: gap %3lld ms (idle %3lld) in %4.1f s %s  download click: gap %3lld ms "
+                "(idle %3lld) in %4.1f s %s\n",
+                round + 1, static_cast<long long>(login.gap.ms),
+                static_cast<long long>(login.idleGap.ms), static_cast<double>(login.ms) / 1000.0,
+                login.ok ? "ok" : "WRONG", static_cast<long long>(payments.gap.ms),
+                static_cast<long long>(payments.idleGap.ms),
+                static_cast<double>(payments.ms) / 1000.0, payments.ok ? "ok" : "WRONG",
+                static_cast<long long>(download.gap.ms),
+                static_cast<long long>(download.idleGap.ms),
+                static_cast<double>(download.ms) / 1000.0, download.ok ? "ok" : "FAILED");
             std::fflush(stdout);
         }
     }

@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "app/guard.h"
+#include "app/requests.h"
 #include "app/tfmain.h"
 #include "base/errors.h"
 #include "base/http_transfer.h"
@@ -203,8 +204,8 @@ void TFMain::fillDriveList() {
         box->installEventFilter(refresher);
     }
     if (!driveWatch_) {
-        driveWatch_ =
-            platform::current().watchDrives([this] { runGuarded([this] { drivesChanged(); }); });
+        driveWatch_ = platform::current().watchDrives(
+            [this] { runGuarded([this] { afterRequests([this] { drivesChanged(); }); }); });
     }
     int index = indexOfCurrentDrive(box, platform::current().currentDriveRoot());
     if (index < 0 && box->count() > 0)
@@ -241,7 +242,9 @@ void TFMain::readCard(const card::CardKey& card, const QString& folder) {
 void TFMain::startCardRead(const card::CardKey& card, const QString& folder) {
     const bool started = cards_->start(card, card::CardAccess::Kind::Read, [this, card, folder] {
         const card::CardInfoRead read = card::readCardInfoAt(card.root, folder);
-        return [this, card, folder, read] { cardReadDone(card, folder, read); };
+        return [this, card, folder, read] {
+            afterRequests([this, card, folder, read] { cardReadDone(card, folder, read); });
+        };
     });
     if (started && cards_->outstanding(card)) {
         // Not to be pressed while it is not known what card is in the drive; a read that ends
@@ -520,15 +523,7 @@ void TFMain::sayWhetherTheCardMayBePulled(platform::VolumeFlush flush) {
 }
 
 QString TFMain::FGetIP() {
-    try {
-        const HttpRequest request{addresses::ipEcho(), false, {}, {}};
-        const HttpResponse response = httpExchange(request, TransferLimits{5000, 5000, 64 * 1024});
-        if (!isSuccessStatus(response.status))
-            return QString();
-        return card::ipFromEchoAnswer(response.body);
-    } catch (const std::exception&) {
-        return QString();
-    }
+    return requests::publicAddress();
 }
 
 bool TFMain::getData2(const QString& JsonString) {

@@ -481,11 +481,18 @@ class MemberFromLogin : public MemberFixture {
     }
     // Opens the sign-up window and runs leave() on it while it is shown.
     void signUp(std::function<void(TFMember*)> leave) {
-        QTimer::singleShot(0, login, [leave] {
-            ASSERT_TRUE(FMember && FMember->isVisible());
+        // Once the window is up: timers also run while its creation waits for the catalogue.
+        QTimer poll;
+        poll.setInterval(5);
+        QObject::connect(&poll, &QTimer::timeout, login, [&poll, leave] {
+            if (!FMember || !FMember->isVisible())
+                return;
+            poll.stop();
             leave(FMember);
         });
+        poll.start();
         login->Panel7Click();
+        EXPECT_FALSE(poll.isActive()) << "the window was not shown";
     }
     QPointer<TFLogin> login = new TFLogin;
 };

@@ -280,10 +280,17 @@ TEST_F(Payments, AnswerWithoutAWindowIsPassedOver) {
 // handler returned, before the closed window was released.
 bool openHistory(TFMain* main, const std::function<void()>& whileOpen) {
     bool ran = false;
-    QTimer::singleShot(0, [&] {
+    // Once the window is up: timers also run while its creation waits for the list.
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!FPaymentList || !FPaymentList->isVisible())
+            return;
+        poll.stop();
         ran = true;
         whileOpen();
     });
+    poll.start();
     emit UI(main, Image4)->clicked();
     EXPECT_TRUE(ran);
     const bool emptied = FPaymentList == nullptr;

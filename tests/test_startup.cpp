@@ -36,6 +36,21 @@ class ShowWatcher : public QObject {
     bool mainShown = false;
 };
 
+// Runs action once the login window is up. Timers run while the main window's creation waits
+// for the banner answer, before the login window exists.
+void atLogin(std::function<void()> action) {
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, [poll, action = std::move(action)] {
+        if (!FLogin || !FLogin->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action();
+    });
+    poll->start();
+}
+
 class Startup : public ::testing::Test {
   protected:
     void SetUp() override { qApp->installEventFilter(&watcher); }
@@ -49,7 +64,7 @@ TEST_F(Startup, LeavingTheLoginWindowEndsWithoutTheMainWindow) {
     server.answer("/mgr/api/call_banner.api", R"({"data":[]})");
     server.start();
     ConfigOverride config(server.host());
-    QTimer::singleShot(0, [] { FLogin->close(); });  // the title bar's close button
+    atLogin([] { FLogin->close(); });  // the title bar's close button
     EXPECT_EQ(runProgram(), 0);
     EXPECT_FALSE(watcher.mainShown);
     EXPECT_EQ(FMain, nullptr);
@@ -62,7 +77,7 @@ TEST_F(Startup, FailedBannerRequestShowsOneErrorBeforeTheLoginWindow) {
     ConfigOverride config(QStringLiteral("127.0.0.1:1"));
     bool loginExistedAtBox = true;
     fake.onBox = [&] { loginExistedAtBox = FLogin != nullptr; };
-    QTimer::singleShot(0, [] { FLogin->Panel6Click(); });
+    atLogin([] { FLogin->Panel6Click(); });
     EXPECT_EQ(runProgram(), 0);
     ASSERT_EQ(fake.boxes.size(), 1);
     EXPECT_TRUE(fake.boxes[0].error);
@@ -77,7 +92,7 @@ TEST_F(Startup, AcceptedLoginShowsTheMainWindowUntilItCloses) {
     server.start();
     ConfigOverride config(server.host());
     bool checked = false;
-    QTimer::singleShot(0, [&] {
+    atLogin([&] {
         UI(FLogin, LabeledEdit1)->setText("user01");
         FLogin->Panel5Click();
         QTimer::singleShot(0, [&] {
@@ -113,7 +128,7 @@ TEST_F(Startup, EveryWindowShowsTheProgramsIcon) {
     QSize login;
     QSize main;
     QSize box;
-    QTimer::singleShot(0, [&] {
+    atLogin([&] {
         login = sizeShown(FLogin);
         UI(FLogin, LabeledEdit1)->setText("user01");
         FLogin->Panel5Click();
@@ -185,7 +200,7 @@ TEST_F(Startup, CodePageThatCannotBeOpenedIsSaidOnceAtStart) {
     server.start();
     ConfigOverride config(server.host());
     const char* previous = platform::useAnsiCodePage("NO-SUCH-CODEPAGE");
-    QTimer::singleShot(0, [] { FLogin->close(); });
+    atLogin([] { FLogin->close(); });
     runProgram();
     platform::useAnsiCodePage(previous);
     ASSERT_EQ(fake.boxes.size(), 1);
@@ -205,7 +220,7 @@ TEST_F(Startup, OwnPicturesLoadNoImagePluginButJpeg) {
     server.answer("/mgr/api/call_banner.api", R"({"data":[]})");
     server.start();
     ConfigOverride config(server.host());
-    QTimer::singleShot(0, [] { FLogin->close(); });
+    atLogin([] { FLogin->close(); });
     runProgram();
     ASSERT_TRUE(maps.open(QIODevice::ReadOnly));
     QStringList plugins;

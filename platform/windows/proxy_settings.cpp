@@ -143,14 +143,51 @@ proxy::Route ProxyRoutes::route(const QString& url) {
     return route;
 }
 
+namespace {
+
+// The user's routes, read on first use by whichever thread comes first.
+struct UserRoutes {
+    std::once_flag once;
+    std::unique_ptr<ProxyRoutes> routes;
+
+    proxy::Route route(const QString& url) {
+        std::call_once(once,
+                       [this] { routes = std::make_unique<ProxyRoutes>(userProxySettings()); });
+        return routes->route(url);
+    }
+};
+
+std::mutex g_startLock;
+bool g_started = false;
+
+void installRoutes(const std::shared_ptr<UserRoutes>& routes) {
+    proxy::setRouter([routes](const QString& url) { return routes->route(url); });
+}
+
+}  // namespace
+
 void installUserProxyRouter() {
-    auto once = std::make_shared<std::once_flag>();
-    auto routes = std::make_shared<std::unique_ptr<ProxyRoutes>>();
-    proxy::setRouter([once, routes](const QString& url) {
-        std::call_once(*once,
-                       [&routes] { *routes = std::make_unique<ProxyRoutes>(userProxySettings()); });
-        return (*routes)->route(url);
-    });
+    installRoutes(std::make_shared<UserRoutes>());
+}
+
+void startUserProxyRouter(const QStringList& firstAddresses) {
+    auto routes = std::make_shared<UserRoutes>();
+    {
+        const std::lock_guard<std::mutex> guard(g_startLock);
+        installRoutes(routes);
+        g_started = true;
+    }
+    // Holds the routes itself: it may outlive the program's window, never its answers.
+    std::thread([routes, firstAddresses] {
+        for (const QString& address : firstAddresses)
+            routes->route(address);
+    }).detach();
+}
+
+void ensureUserProxyRouter() {
+    const std::lock_guard<std::mutex> guard(g_startLock);
+    if (!g_started)
+        installUserProxyRouter();
 }
 
 }  // namespace platform::win

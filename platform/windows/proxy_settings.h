@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <functional>
 #include <mutex>
@@ -61,5 +62,13 @@ class ProxyRoutes {
 
 // Reads the user's settings once, on the first request, and routes every transfer by them.
 void installUserProxyRouter();
+
+// The program's start: installs the router at once and, on a thread of its own, reads the
+// user's settings and asks their script about each of firstAddresses, so that the look-up
+// overlaps Qt's start-up instead of holding the first request. The budget is the same; a
+// request that comes before the answer waits for what is left of it.
+void startUserProxyRouter(const QStringList& firstAddresses);
+// Installs the router unless startUserProxyRouter has already.
+void ensureUserProxyRouter();
 
 }  // namespace platform::win

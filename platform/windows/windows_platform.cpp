@@ -12,8 +12,9 @@ WindowsPlatform::WindowsPlatform() {
     // Any look at an empty card slot or a locked card (the card read, the room check, the
     // writes, on any thread) would otherwise make Windows ask the user with a box of its own.
     SetErrorMode(GetErrorMode() | win::kQuietErrorMode);
-    // libcurl reads none of the user's proxy settings; every transfer follows them.
-    win::installUserProxyRouter();
+    // libcurl reads none of the user's proxy settings; every transfer follows them. main()
+    // has usually started the look-up already.
+    win::ensureUserProxyRouter();
 }
 
 WindowsPlatform::~WindowsPlatform() {
