@@ -55,17 +55,32 @@ SingleInstance::SingleInstance() = default;
 
 SingleInstance::~SingleInstance() {
     listener_.reset();
-    if (programMutex_)
-        CloseHandle(static_cast<HANDLE>(programMutex_));
+    release();
 }
 
 void SingleInstance::listen() {
-    // The installer looks for this name to tell that the program runs, in any session. Every
-    // user's copy holds it, also when another user's made it, so it stays while any copy runs.
+    // Whether the program runs anywhere, in any session. Every user's copy holds it, also when
+    // another user's made it, so it stays while any copy runs.
     if (!programMutex_)
         programMutex_ =
             win::createNamedMutex(QStringLiteral("Global\\MORVEL_Drivoro_UpdateManager")).handle;
+    // The one the installer and the uninstaller look for: copies started from the folder they
+    // change, any user's, and no copy elsewhere.
+    if (!folderMutex_) {
+        const QString name = win::programFolderMutexName(QCoreApplication::applicationDirPath());
+        if (!name.isEmpty())
+            folderMutex_ = win::createNamedMutex(name).handle;
+    }
     listener_ = std::make_unique<ComeForwardFilter>(&onCall_);
+}
+
+void SingleInstance::release() {
+    lock_.reset();
+    for (void** mutex : {&programMutex_, &folderMutex_}) {
+        if (*mutex)
+            CloseHandle(static_cast<HANDLE>(*mutex));
+        *mutex = nullptr;
+    }
 }
 
 void SingleInstance::askToComeForward(qint64 pid) {
