@@ -29,7 +29,7 @@ std::optional<QStringList> read(const QString& path) {
     }
     const QByteArray bytes = platform::readSmallFile(
         path, kMaxFileBytes,
-        QStringLiteral("The file is larger than %1 KiB.").arg(kMaxFileBytes / 1024));
+        QStringLiteral("파일이 %1KiB보다 큽니다.").arg(kMaxFileBytes / 1024));
     QStringList lines = platform::decodeTextLines(bytes);
     if (lines.size() >= 2)
         lines[1] = platform::unprotectSecret(lines.at(1));
@@ -40,7 +40,7 @@ namespace {
 
 void writeLines(const QString& path, const QString& id, const std::optional<QString>& password) {
     if (!platform::makeOwnerOnlyFolder(QFileInfo(path).absolutePath()))
-        throw FileError::cannotCreate(path, QStringLiteral("The folder could not be created."));
+        throw FileError::cannotCreate(path, QStringLiteral("폴더를 만들 수 없습니다."));
     QStringList lines{trimBlanksAndControls(id)};
     // A password the system could not protect is not saved: the ID alone, which the next start
     // shows with the box unticked, and nothing said about it.

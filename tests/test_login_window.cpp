@@ -428,6 +428,9 @@ TEST_F(LoginWindow, WriteFailureKeepsTheWindowOpenWithoutShowingThePassword) {
     UI(login, Panel5)->clicked();  // through the guard, as a real click
     ASSERT_EQ(fake.errorTexts().size(), 1);
     EXPECT_FALSE(fake.errorTexts().front().contains("s3cret-pw"));
+    // The reason in the program's language.
+    EXPECT_TRUE(fake.errorTexts().front().endsWith("폴더를 만들 수 없습니다."))
+        << fake.errorTexts().front().toStdString();
     EXPECT_FALSE(accepted());
     EXPECT_EQ(state(window).UserInfo.UserID, "user01");
     EXPECT_EQ(UI(window, Label1)->text(), "user01 님 로그인 하셨습니다");
