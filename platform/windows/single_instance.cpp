@@ -2,6 +2,8 @@
 
 #include <QAbstractNativeEventFilter>
 #include <QCoreApplication>
+#include <QEvent>
+#include <QWindow>
 
 #include "platform/windows/named_mutex.h"
 #include "platform/windows/win32.h"
@@ -19,10 +21,23 @@ class ComeForwardFilter : public QObject, public QAbstractNativeEventFilter {
   public:
     explicit ComeForwardFilter(std::function<void()>* onCall) : onCall_(onCall) {
         QCoreApplication::instance()->installNativeEventFilter(this);
+        QCoreApplication::instance()->installEventFilter(this);
     }
     ~ComeForwardFilter() override {
-        if (QCoreApplication* app = QCoreApplication::instance())
+        if (QCoreApplication* app = QCoreApplication::instance()) {
+            app->removeEventFilter(this);
             app->removeNativeEventFilter(this);
+        }
+    }
+    // A copy run as administrator would otherwise never hear a later start of lower
+    // integrity: Windows drops such messages unless each window lets this one through.
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && comeForwardMessage() != 0) {
+            if (auto* window = qobject_cast<QWindow*>(watched); window && window->isTopLevel())
+                ChangeWindowMessageFilterEx(reinterpret_cast<HWND>(window->winId()),
+                                            comeForwardMessage(), MSGFLT_ALLOW, nullptr);
+        }
+        return false;
     }
     bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
         const MSG* msg = static_cast<const MSG*>(message);
