@@ -184,12 +184,19 @@ TEST(HungExit, Child) {
         platform::CardLock::take(platform::FolderHandle::open(folder));
     ASSERT_TRUE(cardLock);
     static std::mutex stuckMutex;
-    static std::condition_variable never;
+    static std::condition_variable stuck;
+    static bool counted = false;
     std::thread([] {
         const card::CardThreadCount onCard;
         std::unique_lock<std::mutex> lock(stuckMutex);
-        never.wait(lock, [] { return false; });
+        counted = true;
+        stuck.notify_all();
+        stuck.wait(lock, [] { return false; });
     }).detach();
+    {
+        std::unique_lock<std::mutex> lock(stuckMutex);
+        stuck.wait(lock, [] { return counted; });
+    }
     std::cout << "holding" << std::endl;
     std::string line;
     std::getline(std::cin, line);
