@@ -276,8 +276,9 @@ TEST_F(LoginWindow, FormerMachineWideFileMovesIntoTheUsersOwnAndGoes) {
         EXPECT_EQ(lines->size() >= 2 ? std::optional<QString>(lines->at(1)) : std::nullopt,
                   c.savedPassword);
 #ifdef _WIN32
-        if (c.savedPassword)
+        if (c.savedPassword) {
             EXPECT_FALSE(readAll(fake.loginPath).contains(c.savedPassword->toUtf8()));
+        }
 #endif
         // The next start, with the earlier file gone, fills the fields as before.
         fake.formerLoginPath.clear();
