@@ -241,7 +241,7 @@ Function ${UN}MoveListedAside
         ${EndIf}
         Sleep 300
       ${Loop}
-      ${If} $9 != -1
+      ${If} $9 <> -1
         StrCpy $R5 1
         ${Break}
       ${EndIf}
@@ -323,7 +323,7 @@ Function ${UN}RemoveFormerSavedLogin
     Return
   ${EndIf}
   IntOp $3 $2 & 0x410
-  ${If} $3 != 0x10
+  ${If} $3 <> 0x10
     Return
   ${EndIf}
   Delete "$1\tindrakhid.ini"
