@@ -28,8 +28,7 @@ std::optional<QStringList> read(const QString& path) {
         return std::nullopt;
     }
     const QByteArray bytes = platform::readSmallFile(
-        path, kMaxFileBytes,
-        QStringLiteral("파일이 %1KiB보다 큽니다.").arg(kMaxFileBytes / 1024));
+        path, kMaxFileBytes, QStringLiteral("파일이 %1KiB보다 큽니다.").arg(kMaxFileBytes / 1024));
     QStringList lines = platform::decodeTextLines(bytes);
     if (lines.size() >= 2)
         lines[1] = platform::unprotectSecret(lines.at(1));
@@ -78,9 +77,9 @@ void keepAfterLogin(const QString& path, const std::optional<QString>& former, b
             const std::optional<QStringList> lines = read(*former);
             // One line is an ID alone, which the next start shows unticked as before.
             if (lines && !lines->isEmpty())
-                writeLines(path, lines->at(0),
-                           lines->size() >= 2 ? std::optional<QString>(lines->at(1))
-                                              : std::nullopt);
+                writeLines(
+                    path, lines->at(0),
+                    lines->size() >= 2 ? std::optional<QString>(lines->at(1)) : std::nullopt);
         } catch (const FileError&) {
             return;  // kept for the next login; the login itself went through
         }

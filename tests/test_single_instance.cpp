@@ -233,7 +233,8 @@ TEST(SingleInstance, NextStartRunsAfterAHungExit) {
         EXPECT_FALSE(platform::CardLock::heldByEndingCopy(folder));
     }
     lingering.write("end\n");
-    ASSERT_TRUE(waitForLine(lingering, "lingering")) << lingering.readAllStandardError().constData();
+    ASSERT_TRUE(waitForLine(lingering, "lingering"))
+        << lingering.readAllStandardError().constData();
     EXPECT_EQ(lingering.state(), QProcess::Running);
 #ifdef _WIN32
     // What the installer looks for is gone with the window.
