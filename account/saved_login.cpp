@@ -1,5 +1,6 @@
 #include "account/saved_login.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 
@@ -27,23 +28,26 @@ std::optional<QStringList> read(const QString& path) {
         return std::nullopt;
     }
     const QByteArray bytes = platform::readSmallFile(
-        path, kMaxFileBytes,
-        QStringLiteral("The file is larger than %1 KiB.").arg(kMaxFileBytes / 1024));
+        path, kMaxFileBytes, QStringLiteral("파일이 %1KiB보다 큽니다.").arg(kMaxFileBytes / 1024));
     QStringList lines = platform::decodeTextLines(bytes);
     if (lines.size() >= 2)
         lines[1] = platform::unprotectSecret(lines.at(1));
     return lines;
 }
 
-void write(const QString& path, const QString& id, const QString& password) {
+namespace {
+
+void writeLines(const QString& path, const QString& id, const std::optional<QString>& password) {
     if (!platform::makeOwnerOnlyFolder(QFileInfo(path).absolutePath()))
-        throw FileError::cannotCreate(path, QStringLiteral("The folder could not be created."));
+        throw FileError::cannotCreate(path, QStringLiteral("폴더를 만들 수 없습니다."));
     QStringList lines{trimBlanksAndControls(id)};
     // A password the system could not protect is not saved: the ID alone, which the next start
     // shows with the box unticked, and nothing said about it.
-    if (const std::optional<QString> line =
-            platform::protectSecret(trimBlanksAndControls(password)))
-        lines << *line;
+    if (password) {
+        if (const std::optional<QString> line =
+                platform::protectSecret(trimBlanksAndControls(*password)))
+            lines << *line;
+    }
     QByteArray bytes;
     if (std::all_of(lines.begin(), lines.end(), platform::ansiCanHold)) {
         bytes = platform::encodeAnsiLines(lines);
@@ -54,6 +58,34 @@ void write(const QString& path, const QString& id, const QString& password) {
     }
     // The password is written to a file only the user can read.
     platform::replaceFileContents(path, bytes, platform::ReplacingFile::Access::OwnerOnly);
+}
+
+}  // namespace
+
+void write(const QString& path, const QString& id, const QString& password) {
+    writeLines(path, id, password);
+}
+
+void keepAfterLogin(const QString& path, const std::optional<QString>& former, bool ticked,
+                    const QString& id, const QString& password) {
+    if (ticked)
+        write(path, id, password);
+    if (!former)
+        return;
+    if (!ticked && !QFileInfo::exists(path)) {
+        try {
+            const std::optional<QStringList> lines = read(*former);
+            // One line is an ID alone, which the next start shows unticked as before.
+            if (lines && !lines->isEmpty())
+                writeLines(
+                    path, lines->at(0),
+                    lines->size() >= 2 ? std::optional<QString>(lines->at(1)) : std::nullopt);
+        } catch (const FileError&) {
+            return;  // kept for the next login; the login itself went through
+        }
+    }
+    // Readable by every user of the PC: it goes once the user's own file holds what it held.
+    QFile::remove(*former);
 }
 
 }  // namespace saved_login

@@ -19,4 +19,12 @@ std::optional<QStringList> read(const QString& path);
 // longer match. Throws FileError.
 void write(const QString& path, const QString& id, const QString& password);
 
+// After an accepted login of the user. Ticked, the typed login is written as above (throws
+// FileError). Either way an earlier version's machine-wide file (former, offered only to its
+// owner) goes: its lines first move into the user's own file where the user has none, as a save
+// would write them, so that the next start fills the fields as before. A move that cannot be
+// written leaves the earlier file in place for the next login.
+void keepAfterLogin(const QString& path, const std::optional<QString>& former, bool ticked,
+                    const QString& id, const QString& password);
+
 }  // namespace saved_login

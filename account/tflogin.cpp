@@ -76,14 +76,9 @@ void TFLogin::Panel5Click() {
     if (FMain->FHttpPost(addresses::serviceRequest(QStringLiteral("back_c/getLogin.json")), params,
                          1)) {
         FMain->acceptLogin(ui->LabeledEdit1->text(), ui->LabeledEdit2->text());
-        if (ui->CheckBox1->isChecked()) {
-            saved_login::write(platform::current().savedLoginPath(), ui->LabeledEdit1->text(),
-                               ui->LabeledEdit2->text());
-            // The earlier version's file, readable on a shared PC, goes once the user's own
-            // file holds the login.
-            if (const auto former = platform::current().formerSavedLoginPath())
-                QFile::remove(*former);
-        }
+        saved_login::keepAfterLogin(
+            platform::current().savedLoginPath(), platform::current().formerSavedLoginPath(),
+            ui->CheckBox1->isChecked(), ui->LabeledEdit1->text(), ui->LabeledEdit2->text());
         accept();
     } else {
         platform::current().messageBox(this, QStringLiteral("아이디 , 패스워드를 확인하세요 "),

@@ -73,5 +73,15 @@ int main(int argc, char* argv[]) {
         return 0;
     SystemPlatform system;
     platform::install(&system);
-    return endProgram(runProgram());
+    const int exitCode = runProgram();
+    ProgramEnd end;
+    end.release = [&instance] { instance.release(); };
+#ifdef _WIN32
+    // The drive poll's calls reach the platform: none may start or be out once it is gone.
+    end.platformCalls = [](std::chrono::milliseconds timeout) {
+        platform::win::DrivePoller::stopAll();
+        return platform::win::DrivePoller::waitForCalls(timeout);
+    };
+#endif
+    return endProgram(exitCode, end);
 }

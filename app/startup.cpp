@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,6 +14,7 @@
 #include "app/tfmain.h"
 #include "app/widgets.h"
 #include "card/card_access.h"
+#include "platform/card_lock.h"
 #include "platform/codepage.h"
 #include "platform/platform.h"
 
@@ -79,11 +81,24 @@ int runProgram() {
     return 0;
 }
 
-int endProgram(int exitCode) {
-    if (!card::CardAccess::waitForThreads(std::chrono::milliseconds{300})) {
+int endProgram(int exitCode, const ProgramEnd& end) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds{300};
+    const auto left = [deadline] {
+        return std::max(std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now()),
+                        std::chrono::milliseconds{0});
+    };
+    const bool cardsDone = card::CardAccess::waitForThreads(left());
+    const bool platformDone = !end.platformCalls || end.platformCalls(left());
+    if (!cardsDone || !platformDone) {
+        // The system may keep this process until the card answers or is pulled: a later
+        // start must find neither its lock nor its window's promise.
+        platform::CardLock::markHoldersEnding();
+        if (end.release)
+            end.release();
         // Nothing else is left to save; destructors would wait on the stuck threads' locks.
         std::fflush(nullptr);
-        std::_Exit(exitCode);
+        end.quickExit(exitCode);
     }
     return exitCode;
 }

@@ -206,7 +206,8 @@ std::optional<DatabaseOutcome> lookAtCard(const Run& run, CardRoom& room,
             return failed(BodyFault::WriteProtected);
         cardLock = platform::CardLock::take(card);
         if (!cardLock)
-            return failed(BodyFault::CardBusy);
+            return failed(platform::CardLock::heldByEndingCopy(card) ? BodyFault::CardEnding
+                                                                     : BodyFault::CardBusy);
         removeLeftover(card);
         room.oldBytes = card.regularFileSize(kDatabaseName).value_or(0);
         room.freeBytes = card.freeBytes();
@@ -601,6 +602,10 @@ QString failureReason(const DatabaseOutcome& outcome) {
             return QStringLiteral(
                 "다른 프로그램이 이 SD카드에 쓰는 중입니다. 그 작업이 끝난 뒤 다시 받아 "
                 "주세요");
+        case BodyFault::CardEnding:
+            return QStringLiteral(
+                "앞서 닫은 이 프로그램이 아직 이 SD카드의 작업을 마치는 중입니다. 잠시 뒤 다시 "
+                "받아 주세요 (계속되면 SD카드를 뺐다가 다시 꽂아 주세요)");
         case BodyFault::ReadBack:
             return QStringLiteral(
                 "SD카드가 파일을 올바르게 저장하지 못했습니다 (다시 읽은 "

@@ -56,12 +56,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-# The libraries come from dpkg-shlibdeps; the windows are drawn in the Nanum fonts and the
-# card is exFAT.
+# The libraries come from dpkg-shlibdeps; the windows are drawn in the Nanum fonts.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-nanum, exfat-fuse | exfatprogs")
-# Links to the service's pages open in the browser through xdg-open.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-nanum")
+# Links to the service's pages open in the browser through xdg-open. The card is exFAT, which
+# Debian 12's kernel reads itself: exfatprogs only checks and repairs it, and the FUSE driver
+# would serve the read-back from the cache rather than the card.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, exfatprogs")
 # A package goes to drivers: never one of a build that trusts the demonstration's authority.
 if(NOT DRIVORO_EXTRA_CA_FILE STREQUAL "")
     set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/refuse-package.cmake)

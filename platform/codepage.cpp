@@ -13,8 +13,8 @@ const char* ansiName = "CP949";
 
 [[noreturn]] void unavailable() {
     throw AppError(
-        QStringLiteral("The conversion to and from the code page %1 is not available on this "
-                       "system; text in that code page cannot be read or written")
+        QStringLiteral("이 컴퓨터에서는 코드 페이지 %1 변환을 쓸 수 없어 그 코드 페이지의 글을 "
+                       "읽거나 쓸 수 없습니다")
             .arg(QLatin1String(ansiName)));
 }
 

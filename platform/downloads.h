@@ -25,6 +25,7 @@ enum class BodyFault {
     Storage,         // the file could not be written
     WriteProtected,  // the card refuses writes: its lock switch is on
     CardBusy,        // another program is writing into the same card folder
+    CardEnding,      // a closed copy of this program, kept by a stuck call, still holds it
     NotACard,        // the card info file's name is taken by a folder, a link or a pipe
     OtherCard,       // the drive now holds another card than the one the download checked
     ReadBack,        // the card gave back other bytes than were written

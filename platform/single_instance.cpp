@@ -44,6 +44,10 @@ void SingleInstance::listen() {
     ::sigaction(SIGUSR1, &action, nullptr);
 }
 
+void SingleInstance::release() {
+    lock_.reset();
+}
+
 void SingleInstance::askToComeForward(qint64 pid) {
     if (pid > 0)
         ::kill(static_cast<pid_t>(pid), SIGUSR1);

@@ -21,6 +21,10 @@ class SingleInstance {
     // Needs the QApplication; onCall runs on its thread whenever a later start asks.
     bool claim(std::function<void()> onCall);
 
+    // Lets the claim go at once, while the process may still be kept by the system: the next
+    // start runs as if this copy had ended.
+    void release();
+
     // The lock file: in the user's config folder, named for this computer.
     static QString lockPath();
 
@@ -34,6 +38,7 @@ class SingleInstance {
     std::unique_ptr<QObject> listener_;
 #ifdef _WIN32
     void* programMutex_ = nullptr;
+    void* folderMutex_ = nullptr;
 #endif
 };
 

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+#include <QProcess>
 #include <QSet>
 #include <QThread>
 #include <condition_variable>
@@ -316,6 +317,46 @@ TEST(CurrentDrive, RootFromTheFolderNameAlone) {
                   QString::fromUtf8(c.root))
             << c.folder;
     }
+}
+
+// ------------------------------------------------------------------ the program's end
+
+// The poll as the program leaves it, in a process of its own (the stop is for good): a stop
+// lets the call already out end, waitForCalls() waits for it, and nothing is asked after.
+TEST_F(DrivePoll, StoppedForTheProgramsEndChild) {
+    if (!QCoreApplication::arguments().contains(QStringLiteral("--program-end")))
+        GTEST_SKIP() << "run by DrivePollEnd";
+    letters->set(u'C', kDriveFixed, "NTFS", 0x1111);
+    letters->set(u'D', kDriveRemovable, "FAT32", 0x2222);
+    letters->hold(u'D');
+    poller.start(std::chrono::milliseconds{10});
+    ASSERT_TRUE(waitFor([&] { return letters->held() == 1 && letters->typeAsks(u'C') >= 2; }));
+
+    DrivePoller::stopAll();
+    EXPECT_FALSE(DrivePoller::waitForCalls(std::chrono::milliseconds{100}));
+    letters->release();
+    EXPECT_TRUE(DrivePoller::waitForCalls(std::chrono::seconds{10}));
+    const int typeAsks = letters->typeAsks(u'C');
+    const int volumeAsks = letters->volumeAsks(u'C') + letters->volumeAsks(u'D');
+    // Rounds still run until the poller goes, and start no call.
+    settle();
+    settle();
+    poller.poll();
+    EXPECT_TRUE(DrivePoller::waitForCalls(std::chrono::milliseconds{0}));
+    EXPECT_EQ(letters->typeAsks(u'C'), typeAsks);
+    EXPECT_EQ(letters->volumeAsks(u'C') + letters->volumeAsks(u'D'), volumeAsks);
+}
+
+TEST(DrivePollEnd, StoppedForTheProgramsEnd) {
+    QProcess child;
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=DrivePoll.StoppedForTheProgramsEndChild"),
+                 QStringLiteral("--program-end")});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QByteArray output = child.readAll();
+    EXPECT_EQ(child.exitCode(), 0) << output.constData();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.constData();
 }
 
 }  // namespace

@@ -233,31 +233,77 @@ TEST_F(LoginWindow, NothingIsCreatedUntilALoginIsSaved) {
     EXPECT_TRUE(QFileInfo(fake.loginPath).isFile());
 }
 
-// An earlier version kept one file for the whole PC: it is read only while the user has no
-// file of their own (the platform offers it only when the user owns it), and goes with the
-// next save.
-TEST_F(LoginWindow, FormerMachineWideFileIsReadUntilTheNextSave) {
+// An earlier version kept one file for the whole PC, readable by every user: it is read only
+// while the user has no file of their own (the platform offers it only when the user owns it),
+// and goes after the user's next accepted login, ticked or not. Unticked, what it held moves
+// into the user's own file first, so that the next start fills the fields as before.
+TEST_F(LoginWindow, FormerMachineWideFileMovesIntoTheUsersOwnAndGoes) {
+    struct Case {
+        const char* name;
+        QByteArray former;
+        QByteArray own;  // the user's own file beforehand; empty: none
+        bool ticked;
+        QString savedId;  // then in the user's own file
+        std::optional<QString> savedPassword;
+    };
+    for (const Case& c : {
+             Case{"unticked, no own file", "olduser\r\noldpw\r\n", "", false, "olduser", "oldpw"},
+             Case{"unticked, an ID alone", "olduser\r\n", "", false, "olduser", std::nullopt},
+             Case{"unticked, own file kept", "olduser\r\noldpw\r\n", "mine\r\nmypw\r\n", false,
+                  "mine", "mypw"},
+             Case{"ticked", "olduser\r\noldpw\r\n", "", true, "typed", "typedpw"},
+         }) {
+        SCOPED_TRACE(c.name);
+        fake.formerLoginPath = QDir(fake.exeDir).filePath("ProgramData/tindrakhid.ini");
+        writeFile(fake.formerLoginPath, c.former);
+        QFile::remove(fake.loginPath);
+        if (!c.own.isEmpty())
+            writeFile(fake.loginPath, c.own);
+        open();
+        if (c.own.isEmpty()) {
+            EXPECT_EQ(UI(login, LabeledEdit1)->text(), "olduser");
+        }
+        UI(login, LabeledEdit1)->setText("typed");
+        UI(login, LabeledEdit2)->setText("typedpw");
+        UI(login, CheckBox1)->setChecked(c.ticked);
+        login->Panel5Click();
+        ASSERT_TRUE(accepted());
+        delete login.data();
+        EXPECT_FALSE(QFileInfo::exists(fake.formerLoginPath));
+        const std::optional<QStringList> lines = saved_login::read(fake.loginPath);
+        ASSERT_TRUE(lines);
+        EXPECT_EQ(lines->value(0), c.savedId);
+        EXPECT_EQ(lines->size() >= 2 ? std::optional<QString>(lines->at(1)) : std::nullopt,
+                  c.savedPassword);
+#ifdef _WIN32
+        if (c.savedPassword && c.own.isEmpty()) {
+            // Written by the program: protected for the user.
+            EXPECT_FALSE(readAll(fake.loginPath).contains(c.savedPassword->toUtf8()));
+        }
+#endif
+        // The next start, with the earlier file gone, fills the fields as before.
+        fake.formerLoginPath.clear();
+        open();
+        EXPECT_EQ(UI(login, LabeledEdit1)->text(), c.savedId);
+        EXPECT_EQ(UI(login, CheckBox1)->isChecked(), c.savedPassword.has_value());
+        delete login.data();
+    }
+}
+
+// A move that cannot be written (the user's folder cannot be made) leaves the earlier file for
+// the next login; the login itself goes through.
+TEST_F(LoginWindow, FormerFileStaysWhenItCannotMove) {
     fake.formerLoginPath = QDir(fake.exeDir).filePath("ProgramData/tindrakhid.ini");
     writeFile(fake.formerLoginPath, "olduser\r\noldpw\r\n");
-    open();
-    EXPECT_EQ(UI(login, LabeledEdit1)->text(), "olduser");
-    EXPECT_EQ(UI(login, LabeledEdit2)->text(), "oldpw");
-    EXPECT_TRUE(UI(login, CheckBox1)->isChecked());
-    delete login.data();
-
-    writeFile(fake.loginPath, "mine\r\nmypw\r\n");
-    open();
-    EXPECT_EQ(UI(login, LabeledEdit1)->text(), "mine");
-    delete login.data();
-
-    // Unticked, nothing is saved and the old file stays; a save takes its place.
+    // A file where the user's folder would go.
+    const QString blocker = QDir(fake.exeDir).filePath("blocked");
+    writeFile(blocker, "x");
+    fake.loginPath = blocker + "/MORVEL_Drivoro/tindrakhid.ini";
     open();
     UI(login, CheckBox1)->setChecked(false);
     login->Panel5Click();
-    EXPECT_TRUE(QFileInfo::exists(fake.formerLoginPath));
-    delete login.data();
-    logInTicked("mine", "mypw");
-    EXPECT_FALSE(QFileInfo::exists(fake.formerLoginPath));
+    EXPECT_TRUE(accepted());
+    EXPECT_EQ(readAll(fake.formerLoginPath), QByteArray("olduser\r\noldpw\r\n"));
 }
 
 // The system's protection standing in for a test, and the system's own back afterwards.
@@ -384,6 +430,9 @@ TEST_F(LoginWindow, WriteFailureKeepsTheWindowOpenWithoutShowingThePassword) {
     UI(login, Panel5)->clicked();  // through the guard, as a real click
     ASSERT_EQ(fake.errorTexts().size(), 1);
     EXPECT_FALSE(fake.errorTexts().front().contains("s3cret-pw"));
+    // The reason in the program's language.
+    EXPECT_TRUE(fake.errorTexts().front().endsWith("폴더를 만들 수 없습니다."))
+        << fake.errorTexts().front().toStdString();
     EXPECT_FALSE(accepted());
     EXPECT_EQ(state(window).UserInfo.UserID, "user01");
     EXPECT_EQ(UI(window, Label1)->text(), "user01 님 로그인 하셨습니다");

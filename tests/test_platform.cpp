@@ -35,6 +35,8 @@ TEST_F(CodePageMissing, IsAClearErrorNamingItNeverEmptyText) {
             ADD_FAILURE() << "no error: " << what;
         } catch (const AppError& e) {
             EXPECT_TRUE(e.text().contains("NO-SUCH-CODEPAGE")) << e.text().toStdString();
+            EXPECT_TRUE(e.text().contains(QStringLiteral("변환을 쓸 수 없어")))
+                << e.text().toStdString();
         }
     };
     expectError([] { platform::toAnsi("한글"); }, "toAnsi");

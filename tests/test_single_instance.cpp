@@ -1,4 +1,6 @@
 #ifdef _WIN32
+#include <windows.h>
+
 #include "support/windows_acl.h"
 #endif
 
@@ -13,7 +15,17 @@
 #include <QStandardPaths>
 #include <QSysInfo>
 #include <QTemporaryDir>
+#include <condition_variable>
+#include <iostream>
+#include <mutex>
+#include <string>
+#include <thread>
 
+#include "app/startup.h"
+#include "card/card_access.h"
+#include "card/database_download.h"
+#include "platform/card_lock.h"
+#include "platform/folder_handle.h"
 #include "platform/single_instance.h"
 
 namespace {
@@ -46,16 +58,32 @@ bool waitUntilClaimed(QProcess* program, const QString& home) {
     return false;
 }
 
-QProcess* startProgram(const QString& home, QObject* owner) {
-    auto* program = new QProcess(owner);
+QProcessEnvironment userEnvironment(const QString& home) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), home);
     environment.insert(QStringLiteral("USERPROFILE"), home);
     environment.remove(QStringLiteral("XDG_CONFIG_HOME"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    program->setProcessEnvironment(environment);
+    return environment;
+}
+
+QProcess* startProgram(const QString& home, QObject* owner) {
+    auto* program = new QProcess(owner);
+    program->setProcessEnvironment(userEnvironment(home));
     program->start(QStringLiteral(DRIVORO_PROGRAM_EXE), {});
     return program;
+}
+
+// Reads the process's lines until one equals line; false when it ends or stays silent.
+bool waitForLine(QProcess& process, const QByteArray& line) {
+    for (;;) {
+        while (!process.canReadLine()) {
+            if (!process.waitForReadyRead(30000))
+                return false;
+        }
+        if (process.readLine().trimmed() == line)
+            return true;
+    }
 }
 
 // A second start of the same user's program opens nothing: it asks the first to come forward
@@ -165,5 +193,110 @@ TEST(SingleInstance, ProgramsMutexLetsEveryoneWaitAndNothingMore) {
     program->waitForFinished(10000);
 }
 #endif
+
+// ------------------------------------------------------------------ a hung exit
+
+// The program's end while a call on a card is stuck, in a process of its own: it holds the
+// single instance and a card, and where the program ends at once, the system keeps it (here it
+// lingers for good, as a process whose thread waits inside the card's driver).
+TEST(HungExit, Child) {
+    const QString prefix = QStringLiteral("--hung-exit-card=");
+    QString folder;
+    for (const QString& argument : QCoreApplication::arguments()) {
+        if (argument.startsWith(prefix))
+            folder = argument.mid(prefix.size());
+    }
+    if (folder.isEmpty())
+        GTEST_SKIP() << "run by SingleInstance.NextStartRunsAfterAHungExit";
+    platform::SingleInstance instance;
+    ASSERT_TRUE(instance.claim([] {}));
+    const std::shared_ptr<platform::CardLock> cardLock =
+        platform::CardLock::take(platform::FolderHandle::open(folder));
+    ASSERT_TRUE(cardLock);
+    static std::mutex stuckMutex;
+    static std::condition_variable stuck;
+    static bool counted = false;
+    std::thread([] {
+        const card::CardThreadCount onCard;
+        std::unique_lock<std::mutex> lock(stuckMutex);
+        counted = true;
+        stuck.notify_all();
+        stuck.wait(lock, [] { return false; });
+    }).detach();
+    {
+        std::unique_lock<std::mutex> lock(stuckMutex);
+        stuck.wait(lock, [] { return counted; });
+    }
+    std::cout << "holding" << std::endl;
+    std::string line;
+    std::getline(std::cin, line);
+
+    ProgramEnd end;
+    end.release = [&instance] { instance.release(); };
+    end.quickExit = [](int) {
+        std::cout << "lingering" << std::endl;
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::hours{1});
+    };
+    endProgram(0, end);
+    ADD_FAILURE() << "the stuck card call was taken for ended";
+}
+
+// A closed program the system keeps for a stuck card call keeps nothing from the next start:
+// the next start runs (it used to signal the gone window and end), and a download onto the card
+// the lingering copy still holds says whose it is.
+TEST(SingleInstance, NextStartRunsAfterAHungExit) {
+    QTemporaryDir home;
+    QTemporaryDir card;
+    QObject owner;
+    QProcess lingering;
+    lingering.setProcessEnvironment(userEnvironment(home.path()));
+    lingering.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--gtest_filter=HungExit.Child"),
+                     QStringLiteral("--hung-exit-card=") + card.path()});
+    ASSERT_TRUE(lingering.waitForStarted(10000));
+    ASSERT_TRUE(waitForLine(lingering, "holding")) << lingering.readAllStandardError().constData();
+    {
+        // At work, it is another program as far as the card can tell.
+        const platform::FolderHandle folder = platform::FolderHandle::open(card.path());
+        EXPECT_FALSE(platform::CardLock::take(folder));
+        EXPECT_FALSE(platform::CardLock::heldByEndingCopy(folder));
+    }
+    lingering.write("end\n");
+    ASSERT_TRUE(waitForLine(lingering, "lingering"))
+        << lingering.readAllStandardError().constData();
+    EXPECT_EQ(lingering.state(), QProcess::Running);
+#ifdef _WIN32
+    // What the installer looks for is gone with the window.
+    const HANDLE programMutex =
+        OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\MORVEL_Drivoro_UpdateManager");
+    EXPECT_EQ(programMutex, nullptr);
+    if (programMutex)
+        CloseHandle(programMutex);
+#endif
+
+    QProcess* next = startProgram(home.path(), &owner);
+    ASSERT_TRUE(next->waitForStarted(10000));
+    EXPECT_FALSE(next->waitForFinished(3000)) << next->readAllStandardError().constData();
+    next->kill();
+    next->waitForFinished(10000);
+
+    {
+        const platform::FolderHandle folder = platform::FolderHandle::open(card.path());
+        EXPECT_FALSE(platform::CardLock::take(folder));
+        EXPECT_TRUE(platform::CardLock::heldByEndingCopy(folder));
+        card::DatabaseOutcome refused;
+        refused.fault = platform::BodyFault::CardEnding;
+        EXPECT_EQ(card::failureReason(refused),
+                  QStringLiteral("앞서 닫은 이 프로그램이 아직 이 SD카드의 작업을 마치는 "
+                                 "중입니다. 잠시 뒤 다시 받아 주세요 (계속되면 SD카드를 뺐다가 "
+                                 "다시 꽂아 주세요)"));
+    }
+    lingering.kill();
+    ASSERT_TRUE(lingering.waitForFinished(10000));
+    const platform::FolderHandle folder = platform::FolderHandle::open(card.path());
+    EXPECT_FALSE(platform::CardLock::heldByEndingCopy(folder));
+    EXPECT_TRUE(platform::CardLock::take(folder));
+}
 
 }  // namespace

@@ -103,7 +103,9 @@ LangString NeedsAdmin ${LANG_KOREAN} "모든 사용자를 위한 설치는 관�
 LangString AllUsersInstalled ${LANG_KOREAN} "이 PC에는 모든 사용자를 위한 ${NAME} $0이(가) 설치되어 있습니다. 이 설치는 관리자가 업데이트해야 합니다.$\r$\n$\r$\n대신 지금 사용자만을 위해 따로 설치할까요?"
 LangString NewerInstalled ${LANG_KOREAN} "더 새로운 버전($OldVersion)이 설치되어 있습니다.$\r$\n$\r$\n이전 버전 ${VERSION}(으)로 바꿀까요?"
 LangString ProgramRunning ${LANG_KOREAN} "${NAME}이(가) 실행 중입니다.$\r$\n$\r$\n프로그램을 닫고 [다시 시도]를 누르세요. 그만두려면 [취소]를 누르세요."
+LangString ProgramRunningAnyUser ${LANG_KOREAN} "${NAME}이(가) 실행 중입니다.$\r$\n$\r$\n프로그램을 닫고 [다시 시도]를 누르세요. 이 PC의 다른 사용자가 실행 중이면, 그 사용자가 프로그램을 닫거나 로그아웃한 뒤에 [다시 시도]를 누르세요. 그만두려면 [취소]를 누르세요."
 LangString ProgramStillRunning ${LANG_KOREAN} "${NAME}이(가) 실행 중이라 아무것도 바꾸지 않았습니다."
+LangString AllUsersOutsideProgramFiles ${LANG_KOREAN} "모든 사용자를 위한 설치는 Program Files 폴더 안에만 할 수 있어 아무것도 바꾸지 않았습니다."
 LangString CannotWrite ${LANG_KOREAN} "파일을 쓸 수 없어 아무것도 바꾸지 않았습니다."
 LangString CannotReplace ${LANG_KOREAN} "설치된 파일을 바꿀 수 없어 원래대로 되돌렸습니다."
 LangString UninstallNeedsAdmin ${LANG_KOREAN} "모든 사용자를 위한 설치는 관리자만 제거할 수 있습니다."
@@ -114,23 +116,29 @@ LangString CacheSection ${LANG_KOREAN} "프로그램 캐시 (배너 그림, 받�
 ; ---------------------------------------------------------------------------------------
 ; Shared by the installer and the uninstaller (each gets its own copy, "un." for the latter).
 
-; $0 = 1 when a copy of the program runs from $INSTDIR: a running program cannot be opened
-; for writing. Only copies started from this folder hold it, so another user's copy in their
-; own folder does not count.
+; $0 = 1 when a copy of the program started from $INSTDIR runs, any user's: each holds a
+; mutex named for its folder (platform/windows/named_mutex.cpp spells the name the same way:
+; the folder's long form, upper case, "/" for "\"). A copy of another folder does not count,
+; and neither does Explorer, a scanner or the indexer reading the files.
 !macro ProgramRunning UN
 Function ${UN}ProgramRunning
   StrCpy $0 0
-  ${If} ${FileExists} "$INSTDIR\${EXE}"
-    System::Call 'kernel32::CreateFileW(w "$INSTDIR\${EXE}", i 0x40000000, i 0, p 0, i 3, i 0x80, p 0) p .r1 ?e'
-    Pop $2
-    ${If} $1 P= -1
-      ; ERROR_SHARING_VIOLATION; anything else is found when the files are replaced.
-      ${If} $2 = 32
-        StrCpy $0 1
-      ${EndIf}
-    ${Else}
-      System::Call 'kernel32::CloseHandle(p r1)'
-    ${EndIf}
+  StrCpy $1 $INSTDIR
+  System::Call 'kernel32::GetLongPathNameW(w "$INSTDIR", w .r2, i ${NSIS_MAX_STRLEN}) i .r3'
+  ${If} $3 > 0
+  ${AndIf} $3 < ${NSIS_MAX_STRLEN}
+    StrCpy $1 $2
+  ${EndIf}
+  System::Call 'user32::CharUpperW(w r1 r1)'
+  ${WordReplace} $1 "\" "/" "+" $1
+  System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "Global\MORVEL_Drivoro_Folder_$1") p .r1 ?e'
+  Pop $2
+  ${If} $1 P<> 0
+    System::Call 'kernel32::CloseHandle(p r1)'
+    StrCpy $0 1
+  ${ElseIf} $2 = 5
+    ; ERROR_ACCESS_DENIED: it is there, made by a copy of another user.
+    StrCpy $0 1
   ${EndIf}
 FunctionEnd
 
@@ -150,7 +158,11 @@ Function ${UN}WaitForProgram
       IntOp $3 $3 + 1
       Sleep 500
     ${Else}
-      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(ProgramRunning)" IDRETRY retry
+      ${If} $MultiUser.InstallMode == "AllUsers"
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(ProgramRunningAnyUser)" IDRETRY retry
+      ${Else}
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(ProgramRunning)" IDRETRY retry
+      ${EndIf}
       Return
       retry:
     ${EndIf}
@@ -214,9 +226,22 @@ Function ${UN}MoveListedAside
     ${If} ${FileExists} "$INSTDIR\$R1"
       ${GetParent} "$R3\$R1" $R2
       CreateDirectory $R2
-      ClearErrors
-      Rename "$INSTDIR\$R1" "$R3\$R1"
-      ${If} ${Errors}
+      ; Explorer drawing the icon, a scanner or the indexer may hold a file for a moment.
+      StrCpy $9 0
+      ${Do}
+        ClearErrors
+        Rename "$INSTDIR\$R1" "$R3\$R1"
+        ${IfNot} ${Errors}
+          StrCpy $9 -1
+          ${Break}
+        ${EndIf}
+        IntOp $9 $9 + 1
+        ${If} $9 > 10
+          ${Break}
+        ${EndIf}
+        Sleep 300
+      ${Loop}
+      ${If} $9 <> -1
         StrCpy $R5 1
         ${Break}
       ${EndIf}
@@ -276,6 +301,38 @@ FunctionEnd
 
 !insertmacro ProgramRunning ""
 !insertmacro ProgramRunning "un."
+
+; Earlier versions kept the saved login, password in plain text, in one folder for the whole
+; PC, readable by every user. The program moves it into its owner's own file at their next
+; login; an elevated installer or uninstaller for all users removes what is left, whoever
+; wrote it. Only the files the earlier versions wrote: any user may make this folder, and an
+; elevated run must not follow what a user put there.
+!macro RemoveFormerSavedLogin UN
+Function ${UN}RemoveFormerSavedLogin
+  ${If} $MultiUser.InstallMode != "AllUsers"
+    Return
+  ${EndIf}
+  ReadEnvStr $1 ProgramData
+  ${If} $1 == ""
+    Return
+  ${EndIf}
+  StrCpy $1 "$1\MORVEL_Drivoro"
+  ; FILE_ATTRIBUTE_DIRECTORY without FILE_ATTRIBUTE_REPARSE_POINT: a real folder, not a link.
+  System::Call 'kernel32::GetFileAttributesW(w "$1") i .r2'
+  ${If} $2 = -1
+    Return
+  ${EndIf}
+  IntOp $3 $2 & 0x410
+  ${If} $3 <> 0x10
+    Return
+  ${EndIf}
+  Delete "$1\tindrakhid.ini"
+  Delete "$1\tindrakhid.ini.part"
+  RMDir $1
+FunctionEnd
+!macroend
+!insertmacro RemoveFormerSavedLogin ""
+!insertmacro RemoveFormerSavedLogin "un."
 
 ; ---------------------------------------------------------------------------------------
 ; Installer
@@ -369,10 +426,45 @@ Function DirectoryPagePre
   ${EndIf}
 FunctionEnd
 
+; $0 = 1 when $INSTDIR may hold a new installation for all users: inside Program Files, whose
+; access list lets no standard user change a file. Elsewhere (a folder such as C:\Tools) any
+; user could replace a DLL that every user's program then loads.
+Function AllUsersFolderAllowed
+  StrCpy $0 1
+  ${If} $MultiUser.InstallMode != "AllUsers"
+    Return
+  ${EndIf}
+  GetFullPathName $1 $INSTDIR
+  GetFullPathName $2 $PROGRAMFILES64
+  StrCpy $2 "$2\"
+  StrLen $3 $2
+  StrCpy $4 $1 $3
+  ; (StrCmp is not case-sensitive, as Windows' paths are not.)
+  ${If} $4 != $2
+    StrCpy $0 0
+  ${EndIf}
+FunctionEnd
+
+Function .onVerifyInstDir
+  ${If} $OldDir == ""
+    Call AllUsersFolderAllowed
+    ${If} $0 = 0
+      Abort
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
 ; Everything the new version holds goes into a folder beside the installed files first; the
 ; installed files are swapped only when all of it is written, and swapped back if any file
 ; cannot move, so the folder holds one version or the other, never a mix.
 Section "Install"
+  ${If} $OldDir == ""
+    Call AllUsersFolderAllowed
+    ${If} $0 = 0
+      SetErrorLevel ${EXIT_FAILED}
+      Abort "$(AllUsersOutsideProgramFiles)"
+    ${EndIf}
+  ${EndIf}
   SetOutPath $INSTDIR
   Call WaitForProgram
   ${If} $0 = 1
@@ -475,6 +567,7 @@ Section "Install"
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" ${SIZE_KB}
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
+  Call RemoveFormerSavedLogin
 SectionEnd
 
 ; The new files already placed, back into the new folder $R3 (list file $R4): those in the
@@ -537,6 +630,7 @@ Section "-un.Program"
   ; Only when nothing else is in it: the folder may be one the user chose.
   SetOutPath $TEMP
   RMDir $INSTDIR
+  Call un.RemoveFormerSavedLogin
 SectionEnd
 
 ; The current user's own files, never another user's; kept unless chosen.

@@ -1,6 +1,8 @@
 #include "platform/card_lock.h"
 
+#include <QSet>
 #include <QString>
+#include <mutex>
 
 #include "platform/folder_handle.h"
 #include "platform/windows/named_mutex.h"
@@ -27,8 +29,27 @@ QString cardLockName(const FolderHandle& folder) {
 
 }  // namespace win
 
+namespace {
+
+std::mutex g_heldMutex;
+QSet<QString> g_held;
+
+// The mark of a finishing copy beside the card's lock; Global\ like it, so that it is seen from
+// the session the next start runs in.
+QString endingMarkName(const QString& lockName) {
+    return lockName.isEmpty() ? QString()
+                              : QString(lockName).replace(QStringLiteral("_Card_"),
+                                                          QStringLiteral("_CardEnding_"));
+}
+
+}  // namespace
+
+QString CardLock::identity(const FolderHandle& folder) {
+    return win::cardLockName(folder);
+}
+
 std::shared_ptr<CardLock> CardLock::take(const FolderHandle& folder) {
-    const QString name = win::cardLockName(folder);
+    const QString name = identity(folder);
     if (name.isEmpty())
         return nullptr;
     const win::NamedMutex mutex = win::createNamedMutex(name);
@@ -43,12 +64,40 @@ std::shared_ptr<CardLock> CardLock::take(const FolderHandle& folder) {
     }
     std::shared_ptr<CardLock> lock(new CardLock);
     lock->mutex_ = mutex.handle;
+    lock->identity_ = name;
+    const std::lock_guard<std::mutex> held(g_heldMutex);
+    g_held.insert(name);
     return lock;
 }
 
 CardLock::~CardLock() {
+    {
+        const std::lock_guard<std::mutex> held(g_heldMutex);
+        g_held.remove(identity_);
+    }
     if (mutex_)
         CloseHandle(static_cast<HANDLE>(mutex_));
+}
+
+void CardLock::markHoldersEnding() {
+    const std::lock_guard<std::mutex> held(g_heldMutex);
+    // Left open: the name goes with the process.
+    for (const QString& card : std::as_const(g_held))
+        win::createNamedMutex(endingMarkName(card));
+}
+
+bool CardLock::heldByEndingCopy(const FolderHandle& folder) {
+    const QString name = endingMarkName(identity(folder));
+    if (name.isEmpty())
+        return false;
+    const std::wstring wideName = name.toStdWString();
+    const HANDLE mark = OpenMutexW(SYNCHRONIZE, FALSE, wideName.c_str());
+    if (mark) {
+        CloseHandle(mark);
+        return true;
+    }
+    // Another user's finishing copy may keep us from opening it; it is there all the same.
+    return GetLastError() == ERROR_ACCESS_DENIED;
 }
 
 }  // namespace platform

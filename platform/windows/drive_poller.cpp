@@ -48,19 +48,34 @@ namespace {
 std::mutex g_callsMutex;
 std::condition_variable g_callsEnded;
 int g_calls = 0;
+bool g_stopped = false;
 
-// Counts a letter's call for as long as its thread lives.
+// Counts a letter's call from before its thread starts, so that waitForCalls() after stopAll()
+// misses none; false once the polls have stopped.
+bool countCall() {
+    std::lock_guard<std::mutex> lock(g_callsMutex);
+    if (g_stopped)
+        return false;
+    ++g_calls;
+    return true;
+}
+
+void uncountCall() {
+    std::lock_guard<std::mutex> lock(g_callsMutex);
+    if (--g_calls == 0)
+        g_callsEnded.notify_all();
+}
+
+bool stopped() {
+    std::lock_guard<std::mutex> lock(g_callsMutex);
+    return g_stopped;
+}
+
+// Uncounts a letter's call when its thread ends.
 class CallCount {
   public:
-    CallCount() {
-        std::lock_guard<std::mutex> lock(g_callsMutex);
-        ++g_calls;
-    }
-    ~CallCount() {
-        std::lock_guard<std::mutex> lock(g_callsMutex);
-        if (--g_calls == 0)
-            g_callsEnded.notify_all();
-    }
+    CallCount() = default;
+    ~CallCount() { uncountCall(); }
     CallCount(const CallCount&) = delete;
     CallCount& operator=(const CallCount&) = delete;
 };
@@ -176,12 +191,18 @@ void DrivePoller::Core::round(const std::shared_ptr<Core>& self) {
     }
     answered.notify_all();
     for (const auto& [index, use] : toAsk) {
+        if (!countCall()) {
+            std::lock_guard<std::mutex> lock(mutex);
+            letters[index].asking = false;
+            continue;
+        }
         try {
             std::thread([self, index = index, use = use] {
                 const CallCount counted;
                 self->ask(index, use);
             }).detach();
         } catch (const std::system_error&) {
+            uncountCall();
             std::lock_guard<std::mutex> lock(mutex);
             letters[index].asking = false;  // asked again next round
         }
@@ -191,8 +212,9 @@ void DrivePoller::Core::round(const std::shared_ptr<Core>& self) {
 void DrivePoller::Core::ask(int index, quint64 use) {
     // A poller that has gone asks nothing more.
     const auto given = [this, index, use] {
+        const bool ended = stopped();
         std::lock_guard<std::mutex> lock(mutex);
-        if (!stopping && letters[index].use == use)
+        if (!stopping && !ended && letters[index].use == use)
             return true;
         letters[index].asking = false;
         return false;
@@ -286,6 +308,11 @@ bool DrivePoller::waitUntilAnswered(std::chrono::milliseconds timeout) const {
         }
         return true;
     });
+}
+
+void DrivePoller::stopAll() {
+    std::lock_guard<std::mutex> lock(g_callsMutex);
+    g_stopped = true;
 }
 
 bool DrivePoller::waitForCalls(std::chrono::milliseconds timeout) {

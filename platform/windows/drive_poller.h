@@ -85,6 +85,9 @@ class DrivePoller {
     // Waits up to timeout until the letters' calls of every poller have returned; true when
     // none is out. A poller that has gone starts no call on a letter.
     static bool waitForCalls(std::chrono::milliseconds timeout);
+    // For the program's end: no poller asks a letter again, so that none is out once
+    // waitForCalls() has said so (the calls reach the platform layer, which is going).
+    static void stopAll();
 
   private:
     struct Core;

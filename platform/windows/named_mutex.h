@@ -20,6 +20,11 @@ struct NamedMutex {
 };
 NamedMutex createNamedMutex(const QString& name);
 
+// The Global\ name a running copy holds for the folder it was started from, which the
+// installer and the uninstaller look for (installer.nsi spells it the same way): the folder's
+// long form, upper case, "/" for "\". Empty when the name would be too long.
+QString programFolderMutexName(const QString& folder);
+
 // The Global\ name of the card lock on a folder: the same for every user and every drive
 // letter the folder is reached by. Empty when the folder cannot be identified.
 QString cardLockName(const FolderHandle& folder);
