@@ -107,9 +107,10 @@ QList<MountEntry> readMountInfo() {
     return parseMountInfo(file.readAll());
 }
 
-QHash<QString, QString> labelsByDevice() {
+// The names udev gives devices in a /dev/disk folder ("by-label", "by-uuid"), by device.
+QHash<QString, QString> namesByDevice(const QString& folder) {
     QHash<QString, QString> labels;
-    const QDir dir(QStringLiteral("/dev/disk/by-label"));
+    const QDir dir(QStringLiteral("/dev/disk/") + folder);
     const QFileInfoList links =
         dir.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot);
     for (const QFileInfo& link : links) {
@@ -149,7 +150,7 @@ QList<MountEntry> parseMountInfo(const QByteArray& text) {
 }
 
 QList<Drive> cardVolumes(const QList<MountEntry>& mounts, const LabelLookup& labelOf,
-                         const RemovableLookup& isRemovable) {
+                         const RemovableLookup& isRemovable, const IdentityLookup& identityOf) {
     // A later mount on the same point hides the earlier one.
     QHash<QString, qsizetype> visible;
     for (qsizetype i = 0; i < mounts.size(); ++i)
@@ -159,7 +160,7 @@ QList<Drive> cardVolumes(const QList<MountEntry>& mounts, const LabelLookup& lab
         bool card;
         QString mountPoint;
         QString label;
-        quint64 mountId;
+        quint64 identity;
     };
     QList<Candidate> candidates;
     QSet<QString> volumesSeen;
@@ -173,7 +174,8 @@ QList<Drive> cardVolumes(const QList<MountEntry>& mounts, const LabelLookup& lab
             continue;
         volumesSeen.insert(volume);
         candidates.append(Candidate{isCardFileSystem(m.fsType), m.mountPoint,
-                                    labelOf ? labelOf(m.source) : QString(), m.mountId});
+                                    labelOf ? labelOf(m.source) : QString(),
+                                    identityOf ? identityOf(m) : m.mountId});
     }
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const Candidate& a, const Candidate& b) {
@@ -186,7 +188,7 @@ QList<Drive> cardVolumes(const QList<MountEntry>& mounts, const LabelLookup& lab
         QString display = c.mountPoint;
         if (!c.label.isEmpty())
             display += QStringLiteral(" [") + c.label + QLatin1Char(']');
-        drives.append(Drive{rootOf(c.mountPoint), display, c.mountId});
+        drives.append(Drive{rootOf(c.mountPoint), display, c.identity});
     }
     return drives;
 }
@@ -236,17 +238,60 @@ bool isRemovableBlockDevice(const QString& sysRoot, const QString& deviceId) {
     return readSysfsValue(device + QStringLiteral("/removable")) == "1";
 }
 
-QList<Drive> mountedCardVolumes() {
-    const QHash<QString, QString> labels = labelsByDevice();
-    return cardVolumes(
-        readMountInfo(),
-        [&labels](const QString& source) {
+QList<Drive> mountedCardVolumes(VolumeKeys* keys) {
+    const QHash<QString, QString> labels = namesByDevice(QStringLiteral("by-label"));
+    const auto nameIn = [](const QHash<QString, QString>& names) {
+        return [&names](const QString& source) {
             const QString device = QFileInfo(source).canonicalFilePath();
-            return labels.value(device.isEmpty() ? source : device);
-        },
+            return names.value(device.isEmpty() ? source : device);
+        };
+    };
+    const QList<MountEntry> mounts = readMountInfo();
+    IdentityLookup identityOf;
+    QHash<QString, QString> uuids;
+    if (keys) {
+        uuids = namesByDevice(QStringLiteral("by-uuid"));
+        keys->observe(mounts, nameIn(uuids));
+        identityOf = [keys](const MountEntry& m) { return keys->identityOf(m); };
+    }
+    return cardVolumes(
+        mounts, nameIn(labels),
         [](const QString& deviceId) {
             return isRemovableBlockDevice(QStringLiteral("/sys"), deviceId);
-        });
+        },
+        identityOf);
+}
+
+void VolumeKeys::observe(const QList<MountEntry>& mounts, const LabelLookup& uuidOf) {
+    QSet<quint64> present;
+    for (const MountEntry& m : mounts)
+        present.insert(m.mountId);
+    bool left = false;
+    for (auto it = seen_.begin(); it != seen_.end();) {
+        if (present.contains(it.key())) {
+            ++it;
+        } else {
+            it = seen_.erase(it);
+            left = true;
+        }
+    }
+    if (left)
+        ++leaves_;
+    for (const MountEntry& m : mounts) {
+        const QString uuid = uuidOf ? uuidOf(m.source) : QString();
+        const auto known = seen_.constFind(m.mountId);
+        if (known == seen_.cend() || known->device != m.deviceId || known->uuid != uuid)
+            seen_.insert(m.mountId, Seen{m.deviceId, uuid, leaves_});
+    }
+}
+
+quint64 VolumeKeys::identityOf(const MountEntry& mount) const {
+    const auto known = seen_.constFind(mount.mountId);
+    const Seen seen = known == seen_.cend() ? Seen{mount.deviceId, {}, leaves_} : *known;
+    const QByteArray key = QByteArray::number(mount.mountId) + ' ' + seen.device.toLatin1() +
+                           ' ' + seen.uuid.toUtf8() + ' ' + QByteArray::number(seen.generation);
+    // Never 0, which stands for a reader with no card.
+    return static_cast<quint64>(qHash(key, 0x5D7A3C1Bu)) | (quint64{1} << 62) | 1u;
 }
 
 QString volumeRootOf(const QString& path) {

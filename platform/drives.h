@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <functional>
@@ -34,8 +35,33 @@ using RemovableLookup = std::function<bool(const QString& deviceId)>;
 // virtual file systems are left out, so no answer of the service can point a download at
 // them. A FAT, exFAT or NTFS volume is offered whatever its device says: many SD readers call
 // themselves fixed disks. Without isRemovable no device counts as removable.
+// The identity a volume is listed with; without one, its mount ID.
+using IdentityLookup = std::function<quint64(const MountEntry& mount)>;
+
 QList<Drive> cardVolumes(const QList<MountEntry>& mounts, const LabelLookup& labelOf,
-                         const RemovableLookup& isRemovable = {});
+                         const RemovableLookup& isRemovable = {},
+                         const IdentityLookup& identityOf = {});
+
+// Identities that change whenever the volume may have: the kernel reuses mount IDs, so a card
+// mounted where another was, under the ID the other had, must not pass for it. An identity
+// mixes the mount ID, the device (st_dev), the file system's UUID where there is one, and a
+// count of the times a mount was seen to leave before this one was first seen. What it cannot
+// tell: two clones of one card swapped between two looks at the mount table.
+class VolumeKeys {
+  public:
+    // The mount table as it is now; call before identityOf.
+    void observe(const QList<MountEntry>& mounts, const LabelLookup& uuidOf = {});
+    quint64 identityOf(const MountEntry& mount) const;
+
+  private:
+    struct Seen {
+        QString device;
+        QString uuid;
+        quint64 generation = 0;
+    };
+    QHash<quint64, Seen> seen_;
+    quint64 leaves_ = 0;
+};
 
 // Asks sysfs (sysRoot is "/sys" but for tests): the device's disk, or the disk a partition
 // belongs to, is an mmcblk device or has "removable" set to 1.
@@ -49,7 +75,7 @@ QString volumeRootIn(const QList<MountEntry>& mounts, const QString& path);
 QString decodeUdevName(const QString& name);
 
 // The system calls behind the functions above.
-QList<Drive> mountedCardVolumes();
+QList<Drive> mountedCardVolumes(VolumeKeys* keys = nullptr);
 QString volumeRootOf(const QString& path);
 
 }  // namespace platform

@@ -64,7 +64,8 @@ QDateTime LinuxPlatform::now() {
 }
 
 QList<Drive> LinuxPlatform::drives() {
-    return mountedCardVolumes();
+    const std::lock_guard<std::mutex> lock(keysMutex_);
+    return mountedCardVolumes(&keys_);
 }
 
 QString LinuxPlatform::currentDriveRoot() {

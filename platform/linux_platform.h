@@ -1,5 +1,8 @@
 #pragma once
 
+#include <mutex>
+
+#include "platform/drives.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -21,6 +24,11 @@ class LinuxPlatform : public Platform {
     VolumeFlush flushVolume(const QString& root) override;
     DownloadResult downloadToFile(const QString& url, const QString& targetPath,
                                   const DownloadOptions& options) override;
+
+  private:
+    // A volume's identity changes whenever it may have been another card.
+    std::mutex keysMutex_;
+    VolumeKeys keys_;
 };
 
 }  // namespace platform

@@ -130,6 +130,53 @@ TEST(DriveList, EachVolumeCarriesTheIdOfItsMount) {
     EXPECT_EQ(platform::parseMountInfo(again).front().mountId, 977u);
 }
 
+// The kernel reuses mount IDs: a card mounted after another left, under the ID the other had,
+// is another volume; so is a mount whose device or file system changed under the same ID.
+TEST(DriveList, IdentityChangesWheneverTheVolumeMayHave) {
+    const auto mount = [](const char* line) { return platform::parseMountInfo(line).front(); };
+    const auto cardA = mount("412 22 8:65 / /media/kim/DASHCAM rw - vfat /dev/sde1 rw\n");
+    const auto cardAOnOtherDevice = mount("412 22 8:81 / /media/kim/DASHCAM rw - vfat /dev/sdf1 rw\n");
+    const auto stick = mount("413 22 8:97 / /media/kim/STICK rw - vfat /dev/sdg1 rw\n");
+    const auto uuidOf = [](const QString& source) {
+        return source == "/dev/sde1" ? QStringLiteral("1234-ABCD") : QString();
+    };
+
+    platform::VolumeKeys keys;
+    keys.observe({cardA, stick}, uuidOf);
+    const quint64 first = keys.identityOf(cardA);
+    EXPECT_NE(first, 0u);
+    EXPECT_NE(first, keys.identityOf(stick));
+    keys.observe({cardA, stick}, uuidOf);
+    EXPECT_EQ(keys.identityOf(cardA), first) << "nothing changed";
+
+    // The stick leaves: the card that stayed keeps its identity.
+    keys.observe({cardA}, uuidOf);
+    EXPECT_EQ(keys.identityOf(cardA), first);
+
+    // The card leaves and another comes back under the same ID and device.
+    keys.observe({}, uuidOf);
+    keys.observe({cardA}, [](const QString&) { return QStringLiteral("9999-0000"); });
+    const quint64 second = keys.identityOf(cardA);
+    EXPECT_NE(second, first);
+
+    // Even with the same UUID (a clone), a leave between the two looks tells them apart.
+    keys.observe({}, uuidOf);
+    keys.observe({cardA}, [](const QString&) { return QStringLiteral("9999-0000"); });
+    const quint64 third = keys.identityOf(cardA);
+    EXPECT_NE(third, second);
+
+    // Another device under the same ID without a look in between.
+    keys.observe({cardAOnOtherDevice}, uuidOf);
+    EXPECT_NE(keys.identityOf(cardAOnOtherDevice), third);
+
+    // The drive list carries these identities.
+    const QList<platform::Drive> drives = platform::cardVolumes(
+        {cardAOnOtherDevice}, {}, [](const QString&) { return true; },
+        [&keys](const platform::MountEntry& m) { return keys.identityOf(m); });
+    ASSERT_EQ(drives.size(), 1);
+    EXPECT_EQ(drives.front().identity, keys.identityOf(cardAOnOtherDevice));
+}
+
 // The system's own disks are offered on no condition; other file systems only on a
 // removable or SD/MMC device.
 TEST(DriveList, OtherFileSystemsOnlyOnRemovableDevices) {
