@@ -71,7 +71,8 @@ class CardAccess {
     }
 
     // How long start() waits for a call before handing it to the owner's thread later.
-    std::chrono::milliseconds grace{50};
+    static constexpr std::chrono::milliseconds kGrace{50};
+    std::chrono::milliseconds grace{kGrace};
 
     // The threads of card calls (and database downloads) that have not ended yet.
     static int threadsRunning();

@@ -143,6 +143,14 @@ card::CardKey cardAt(const QComboBox* box, int index) {
     return card::CardKey{box->itemData(index).toString(), identityAt(box, index)};
 }
 
+// The download's outcome lines: the target path, then the words, with no blank between.
+QString downloadedLine(const QString& target) {
+    return target + QStringLiteral("파일이 다운로드 되었습니다");
+}
+QString notDownloadedLine(const QString& target) {
+    return target + QStringLiteral("파일이 다운로드 되지 않았습니다.");
+}
+
 // The card named as the drive list shows it.
 QString driveName(const QComboBox* box, const QString& root) {
     const int index = box->findData(root);
@@ -576,12 +584,12 @@ void TFMain::Image2Click() {
     const std::optional<QString> url = addresses::databaseFile(UserInfo.Path, UserInfo.FileName);
     if (!url) {
         FMsg(ui->Memo1, QStringLiteral("서비스가 알려 준 파일 경로가 올바르지 않습니다"));
-        FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
+        FMsg(ui->Memo1, notDownloadedLine(target));
         return;
     }
     if (!driveStillPresent(root)) {
         FMsg(ui->Memo1, QStringLiteral("선택한 드라이브에 SD카드가 없습니다"));
-        FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
+        FMsg(ui->Memo1, notDownloadedLine(target));
         return;
     }
     // One call at a time on a card: no read of it starts while the download runs.
@@ -618,7 +626,7 @@ void TFMain::Image2Click() {
                 return;
             ui->ProgressBar1->setRange(0, kProgressSteps);
             ui->ProgressBar1->setValue(kProgressSteps);
-            FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되었습니다"));
+            FMsg(ui->Memo1, downloadedLine(target));
         });
     cardWatch_->start();
 }
@@ -641,7 +649,7 @@ void TFMain::downloadCardGone() {
                             "데이터베이스가 없을 수 있으니 다시 꽂고 다운로드를 다시 눌러 주세요"));
     else
         FMsg(ui->Memo1, QStringLiteral("다운로드하는 동안 SD카드가 빠졌습니다"));
-    FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
+    FMsg(ui->Memo1, notDownloadedLine(target));
 }
 
 void TFMain::setDownloading(bool running) {
@@ -677,7 +685,7 @@ void TFMain::finishDownload(const card::CardKey& card, const QString& folder,
             // the download's own words; the card read's wording and bDrCheck are not its own.
             FMsg(ui->Memo1, card::cardFilePath(card.root, folder, card::kCardInfoName));
             FMsg(ui->Memo1, card::failureReason(outcome));
-            FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
+            FMsg(ui->Memo1, notDownloadedLine(target));
             clearCardFields();
             return;
         }
@@ -686,7 +694,7 @@ void TFMain::finishDownload(const card::CardKey& card, const QString& folder,
         FMsg(ui->Memo1, card::failureReason(outcome));
         if (outcome.oldRemoved)
             FMsg(ui->Memo1, card::removedDatabaseNote());
-        FMsg(ui->Memo1, target + QStringLiteral("파일이 다운로드 되지 않았습니다."));
+        FMsg(ui->Memo1, notDownloadedLine(target));
         return;
     }
     // The success line was said when the file was put in place; then the card info file.

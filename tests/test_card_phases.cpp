@@ -59,7 +59,7 @@ class CardPhases : public CardWindow {
   protected:
     void SetUp() override {
         CardWindow::SetUp();
-        state(window).cards.grace = std::chrono::milliseconds{50};  // the program's own
+        useTheProgramsGrace();
         state(window).cardStall = std::chrono::minutes{1};
         // Shown first: its first showing fills the drive list.
         window->show();

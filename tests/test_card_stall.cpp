@@ -16,7 +16,7 @@ class CardStall : public CardWindow {
   protected:
     void SetUp() override {
         CardWindow::SetUp();
-        state(window).cards.grace = std::chrono::milliseconds{50};  // the program's own
+        useTheProgramsGrace();
         // The program waits 5 s; the tests need not.
         state(window).cardStall = std::chrono::milliseconds{300};
     }

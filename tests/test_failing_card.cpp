@@ -22,7 +22,7 @@ class FailingCardWindow : public CardWindow {
         if (const QString why = FailingCard::unavailableReason(); !why.isEmpty())
             GTEST_SKIP() << why.toStdString();
         CardWindow::SetUp();
-        state(window).cards.grace = std::chrono::milliseconds{50};  // the program's own
+        useTheProgramsGrace();
         card = std::make_unique<FailingCard>(backing.path());
         ASSERT_TRUE(card->isMounted());
         rootB = card->mountPoint() + QLatin1Char('/');
@@ -210,7 +210,7 @@ TEST_F(CardWindow, FailingCardChild) {
     const QString mount = qEnvironmentVariable("DRIVORO_CHILD_CARD");
     if (mount.isEmpty())
         GTEST_SKIP() << "run by FailingCardQuit";
-    state(window).cards.grace = std::chrono::milliseconds{50};  // the program's own
+    useTheProgramsGrace();
     fake.driveList = {platform::Drive{mount + QLatin1Char('/'), QStringLiteral("CARD")}};
     fake.currentRoot = mount + QLatin1Char('/');
     window->show();  // fills the drive list and reads the card

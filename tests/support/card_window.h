@@ -150,6 +150,9 @@ class CardWindow : public AppFixture {
         longestGap = std::max(longestGap, since.elapsed());
         return true;
     }
+    // The window waits for a card call as long as the program does, not the fixture's 10 s.
+    void useTheProgramsGrace() { state(window).cards.grace = card::CardAccess::kGrace; }
+
     // Handles events for ms.
     void answerFor(int ms) {
         QElapsedTimer waited;
